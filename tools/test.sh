@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Sets up a Debian machine and runs every test: installs the packages, builds everything with
+# AddressSanitizer and UndefinedBehaviorSanitizer, and runs the unit tests and the end-to-end
+# checks on a headless test desktop through CTest. README.md and .ci/run both use this command.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${MEVRIK_BUILD_DIR:-$root/build/asan}
+
+"$root/tools/setup-debian.sh"
+
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMEVRIK_SANITIZE=ON
+cmake --build "$build" -j "$(nproc)"
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-abort_on_error=1:detect_stack_use_after_return=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+cd "$build"
+ctest --output-on-failure -j "$(nproc)" "$@"
