@@ -6,8 +6,10 @@
 #include <cerrno>
 #include <cmath>
 #include <limits>
+#include <map>
 
 #include "ax/json.h"
+#include "ax/text.h"
 #include "common/numbers.h"
 
 namespace ax {
@@ -139,9 +141,13 @@ std::string snapshotDocument(const RunState& state, const FrontmostApplication& 
   if (state.debug) {
     json.key("debug");
     json.beginObject();
+    // Keys are written as repaired UTF-8; two ill-formed roles that repair to the same text are
+    // counted together, so the object never holds a key twice.
+    std::map<std::string, int64_t> roles;
+    for (const auto& [role, count] : state.roleCounts) roles[repairUtf8(role)] += count;
     json.key("roles");
     json.beginObject();
-    for (const auto& [role, count] : state.roleCounts) {
+    for (const auto& [role, count] : roles) {
       json.key(role);
       json.integer(count);
     }
