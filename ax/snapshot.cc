@@ -17,6 +17,10 @@ namespace {
 
 // Requests to the target application give up after this long.
 constexpr float kMessagingTimeout = 0.6f;
+// Backends sleep only finite times and may count them in nanoseconds in a signed 64-bit integer;
+// a longer pause (up to "--settle inf") is cut to about 31 years, which still never ends in
+// practice but overflows nothing.
+constexpr double kLongestSettle = 1e9;
 
 std::string probeLine(bool trusted) {
   return trusted ? "{\"trusted\":true}" : "{\"trusted\":false}";
@@ -182,10 +186,7 @@ RunResult runSnapshot(Platform& platform, const std::vector<std::string>& args) 
   state.app = platform.createApplicationElement(frontmost->pid);
   platform.setMessagingTimeout(state.app, kMessagingTimeout);
   platform.setBooleanAttribute(state.app, "AXManualAccessibility", true);
-  if (state.settle > 0) {
-    // The platform sleeps only finite times; an infinite pause becomes the longest finite one.
-    platform.sleepFor(std::min(state.settle, std::numeric_limits<double>::max()));
-  }
+  if (state.settle > 0) platform.sleepFor(std::min(state.settle, kLongestSettle));
   state.tStart = platform.now();
   state.resetWalk();
 
@@ -202,8 +203,7 @@ RunResult runSnapshot(Platform& platform, const std::vector<std::string>& args) 
 }
 
 bool writeRunResult(int fd, const RunResult& result) {
-  const bool documentWritten = writeAll(fd, result.document.data(), result.document.size());
-  return writeAll(fd, "\n", 1) && documentWritten;
+  return writeAll(fd, result.document.data(), result.document.size()) && writeAll(fd, "\n", 1);
 }
 
 }  // namespace ax
