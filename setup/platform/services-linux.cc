@@ -1,6 +1,5 @@
 #include "setup/platform/services-linux.h"
 
-#include <QApplication>
 #include <QCoreApplication>
 #include <QDBusMessage>
 #include <QDBusVariant>
@@ -10,8 +9,8 @@
 #include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QWidget>
-#include <QWindow>
+
+#include "setup/platform/qt_windows.h"
 
 namespace setup {
 namespace {
@@ -134,33 +133,7 @@ void LinuxServices::activateApplication() {
 }
 
 bool LinuxServices::bringWindowForward(const QString& identifier, const QString& title) {
-  if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return false;
-  const QWidgetList widgets = QApplication::topLevelWidgets();
-  auto matches = [&](const QWidget* w) {
-    return w->objectName() == identifier || w->windowTitle() == title;
-  };
-  auto raise = [](QWidget* w) {
-    w->showNormal();
-    w->raise();
-    w->activateWindow();
-  };
-  // The window system's list gives a stable order (creation order); widgets that were never
-  // shown have no window yet and come after it.
-  for (QWindow* window : QGuiApplication::topLevelWindows()) {
-    for (QWidget* w : widgets) {
-      if (w->windowHandle() == window && matches(w)) {
-        raise(w);
-        return true;
-      }
-    }
-  }
-  for (QWidget* w : widgets) {
-    if (!w->windowHandle() && w->isWindow() && matches(w)) {
-      raise(w);
-      return true;
-    }
-  }
-  return false;
+  return bringQtWindowForward(identifier, title);
 }
 
 bool LinuxServices::boolSetting(const QString& key) {
