@@ -1,8 +1,6 @@
 #include "setup/model/mevrik_model.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonDocument>
@@ -143,8 +141,7 @@ void MevrikModel::setShowUninstallConfirmation(bool value) {
 
 QString MevrikModel::productRoot() const {
   std::call_once(productRootOnce_, [this] {
-    QString sourceRoot = settings_.sourceProductRoot;
-    productRoot_ = findProductRoot(services_.resourceFolder(), sourceRoot);
+    productRoot_ = findProductRoot(services_.resourceFolder(), settings_.sourceProductRoot);
   });
   return productRoot_;
 }
