@@ -496,6 +496,11 @@ def main():
         start = [desktop, "start", directory] + (["--stock-wm"] if options.stock_wm else [])
         subprocess.run(start, check=True)
         load_environment(os.path.join(directory, "env.sh"))
+        if options.only != "multi":
+            # No application yet: no active window, so pid 0, and the move goes system-wide.
+            rec = act([600, 770, "move"], options.tool, options.recorder)
+            check(rec.stdout.strip() == "pid=0 delivery=pid real_cursor_before=%d,%d after=600,770"
+                  % HOME, "move without a frontmost application reports %r" % rec.stdout.strip())
         pid = int(subprocess.run([desktop, "launch", directory, "--", "gtk3-widget-factory"],
                                  check=True, capture_output=True, text=True).stdout.strip())
         import pyatspi  # only now: it connects to the desktop's buses on import
