@@ -171,7 +171,7 @@ def event_problems(recorded, args, slack):
     shown = " ".join(g[0] if g[0] != "M" or g[2] is None else "M(%d,%d)" % (g[2], g[3])
                      for g in got)
     if len(want) != len(got) or not all(same(w, g) for w, g in zip(want, got)):
-        return "events out of plan: [%s]" % shown
+        return "events out of plan: [%s]" % shown, []
     i = 0
     bad = []
     gaps = []
@@ -184,14 +184,14 @@ def event_problems(recorded, args, slack):
                 bad.append("%d ms where %d ms" % (actual, gap))
         i += len(toks)
     if bad:
-        return "gaps %s ms: %s" % (gaps, ", ".join(bad))
-    return None
+        return "gaps %s ms: %s" % (gaps, ", ".join(bad)), gaps
+    return None, gaps
 
 
 def check_events(name, recorded, args, slack=WIDGET_GAP_SLACK_MS):
-    problem = event_problems(recorded, args, slack)
-    check(problem is None, "%s: the server saw the plan's events and gaps%s"
-          % (name, "" if problem is None else " (" + problem + ")"))
+    problem, gaps = event_problems(recorded, args, slack)
+    check(problem is None, "%s: the server saw the plan's events and gaps %s ms%s"
+          % (name, gaps, "" if problem is None else " (" + problem + ")"))
 
 
 def timing_checks(tool, recorder):
@@ -205,12 +205,13 @@ def timing_checks(tool, recorder):
         for _ in range(TIMING_ATTEMPTS):
             time.sleep(CLICK_COUNT_RESET_S)
             rec = act(args, tool, recorder)
-            problem = event_problems(rec, args, GAP_SLACK_MS)
+            problem, gaps = event_problems(rec, args, GAP_SLACK_MS)
             if problem is None:
                 break
             problems.append(problem)
         attempts = len(problems) + (1 if problem is None else 0)
-        check(problem is None, "%s: exact gaps on the server (%d attempt(s))" % (name, attempts))
+        check(problem is None, "%s: exact gaps on the server %s ms (%d attempt(s))"
+              % (name, gaps, attempts))
         for p in problems:
             print("     attempt: " + p)
 
