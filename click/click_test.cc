@@ -349,6 +349,11 @@ TEST(TraceTool, PrintsTheTranscriptAndExitsAsTheRunDid) {
   EXPECT_EQ(ran.status, 2);
   EXPECT_EQ(ran.out, "err usage: vantic-click x y [left|right|double]\nexit 2\n");
 
+  // Without "--" the traced arguments begin at the first word that is not an option.
+  ran = runTrace("--pid 812 --cursor 100,200 10 20");
+  EXPECT_EQ(ran.status, 0);
+  EXPECT_EQ(ran.out, kSingleLeftClick);
+
   ran = runTrace("--cursor -1.5,2e1 -- -5 6 middle");
   EXPECT_EQ(ran.status, 0);
   EXPECT_NE(ran.out.find("cursor -> -1.5,20\nmouse type=5 button=0 at=-5,6\n"), std::string::npos)
@@ -357,7 +362,7 @@ TEST(TraceTool, PrintsTheTranscriptAndExitsAsTheRunDid) {
 
 TEST(TraceTool, RefusesBadOptionsWithItsOwnStatus) {
   for (const char* bad : {"--pid x -- 1 2", "--cursor 1 -- 1 2", "--cursor-after 3,4 -- 1 2",
-                          "--frobnicate -- 1 2"}) {
+                          "--frobnicate -- 1 2", "--pid"}) {
     Ran ran = runTrace(bad);
     EXPECT_EQ(ran.status, 64) << bad;
     EXPECT_EQ(ran.out, "") << bad;
