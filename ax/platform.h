@@ -187,8 +187,7 @@ class Platform {
   // Every later request to the application's elements gives up after this many seconds.
   virtual void setMessagingTimeout(const Element& app, float seconds) = 0;
   // Sets a boolean attribute; the result is ignored by the caller.
-  virtual void setBooleanAttribute(const Element& element, const std::string& name,
-                                   bool value) = 0;
+  virtual void setBooleanAttribute(const Element& element, const std::string& name, bool value) = 0;
 
   virtual ReadResult copyAttributeValue(const Element& element, const std::string& name) = 0;
   virtual BatchResult copyMultipleAttributeValues(const Element& element,
