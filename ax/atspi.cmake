@@ -1,4 +1,8 @@
 # The Linux snapshot backend: AT-SPI2 over GDBus, X11 for the active window and the monitors.
+if(NOT MEVRIK_PLATFORM STREQUAL "linux")
+  return()
+endif()
+
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(AX_ATSPI_DEPS REQUIRED IMPORTED_TARGET atspi-2 gio-2.0 x11 xrandr)
 
@@ -7,6 +11,9 @@ add_library(ax_atspi STATIC
   ${CMAKE_CURRENT_LIST_DIR}/atspi-roles.cc)
 target_include_directories(ax_atspi PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(ax_atspi PUBLIC PkgConfig::AX_ATSPI_DEPS)
+
+# What vantic-ax links as its system platform (see platform-system.h).
+add_library(vantic_ax_platform_system ALIAS ax_atspi)
 
 # Reads the frontmost application through the backend alone and prints what it answers: the
 # check of the backend on a real desktop that does not need the snapshot core.

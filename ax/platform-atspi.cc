@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "ax/atspi-roles.h"
+#include "ax/platform-system.h"
 
 namespace ax {
 namespace {
@@ -977,5 +978,11 @@ void AtspiPlatform::sleepFor(double seconds) {
 double AtspiPlatform::now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
+
+}  // namespace ax
+
+namespace ax {
+
+std::unique_ptr<Platform> makeSystemPlatform() { return std::make_unique<AtspiPlatform>(); }
 
 }  // namespace ax

@@ -1,0 +1,537 @@
+#include "ax/platform-scene.h"
+
+#include <cmath>
+#include <limits>
+#include <map>
+#include <nlohmann/json.hpp>
+
+namespace ax {
+namespace {
+
+using Json = nlohmann::json;
+
+// A request for a whole batch that the scene makes fail ("batch": "fail"): the generic failure.
+constexpr int32_t kBatchFailure = -25200;
+// Lists may nest; deeper than this the scene is refused rather than recursing without bound.
+constexpr int kMaxNesting = 256;
+
+class SceneElementRef : public ElementRef {
+ public:
+  explicit SceneElementRef(uint32_t index) : index(index) {}
+  const uint32_t index;
+};
+
+const SceneElementRef* sceneRef(const Element& element) {
+  return dynamic_cast<const SceneElementRef*>(element.get());
+}
+
+// Turns the JSON of a scene into a Scene, collecting the first error.
+class SceneReader {
+ public:
+  explicit SceneReader(Scene& scene) : scene_(scene) {}
+
+  bool fail(std::string message) {
+    if (error_.empty()) error_ = std::move(message);
+    return false;
+  }
+  const std::string& error() const { return error_; }
+
+  uint32_t indexOf(const std::string& id) {
+    const auto found = ids_.find(id);
+    if (found != ids_.end()) return found->second;
+    const uint32_t index = scene_.addElement();
+    ids_.emplace(id, index);
+    return index;
+  }
+
+  bool coordinate(const Json& j, double& out) {
+    if (j.is_number()) {
+      out = j.get<double>();
+      return true;
+    }
+    if (j.is_string()) {
+      const std::string& word = j.get_ref<const std::string&>();
+      if (word == "inf")
+        out = std::numeric_limits<double>::infinity();
+      else if (word == "-inf")
+        out = -std::numeric_limits<double>::infinity();
+      else if (word == "nan")
+        out = std::numeric_limits<double>::quiet_NaN();
+      else
+        return fail("a coordinate must be a number, \"inf\", \"-inf\" or \"nan\"");
+      return true;
+    }
+    return fail("a coordinate must be a number, \"inf\", \"-inf\" or \"nan\"");
+  }
+
+  bool coordinates(const Json& j, size_t count, double* out, const char* what) {
+    if (!j.is_array() || j.size() != count) {
+      return fail(std::string(what) + " must be a list of " + std::to_string(count) +
+                  " coordinates");
+    }
+    for (size_t k = 0; k < count; ++k) {
+      if (!coordinate(j[k], out[k])) return false;
+    }
+    return true;
+  }
+
+  bool integer(const Json& j, int64_t& out) {
+    if (j.is_number_unsigned()) {
+      const uint64_t u = j.get<uint64_t>();
+      if (u > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) return false;
+      out = static_cast<int64_t>(u);
+      return true;
+    }
+    if (j.is_number_integer()) {
+      out = j.get<int64_t>();
+      return true;
+    }
+    return false;
+  }
+
+  bool int32(const Json& j, int32_t& out) {
+    int64_t wide = 0;
+    if (!integer(j, wide) || wide < std::numeric_limits<int32_t>::min() ||
+        wide > std::numeric_limits<int32_t>::max()) {
+      return false;
+    }
+    out = static_cast<int32_t>(wide);
+    return true;
+  }
+
+  // One value. `topLevel`: an attribute's own value, where "fails" and "novalue" may appear.
+  bool value(const Json& j, SceneValue& out, bool topLevel, int nesting) {
+    if (nesting > kMaxNesting) return fail("values nest too deeply");
+    switch (j.type()) {
+      case Json::value_t::null:
+        out = SceneValue::null();
+        return true;
+      case Json::value_t::string:
+        out = SceneValue::ofText(j.get<std::string>());
+        return true;
+      case Json::value_t::boolean:
+        out = SceneValue::ofBoolean(j.get<bool>());
+        return true;
+      case Json::value_t::number_integer:
+      case Json::value_t::number_unsigned: {
+        int64_t i = 0;
+        // An integer beyond the 64-bit range reads as a double, as larger literals do.
+        out = integer(j, i) ? SceneValue::ofInteger(i) : SceneValue::ofReal(j.get<double>());
+        return true;
+      }
+      case Json::value_t::number_float:
+        out = SceneValue::ofReal(j.get<double>());
+        return true;
+      case Json::value_t::array: {
+        std::vector<SceneValue> entries(j.size());
+        for (size_t k = 0; k < j.size(); ++k) {
+          if (!value(j[k], entries[k], false, nesting + 1)) return false;
+        }
+        out = SceneValue::ofList(std::move(entries));
+        return true;
+      }
+      case Json::value_t::object:
+        return objectValue(j, out, topLevel);
+      default:
+        return fail("unsupported JSON value");
+    }
+  }
+
+  bool objectValue(const Json& j, SceneValue& out, bool topLevel) {
+    static const char* const kForms[] = {"ref", "point",      "size",  "rect",   "axerror",
+                                         "url", "attributed", "fails", "novalue"};
+    std::string form;
+    for (const char* key : kForms) {
+      if (j.contains(key)) {
+        if (!form.empty())
+          return fail("a value object has both \"" + form + "\" and \"" + key + "\"");
+        form = key;
+      }
+    }
+    if (form.empty())
+      return fail(
+          "a value object needs one of ref, point, size, rect, axerror, "
+          "url, attributed, fails, novalue");
+    const Json& arg = j.at(form);
+    double c[4] = {0, 0, 0, 0};
+    if (form == "ref") {
+      if (!arg.is_string()) return fail("\"ref\" must be an element id (a string)");
+      out = SceneValue::ofRef(indexOf(arg.get<std::string>()));
+    } else if (form == "point" || form == "size") {
+      if (!coordinates(arg, 2, c, form == "point" ? "\"point\"" : "\"size\"")) return false;
+      out = form == "point" ? SceneValue::ofPoint(c[0], c[1]) : SceneValue::ofSize(c[0], c[1]);
+    } else if (form == "rect") {
+      if (!coordinates(arg, 4, c, "\"rect\"")) return false;
+      out = SceneValue::ofRect();
+    } else if (form == "axerror") {
+      int64_t code = 0;
+      if (!integer(arg, code)) return fail("\"axerror\" must be an integer");
+      out = SceneValue::ofAxError(code);
+    } else if (form == "url" || form == "attributed") {
+      if (!arg.is_string()) return fail("\"" + form + "\" must be a string");
+      out =
+          SceneValue::ofText(arg.get<std::string>(),
+                             form == "url" ? SceneValue::Kind::Url : SceneValue::Kind::Attributed);
+    } else if (!topLevel) {
+      return fail("\"" + form + "\" may only be an attribute's own value");
+    } else if (form == "fails") {
+      int32_t code = 0;
+      if (!int32(arg, code) || code == 0) return fail("\"fails\" must be a non-zero 32-bit code");
+      out = SceneValue::ofFails(code);
+    } else {
+      if (!arg.is_boolean() || !arg.get<bool>()) return fail("\"novalue\" must be true");
+      out = SceneValue::ofNoValue();
+    }
+    return true;
+  }
+
+  bool element(uint32_t index, const Json& j) {
+    if (!j.is_object()) return fail("each entry of \"elements\" must be an object");
+    for (const auto& [name, attribute] : j.items()) {
+      if (name == "batch") {
+        if (attribute == "fail")
+          scene_.elements[index].batch = SceneElement::Batch::Fail;
+        else if (attribute == "short")
+          scene_.elements[index].batch = SceneElement::Batch::Short;
+        else
+          return fail("\"batch\" must be \"fail\" or \"short\"");
+        continue;
+      }
+      SceneValue parsed;
+      if (!value(attribute, parsed, true, 0)) return false;
+      scene_.elements[index].set(name, std::move(parsed));
+    }
+    return true;
+  }
+
+  bool frontmost(const Json& j) {
+    if (j.is_null()) {
+      scene_.frontmost.reset();
+      return true;
+    }
+    if (!j.is_object()) return fail("\"frontmost\" must be an object or null");
+    FrontmostApplication app;
+    if (j.contains("pid") && !int32(j.at("pid"), app.pid)) {
+      return fail("\"frontmost\" \"pid\" must be a 32-bit integer");
+    }
+    for (const char* key : {"name", "bundle"}) {
+      if (!j.contains(key)) continue;
+      if (!j.at(key).is_string())
+        return fail(std::string("\"frontmost\" \"") + key + "\" must be a string");
+      (std::string(key) == "name" ? app.name : app.bundleId) = j.at(key).get<std::string>();
+    }
+    scene_.frontmost = std::move(app);
+    return true;
+  }
+
+  bool read(const Json& root) {
+    if (!root.is_object()) return fail("a scene must be a JSON object");
+    if (root.contains("trusted")) {
+      if (!root.at("trusted").is_boolean()) return fail("\"trusted\" must be true or false");
+      scene_.trusted = root.at("trusted").get<bool>();
+    }
+    if (root.contains("frontmost") && !frontmost(root.at("frontmost"))) return false;
+    if (root.contains("screens")) {
+      const Json& screens = root.at("screens");
+      if (!screens.is_array()) return fail("\"screens\" must be a list of [x, y, w, h]");
+      scene_.screens.clear();
+      for (const Json& frame : screens) {
+        double c[4];
+        if (!coordinates(frame, 4, c, "a screen frame")) return false;
+        scene_.screens.push_back(Rect{c[0], c[1], c[2], c[3]});
+      }
+    }
+    if (root.contains("clock")) {
+      const Json& clock = root.at("clock");
+      if (!clock.is_object()) return fail("\"clock\" must be an object");
+      if (clock.contains("step")) {
+        if (!clock.at("step").is_number()) return fail("\"clock\" \"step\" must be a number");
+        scene_.clockStep = clock.at("step").get<double>();
+      }
+    }
+    // Number the listed elements first, so that their indices follow the file.
+    const Json* elements = nullptr;
+    if (root.contains("elements")) {
+      elements = &root.at("elements");
+      if (!elements->is_object()) return fail("\"elements\" must be an object");
+      for (const auto& entry : elements->items()) indexOf(entry.key());
+    }
+    std::string appId = "app";
+    if (root.contains("app")) {
+      if (!root.at("app").is_string()) return fail("\"app\" must be an element id (a string)");
+      appId = root.at("app").get<std::string>();
+    }
+    scene_.app = indexOf(appId);
+    if (elements) {
+      for (const auto& entry : elements->items()) {
+        if (!element(indexOf(entry.key()), entry.value())) return false;
+      }
+    }
+    return true;
+  }
+
+ private:
+  Scene& scene_;
+  std::map<std::string, uint32_t> ids_;
+  std::string error_;
+};
+
+}  // namespace
+
+SceneValue SceneValue::ofText(std::string t, Kind kind) {
+  SceneValue v;
+  v.kind = kind;
+  v.text = std::move(t);
+  return v;
+}
+SceneValue SceneValue::ofInteger(int64_t i) {
+  SceneValue v;
+  v.kind = Kind::Integer;
+  v.integer = i;
+  return v;
+}
+SceneValue SceneValue::ofReal(double d) {
+  SceneValue v;
+  v.kind = Kind::Real;
+  v.a = d;
+  return v;
+}
+SceneValue SceneValue::ofBoolean(bool flag) {
+  SceneValue v;
+  v.kind = Kind::Boolean;
+  v.integer = flag ? 1 : 0;
+  return v;
+}
+SceneValue SceneValue::ofPoint(double x, double y) {
+  SceneValue v;
+  v.kind = Kind::Point;
+  v.a = x;
+  v.b = y;
+  return v;
+}
+SceneValue SceneValue::ofSize(double w, double h) {
+  SceneValue v = ofPoint(w, h);
+  v.kind = Kind::Size;
+  return v;
+}
+SceneValue SceneValue::ofRef(uint32_t index) {
+  SceneValue v;
+  v.kind = Kind::Ref;
+  v.ref = index;
+  return v;
+}
+SceneValue SceneValue::ofList(std::vector<SceneValue> entries) {
+  SceneValue v;
+  v.kind = Kind::List;
+  v.list = std::move(entries);
+  return v;
+}
+SceneValue SceneValue::ofFails(int32_t code) {
+  SceneValue v;
+  v.kind = Kind::Fails;
+  v.integer = code;
+  return v;
+}
+SceneValue SceneValue::ofNoValue() {
+  SceneValue v;
+  v.kind = Kind::NoValue;
+  return v;
+}
+SceneValue SceneValue::ofAxError(int64_t code) {
+  SceneValue v;
+  v.kind = Kind::AxError;
+  v.integer = code;
+  return v;
+}
+SceneValue SceneValue::ofRect() {
+  SceneValue v;
+  v.kind = Kind::Rect;
+  return v;
+}
+
+void SceneElement::set(const std::string& name, SceneValue value) {
+  for (auto& [key, existing] : attributes) {
+    if (key == name) {
+      existing = std::move(value);
+      return;
+    }
+  }
+  attributes.emplace_back(name, std::move(value));
+}
+
+const SceneValue* SceneElement::find(const std::string& name) const {
+  for (const auto& [key, value] : attributes) {
+    if (key == name) return &value;
+  }
+  return nullptr;
+}
+
+uint32_t Scene::addElement() {
+  elements.emplace_back();
+  return static_cast<uint32_t>(elements.size() - 1);
+}
+
+std::optional<Scene> parseScene(std::string_view text, std::string& error) {
+  const Json root = Json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
+  if (root.is_discarded()) {
+    error = "not a valid JSON text";
+    return std::nullopt;
+  }
+  Scene scene;
+  scene.elements.clear();
+  SceneReader reader(scene);
+  if (!reader.read(root)) {
+    error = reader.error();
+    return std::nullopt;
+  }
+  return scene;
+}
+
+ScenePlatform::ScenePlatform(Scene scene) : scene_(std::move(scene)) {
+  handles_.resize(scene_.elements.size());
+}
+
+bool ScenePlatform::isProcessTrusted() {
+  return scene_.trusted;
+}
+bool ScenePlatform::isProcessTrustedWithPrompt() {
+  return scene_.trusted;
+}
+
+std::string ScenePlatform::notTrustedMessage() {
+  return "accessibility not trusted: allow this terminal app in System Settings > Privacy & "
+         "Security > Accessibility";
+}
+
+std::optional<FrontmostApplication> ScenePlatform::frontmostApplication() {
+  return scene_.frontmost;
+}
+
+std::vector<Rect> ScenePlatform::screens() {
+  return scene_.screens;
+}
+
+Element ScenePlatform::createApplicationElement(int32_t) {
+  if (scene_.app >= scene_.elements.size()) return nullptr;
+  return handle(scene_.app);
+}
+
+void ScenePlatform::setMessagingTimeout(const Element&, float seconds) {
+  request();
+  messagingTimeout_ = seconds;
+}
+
+void ScenePlatform::setBooleanAttribute(const Element& element, const std::string& name,
+                                        bool value) {
+  request();
+  const SceneElementRef* ref = sceneRef(element);
+  if (name == "AXManualAccessibility" && ref && ref->index == scene_.app) {
+    manualAccessibility_ = value;
+  }
+}
+
+ReadResult ScenePlatform::copyAttributeValue(const Element& element, const std::string& name) {
+  request();
+  const SceneElement* scripted = lookup(element);
+  const SceneValue* value = scripted ? scripted->find(name) : nullptr;
+  if (!value) return {kNoValue, std::nullopt};
+  if (value->kind == SceneValue::Kind::Fails) return {static_cast<int32_t>(value->integer), {}};
+  if (value->kind == SceneValue::Kind::NoValue) return {kSuccess, std::nullopt};
+  return {kSuccess, toValue(*value)};
+}
+
+BatchResult ScenePlatform::copyMultipleAttributeValues(const Element& element,
+                                                       const std::vector<std::string>& names) {
+  request();
+  const SceneElement* scripted = lookup(element);
+  if (scripted && scripted->batch == SceneElement::Batch::Fail) return {kBatchFailure, {}};
+  std::vector<std::optional<Value>> values;
+  values.reserve(names.size());
+  for (const std::string& name : names) {
+    const SceneValue* value = scripted ? scripted->find(name) : nullptr;
+    if (!value) {
+      values.push_back(Value::ofAxError(kNoValue));
+    } else if (value->kind == SceneValue::Kind::Fails) {
+      values.push_back(Value::ofAxError(value->integer));
+    } else if (value->kind == SceneValue::Kind::NoValue) {
+      values.push_back(std::nullopt);
+    } else {
+      values.push_back(toValue(*value));
+    }
+  }
+  if (scripted && scripted->batch == SceneElement::Batch::Short && !values.empty()) {
+    values.pop_back();
+  }
+  return {kSuccess, std::move(values)};
+}
+
+bool ScenePlatform::isEqual(const Element& a, const Element& b) {
+  const SceneElementRef* left = sceneRef(a);
+  const SceneElementRef* right = sceneRef(b);
+  return left && right && left->index == right->index;
+}
+
+void ScenePlatform::sleepFor(double seconds) {
+  clock_ += seconds;
+  slept_ += seconds;
+}
+
+double ScenePlatform::now() {
+  return clock_;
+}
+
+const SceneElement* ScenePlatform::lookup(const Element& element) const {
+  const SceneElementRef* ref = sceneRef(element);
+  if (!ref || ref->index >= scene_.elements.size()) return nullptr;
+  return &scene_.elements[ref->index];
+}
+
+const Element& ScenePlatform::handle(uint32_t index) {
+  if (!handles_[index]) handles_[index] = std::make_shared<SceneElementRef>(index);
+  return handles_[index];
+}
+
+Value ScenePlatform::toValue(const SceneValue& value) {
+  switch (value.kind) {
+    case SceneValue::Kind::Text:
+      return Value::ofText(value.text);
+    case SceneValue::Kind::Integer:
+      return Value::ofInteger(value.integer);
+    case SceneValue::Kind::Real:
+      return Value::ofReal(value.a);
+    case SceneValue::Kind::Boolean:
+      return Value::ofBoolean(value.integer != 0);
+    case SceneValue::Kind::Url:
+      return Value::ofUrl(value.text);
+    case SceneValue::Kind::Attributed:
+      return Value::ofAttributed(value.text);
+    case SceneValue::Kind::Point:
+      return Value::ofPoint(value.a, value.b);
+    case SceneValue::Kind::Size:
+      return Value::ofSize(value.a, value.b);
+    case SceneValue::Kind::Rect:
+      return Value::ofAxOther();
+    case SceneValue::Kind::AxError:
+      return Value::ofAxError(value.integer);
+    case SceneValue::Kind::Ref:
+      // A reference outside the scene's elements (only possible when built in memory) reads as
+      // an element without attributes.
+      if (value.ref >= scene_.elements.size()) {
+        return Value::ofElement(std::make_shared<SceneElementRef>(value.ref));
+      }
+      return Value::ofElement(handle(value.ref));
+    case SceneValue::Kind::List: {
+      std::vector<Value> entries;
+      entries.reserve(value.list.size());
+      for (const SceneValue& entry : value.list) entries.push_back(toValue(entry));
+      return Value::ofList(std::move(entries));
+    }
+    case SceneValue::Kind::Fails:
+    case SceneValue::Kind::NoValue:
+    case SceneValue::Kind::Null:
+      break;
+  }
+  return Value::null();
+}
+
+}  // namespace ax

@@ -1,0 +1,143 @@
+// The scene backend: a scripted application for tests, fuzzing, benchmarks and bug reports.
+//
+// A scene is a JSON text (format in DESIGN.md, "Scene files") or a Scene built in memory. It
+// answers the trust check, the frontmost application, the screens and every attribute read from
+// its script, and keeps a fake clock that advances by a fixed step on every request to an
+// element and by the time slept. Nothing here touches the real desktop.
+//
+// Readings of the format fixed here:
+// - a JSON number without fraction or exponent that fits a signed 64-bit integer is an integer;
+//   every other number is a double;
+// - a reference to an id that "elements" does not list is an element without attributes (every
+//   read of it fails with -25212);
+// - {"fails": CODE} and {"novalue": true} are attribute values only, not list entries, and CODE
+//   must be a non-zero 32-bit integer;
+// - coordinates of "screens" and "rect" may be "inf", "-inf" or "nan" too, like those of "point"
+//   and "size";
+// - wrong JSON types where the format names one are errors, reported by parseScene.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "ax/platform.h"
+
+namespace ax {
+
+// An attribute value as the scene scripts it. `Ref` holds the index of an element of the scene;
+// `Fails` and `NoValue` describe the read itself rather than a value.
+struct SceneValue {
+  enum class Kind : uint8_t {
+    Null,
+    Text,
+    Integer,
+    Real,
+    Boolean,
+    Url,
+    Attributed,
+    Point,
+    Size,
+    Rect,
+    AxError,
+    Ref,
+    List,
+    Fails,
+    NoValue,
+  };
+  Kind kind = Kind::Null;
+  uint32_t ref = 0;
+  int64_t integer = 0;  // Integer, AxError and Fails codes; Boolean as 0 or 1
+  double a = 0;         // Real, Point, Size
+  double b = 0;
+  std::string text;
+  std::vector<SceneValue> list;
+
+  static SceneValue null() { return SceneValue{}; }
+  static SceneValue ofText(std::string t, Kind kind = Kind::Text);
+  static SceneValue ofInteger(int64_t i);
+  static SceneValue ofReal(double d);
+  static SceneValue ofBoolean(bool flag);
+  static SceneValue ofPoint(double x, double y);
+  static SceneValue ofSize(double w, double h);
+  static SceneValue ofRef(uint32_t index);
+  static SceneValue ofList(std::vector<SceneValue> entries);
+  static SceneValue ofFails(int32_t code);
+  static SceneValue ofNoValue();
+  static SceneValue ofAxError(int64_t code);
+  static SceneValue ofRect();
+};
+
+struct SceneElement {
+  enum class Batch : uint8_t { Normal, Fail, Short };
+  std::vector<std::pair<std::string, SceneValue>> attributes;
+  Batch batch = Batch::Normal;
+
+  // Sets (or replaces) one attribute.
+  void set(const std::string& name, SceneValue value);
+  const SceneValue* find(const std::string& name) const;
+};
+
+struct Scene {
+  bool trusted = true;
+  std::optional<FrontmostApplication> frontmost =
+      FrontmostApplication{1, std::nullopt, std::nullopt};
+  std::vector<Rect> screens = {Rect{0, 0, 1440, 900}};
+  double clockStep = 0;
+  uint32_t app = 0;  // index of the application element
+  std::vector<SceneElement> elements;
+
+  // Appends an element without attributes and returns its index.
+  uint32_t addElement();
+};
+
+// Parses a scene text. On failure returns none and sets `error` to a one-line reason.
+std::optional<Scene> parseScene(std::string_view text, std::string& error);
+
+class ScenePlatform : public Platform {
+ public:
+  explicit ScenePlatform(Scene scene);
+
+  bool isProcessTrusted() override;
+  bool isProcessTrustedWithPrompt() override;
+  std::string notTrustedMessage() override;
+  std::optional<FrontmostApplication> frontmostApplication() override;
+  std::vector<Rect> screens() override;
+  Element createApplicationElement(int32_t pid) override;
+  void setMessagingTimeout(const Element& app, float seconds) override;
+  void setBooleanAttribute(const Element& element, const std::string& name, bool value) override;
+  ReadResult copyAttributeValue(const Element& element, const std::string& name) override;
+  BatchResult copyMultipleAttributeValues(const Element& element,
+                                          const std::vector<std::string>& names) override;
+  bool isEqual(const Element& a, const Element& b) override;
+  void sleepFor(double seconds) override;
+  double now() override;
+
+  // What the fake saw, for tests.
+  int64_t requestCount() const { return requests_; }
+  double sleptSeconds() const { return slept_; }
+  std::optional<float> messagingTimeout() const { return messagingTimeout_; }
+  bool manualAccessibilitySet() const { return manualAccessibility_; }
+
+ private:
+  void request() {
+    ++requests_;
+    clock_ += scene_.clockStep;
+  }
+  const SceneElement* lookup(const Element& element) const;
+  const Element& handle(uint32_t index);
+  Value toValue(const SceneValue& value);
+
+  Scene scene_;
+  std::vector<Element> handles_;  // one shared handle per element, made on first use
+  double clock_ = 0;
+  double slept_ = 0;
+  int64_t requests_ = 0;
+  std::optional<float> messagingTimeout_;
+  bool manualAccessibility_ = false;
+};
+
+}  // namespace ax

@@ -1,0 +1,203 @@
+#include "ax/snapshot.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <limits>
+
+#include "ax/json.h"
+#include "common/numbers.h"
+
+namespace ax {
+namespace {
+
+// Requests to the target application give up after this long.
+constexpr float kMessagingTimeout = 0.6f;
+
+std::string probeLine(bool trusted) {
+  return trusted ? "{\"trusted\":true}" : "{\"trusted\":false}";
+}
+
+std::string errorLine(const std::string& message) {
+  JsonWriter json;
+  json.beginObject();
+  json.key("error");
+  json.string(message);
+  json.endObject();
+  return json.take();
+}
+
+// JSON cannot write an infinite or NaN budget. Both an infinite and a NaN budget leave the walk
+// bounded by the other limits only (the time test never fires), so both are written as the
+// largest double; a budget of minus infinity, which stops the walk at once, as its negative. The
+// entry stays a JSON number, as consumers expect.
+double budgetForJson(double budget) {
+  if (std::isnan(budget)) return std::numeric_limits<double>::max();
+  if (std::isinf(budget)) return std::copysign(std::numeric_limits<double>::max(), budget);
+  return budget;
+}
+
+void writeRecord(JsonWriter& json, const ElementRecord& record) {
+  json.beginObject();
+  json.key("i");
+  json.integer(record.i);
+  json.key("role");
+  json.string(record.role);
+  json.key("label");
+  json.string(record.label);
+  json.key("value");
+  json.string(record.value);
+  json.key("x");
+  json.integer(record.x);
+  json.key("y");
+  json.integer(record.y);
+  json.key("w");
+  json.integer(record.w);
+  json.key("h");
+  json.integer(record.h);
+  json.key("disabled");
+  json.boolean(record.disabled);
+  json.endObject();
+}
+
+// The window to walk: the focused window, else the first entry of the window list, else none.
+// A value that is not an element counts as absent.
+Element chooseWindow(Platform& platform, const Element& app) {
+  if (Element window = asElement(attr(platform, app, "AXFocusedWindow"))) return window;
+  const std::optional<Value> windows = attr(platform, app, "AXWindows");
+  if (windows && windows->kind == Value::Kind::List && !windows->list.empty()) {
+    return asElement(windows->list.front());
+  }
+  return nullptr;
+}
+
+bool writeAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+void parseOptions(const std::vector<std::string>& args, RunState& state) {
+  for (size_t k = 0; k < args.size(); ++k) {
+    const std::string& word = args[k];
+    const bool takesValue = word == "--budget" || word == "--settle" || word == "--max-elements";
+    if (takesValue) {
+      if (k + 1 >= args.size()) continue;
+      const std::string& text = args[++k];
+      if (word == "--max-elements") {
+        if (const auto n = mevrik::parseInt64(text)) state.maxElements = *n;
+      } else if (const auto seconds = mevrik::parseDouble(text)) {
+        (word == "--budget" ? state.timeBudget : state.settle) = *seconds;
+      }
+    } else if (word == "--prompt") {
+      state.wantPrompt = true;
+    } else if (word == "--debug") {
+      state.debug = true;
+    }
+  }
+}
+
+std::string snapshotDocument(const RunState& state, const FrontmostApplication& frontmost,
+                             double elapsed) {
+  JsonWriter json;
+  json.beginObject();
+  json.key("app");
+  json.string(frontmost.name.value_or(""));
+  json.key("bundle");
+  json.string(frontmost.bundleId.value_or(""));
+  json.key("window");
+  json.string(state.windowTitle);
+  json.key("elements");
+  json.beginArray();
+  for (const ElementRecord& record : state.elements) writeRecord(json, record);
+  json.endArray();
+  json.key("truncated");
+  json.boolean(state.truncated);
+  json.key("visited");
+  json.integer(state.visited);
+  json.key("ms");
+  json.integer(mevrik::truncateToInt64(elapsed * 1000));
+  if (state.url && !state.url->empty()) {
+    json.key("url");
+    json.string(*state.url);
+  }
+  if (state.focusedIndex) {
+    json.key("focused");
+    json.integer(*state.focusedIndex);
+  }
+  if (state.debug) {
+    json.key("debug");
+    json.beginObject();
+    json.key("roles");
+    json.beginObject();
+    for (const auto& [role, count] : state.roleCounts) {
+      json.key(role);
+      json.integer(count);
+    }
+    json.endObject();
+    json.key("child_errors");
+    json.integer(state.childErrors);
+    json.key("budget");
+    json.number(budgetForJson(state.timeBudget));
+    json.endObject();
+  }
+  json.endObject();
+  return json.take();
+}
+
+RunResult runSnapshot(Platform& platform, const std::vector<std::string>& args) {
+  RunState state;
+  parseOptions(args, state);
+
+  if (state.wantPrompt) {
+    const bool trusted = platform.isProcessTrustedWithPrompt();
+    return {probeLine(trusted), trusted ? kExitOk : kExitNotTrusted};
+  }
+  // Trust comes first, so an untrusted run touches no application.
+  if (!platform.isProcessTrusted()) {
+    return {errorLine(platform.notTrustedMessage()), kExitNotTrusted};
+  }
+  const std::optional<FrontmostApplication> frontmost = platform.frontmostApplication();
+  if (!frontmost) return {errorLine("no frontmost application"), kExitNoFrontmost};
+
+  const std::vector<Rect> screens = platform.screens();
+  state.screen = screens.empty() ? Rect{0, 0, 4096, 4096} : screens.front();
+  state.app = platform.createApplicationElement(frontmost->pid);
+  platform.setMessagingTimeout(state.app, kMessagingTimeout);
+  platform.setBooleanAttribute(state.app, "AXManualAccessibility", true);
+  if (state.settle > 0) {
+    // The platform sleeps only finite times; an infinite pause becomes the longest finite one.
+    platform.sleepFor(std::min(state.settle, std::numeric_limits<double>::max()));
+  }
+  state.tStart = platform.now();
+  state.resetWalk();
+
+  state.focused = asElement(attr(platform, state.app, "AXFocusedUIElement"));
+  state.windowTitle = "";
+  if (const Element window = chooseWindow(platform, state.app)) {
+    state.windowTitle = asString(attr(platform, window, "AXTitle"));
+    visit(platform, state, window, 0);
+  }
+  menuBarPass(platform, state);
+
+  const double elapsed = platform.now() - state.tStart;
+  return {snapshotDocument(state, *frontmost, elapsed), kExitOk};
+}
+
+bool writeRunResult(int fd, const RunResult& result) {
+  const bool documentWritten = writeAll(fd, result.document.data(), result.document.size());
+  return writeAll(fd, "\n", 1) && documentWritten;
+}
+
+}  // namespace ax
