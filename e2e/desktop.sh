@@ -1,0 +1,232 @@
+#!/usr/bin/env bash
+# A private, headless test desktop for the end-to-end checks and the demo.
+#
+#   desktop.sh start DIR [--stock-wm]     start Xvfb, a session bus, openbox and the AT-SPI bus
+#   desktop.sh launch DIR [--name NAME] [--no-a11y] -- CMD ARGS...
+#                                          start an application, wait for its window (and for its
+#                                          AT-SPI registration), activate it, print its pid
+#   desktop.sh activate DIR PID           give the top-level window of PID the focus
+#   desktop.sh stop DIR                   stop what this script started for DIR, newest first
+#
+# DIR receives env.sh (source it to talk to the desktop), pids (one "pid name" per line, in start
+# order) and the logs. Only processes recorded in DIR/pids are ever stopped.
+set -euo pipefail
+
+die() {
+  echo "desktop.sh: $*" >&2
+  exit 1
+}
+
+# Polls "$@" every 50 ms until it succeeds or $timeout seconds have passed.
+wait_for() {
+  local timeout=$1
+  shift
+  local deadline=$((SECONDS + timeout))
+  until "$@" >/dev/null 2>&1; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.05
+  done
+}
+
+record() { echo "$1 $2" >>"$dir/pids"; }
+
+# Runs a command in the background with the desktop's environment; sets $started.
+spawn() {
+  local name=$1
+  shift
+  (
+    . "$dir/env.sh"
+    exec "$@"
+  ) >>"$dir/$name.log" 2>&1 </dev/null &
+  started=$!
+  record "$started" "$name"
+}
+
+write_bus_config() {
+  # The stock session configuration names service directories: its bus would auto-start
+  # portals and a FUSE document mount. The test bus starts nothing by itself.
+  cat >"$dir/session.conf" <<EOF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:path=$dir/runtime/bus</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+EOF
+}
+
+write_openbox_config() {
+  # Stock openbox holds synchronous button grabs on client windows for its click-to-focus
+  # bindings; they reorder synthetic events. The default test desktop has no bindings at all
+  # (windows are activated through _NET_ACTIVE_WINDOW); --stock-wm keeps the stock rc.
+  cat >"$dir/openbox-rc.xml" <<'EOF'
+<?xml version="1.0" encoding="UTF-8"?>
+<openbox_config xmlns="http://openbox.org/3.4/rc">
+  <focus><focusNew>yes</focusNew><followMouse>no</followMouse></focus>
+  <placement><policy>Smart</policy></placement>
+  <desktops><number>1</number></desktops>
+  <keyboard></keyboard>
+  <mouse></mouse>
+</openbox_config>
+EOF
+}
+
+a11y_address() { xprop -root AT_SPI_BUS 2>/dev/null | sed -n 's/^AT_SPI_BUS(STRING) = "\(.*\)"$/\1/p'; }
+
+has_a11y_bus() { [ -n "$(a11y_address)" ]; }
+
+bus_pid() {
+  # The process behind a name on the given bus.
+  gdbus call --address "$1" --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+    --method org.freedesktop.DBus.GetConnectionUnixProcessID "$2" 2>/dev/null |
+    sed -n 's/^(uint32 \([0-9]*\),)$/\1/p'
+}
+
+start() {
+  local stock_wm=0
+  [ "${1:-}" = "--stock-wm" ] && stock_wm=1
+  mkdir -p "$dir"
+  [ ! -s "$dir/pids" ] || die "$dir already holds a running desktop (stop it first)"
+  : >"$dir/pids"
+  trap 'status=$?; [ $status -eq 0 ] || stop; exit $status' EXIT
+  mkdir -p "$dir/home" "$dir/config" "$dir/data" "$dir/cache" "$dir/runtime"
+  chmod 0700 "$dir/runtime"
+
+  # Xvfb picks a free display itself and tells which through -displayfd: no race with other
+  # desktops started at the same time.
+  local displayfile="$dir/display"
+  : >"$displayfile"
+  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$displayfile" >"$dir/xvfb.log" 2>&1 &
+  record $! Xvfb
+  wait_for 10 grep -q '[0-9]' "$displayfile" || die "Xvfb did not start (see $dir/xvfb.log)"
+  local display=":$(tr -dc 0-9 <"$displayfile")"
+
+  write_bus_config
+  cat >"$dir/env.sh" <<EOF
+export DISPLAY=$display
+export XDG_RUNTIME_DIR=$dir/runtime
+export DBUS_SESSION_BUS_ADDRESS=unix:path=$dir/runtime/bus
+export HOME=$dir/home
+export XDG_CONFIG_HOME=$dir/config
+export XDG_DATA_HOME=$dir/data
+export XDG_CACHE_HOME=$dir/cache
+export GSETTINGS_BACKEND=memory
+export GDK_BACKEND=x11
+export QT_QPA_PLATFORM=xcb
+export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+export NO_AT_BRIDGE=0
+unset WAYLAND_DISPLAY SESSION_MANAGER
+EOF
+  . "$dir/env.sh"
+  wait_for 10 xdpyinfo || die "display $display does not answer"
+
+  spawn dbus dbus-daemon --nofork --config-file="$dir/session.conf"
+  wait_for 10 test -S "$dir/runtime/bus" || die "session bus did not start"
+
+  if [ $stock_wm -eq 1 ]; then
+    spawn openbox openbox --sm-disable
+  else
+    write_openbox_config
+    spawn openbox openbox --sm-disable --config-file "$dir/openbox-rc.xml"
+  fi
+  wait_for 10 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' ||
+    die "openbox did not start (see $dir/openbox.log)"
+
+  spawn a11y-bus /usr/libexec/at-spi-bus-launcher --launch-immediately --a11y=1
+  wait_for 10 has_a11y_bus || die "the accessibility bus did not start"
+  local a11y
+  a11y=$(a11y_address)
+  echo "export AT_SPI_BUS_ADDRESS='$a11y'" >>"$dir/env.sh"
+
+  # The accessibility bus daemon and the registry are started by the launcher and by bus
+  # activation; record them by the pids the buses report so that stop can end them too.
+  local pid
+  pid=$(bus_pid "$a11y" org.freedesktop.DBus || true)
+  [ -z "$pid" ] || record "$pid" a11y-dbus
+  wait_for 10 gdbus call --address "$a11y" --dest org.a11y.atspi.Registry \
+    --object-path /org/a11y/atspi/accessible/root \
+    --method org.a11y.atspi.Accessible.GetChildren || die "the AT-SPI registry did not start"
+  pid=$(bus_pid "$a11y" org.a11y.atspi.Registry || true)
+  [ -z "$pid" ] || record "$pid" registryd
+}
+
+# Succeeds when an application with process id $1 is registered with the AT-SPI registry.
+registered() {
+  local want=$1 name
+  . "$dir/env.sh"
+  for name in $(gdbus call --address "$AT_SPI_BUS_ADDRESS" --dest org.a11y.atspi.Registry \
+    --object-path /org/a11y/atspi/accessible/root \
+    --method org.a11y.atspi.Accessible.GetChildren 2>/dev/null | grep -o "':[0-9.]*'" | tr -d "'"); do
+    [ "$(bus_pid "$AT_SPI_BUS_ADDRESS" "$name")" = "$want" ] && return 0
+  done
+  return 1
+}
+
+window_of() { xdotool search --onlyvisible --pid "$1" 2>/dev/null | head -n 1; }
+window_or_gone() { ! kill -0 "$1" 2>/dev/null || [ -n "$(window_of "$1")" ]; }
+
+activate() {
+  local pid=$1 win
+  . "$dir/env.sh"
+  win=$(window_of "$pid")
+  [ -n "$win" ] || die "no visible window of pid $pid"
+  xdotool windowactivate --sync "$win" >/dev/null 2>&1 || xdotool windowactivate "$win"
+}
+
+launch() {
+  local name="" a11y=1
+  while [ $# -gt 0 ]; do
+    case $1 in
+    --name) name=$2; shift 2 ;;
+    --no-a11y) a11y=0; shift ;;
+    --) shift; break ;;
+    *) die "launch: unknown option $1" ;;
+    esac
+  done
+  [ $# -gt 0 ] || die "launch: no command"
+  [ -f "$dir/env.sh" ] || die "no desktop in $dir"
+  [ -n "$name" ] || name=$(basename "$1")
+  spawn "$name" "$@"
+  local pid=$started
+  . "$dir/env.sh"
+  wait_for 15 window_or_gone "$pid" || die "$name mapped no window within 15 s (see $dir/$name.log)"
+  kill -0 "$pid" 2>/dev/null || die "$name exited at start (see $dir/$name.log)"
+  if [ $a11y -eq 1 ]; then
+    wait_for 15 registered "$pid" || die "$name did not register with AT-SPI within 15 s"
+  fi
+  activate "$pid"
+  echo "$pid"
+}
+
+stop() {
+  [ -f "$dir/pids" ] || return 0
+  local pid name
+  # Newest first, so that applications go before the buses and the display they use.
+  while read -r pid name; do
+    kill -TERM "$pid" 2>/dev/null || true
+  done < <(tac "$dir/pids")
+  local deadline=$((SECONDS + 5))
+  while read -r pid name; do
+    while kill -0 "$pid" 2>/dev/null && [ $SECONDS -lt $deadline ]; do sleep 0.05; done
+    kill -KILL "$pid" 2>/dev/null || true
+  done < <(tac "$dir/pids")
+  : >"$dir/pids"
+}
+
+[ $# -ge 2 ] || die "usage: desktop.sh start|launch|activate|stop DIR ..."
+command=$1
+dir=$(mkdir -p "$2" && cd "$2" && pwd)
+shift 2
+case $command in
+start) start "$@" ;;
+launch) launch "$@" ;;
+activate) activate "$@" ;;
+stop) stop ;;
+*) die "unknown command $command" ;;
+esac
