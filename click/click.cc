@@ -1,0 +1,184 @@
+#include "click/click.h"
+
+#include <utility>
+
+#include "common/numbers.h"
+
+namespace click {
+namespace {
+
+std::optional<Point> readPoint(const std::string& x, const std::string& y) {
+  auto px = mevrik::parseDouble(x);
+  auto py = mevrik::parseDouble(y);
+  if (!px || !py) return std::nullopt;
+  return Point{*px, *py};
+}
+
+std::string formatPosition(const std::optional<Point>& p) {
+  if (!p) return "?";
+  return std::to_string(mevrik::truncateToInt64(p->x)) + "," +
+         std::to_string(mevrik::truncateToInt64(p->y));
+}
+
+void drag(Platform& platform, const RunState& state, Point end) {
+  post(platform, state, kLeftMouseDown, kButtonLeft, state.pt, 1);
+  const Point start = state.pt;
+  for (int i = 1; i <= kDragSteps; ++i) {
+    double t = static_cast<double>(i) / kDragSteps;
+    Point step{start.x + (end.x - start.x) * t, start.y + (end.y - start.y) * t};
+    post(platform, state, kLeftMouseDragged, kButtonLeft, step, 1);
+    platform.sleepMicroseconds(kDragStepWait);
+  }
+  // The release goes to the end point as parsed, not the last interpolated one, which rounding
+  // may have moved.
+  post(platform, state, kLeftMouseUp, kButtonLeft, end, 1);
+}
+
+// False when the scroll event cannot be made.
+bool scroll(Platform& platform, const RunState& state, int32_t horizontal, int32_t vertical) {
+  auto event = platform.createScrollEvent(vertical, horizontal, 0);
+  if (!event) return false;
+  platform.setLocation(*event, state.pt);
+  platform.postSystemWide(*event);
+  platform.release(std::move(event));
+  return true;
+}
+
+void pressAndRelease(Platform& platform, const RunState& state, EventType down, EventType up,
+                     MouseButton button, int64_t clicks) {
+  post(platform, state, down, button, state.pt, clicks);
+  post(platform, state, up, button, state.pt, clicks);
+}
+
+}  // namespace
+
+RunResult usage() {
+  RunResult result;
+  result.status = 2;
+  result.err = kUsage;
+  return result;
+}
+
+bool readArguments(RunState& state) {
+  const auto& args = state.args;
+  if (args.size() < 3) return false;
+  auto pt = readPoint(args[1], args[2]);
+  if (!pt) return false;
+  state.kind = args.size() >= 4 ? args[3] : "left";
+  state.pt = *pt;
+  return true;
+}
+
+Action chooseAction(const RunState& state) {
+  const auto& args = state.args;
+  const std::string& kind = state.kind;
+  Action action;
+  if (kind == "move") {
+    action.kind = Action::Kind::Move;
+    return action;
+  }
+  if (kind == "drag" && args.size() >= 6) {
+    if (auto end = readPoint(args[4], args[5])) {
+      action.kind = Action::Kind::Drag;
+      action.end = *end;
+      return action;
+    }
+  }
+  if (kind == "scroll" && args.size() >= 6) {
+    auto horizontal = mevrik::parseInt32(args[4]);
+    auto vertical = mevrik::parseInt32(args[5]);
+    if (horizontal && vertical) {
+      action.kind = Action::Kind::Scroll;
+      action.horizontal = *horizontal;
+      action.vertical = *vertical;
+      return action;
+    }
+  }
+  if (kind == "right") {
+    action.kind = Action::Kind::Right;
+    return action;
+  }
+  if (kind == "middle") {
+    action.kind = Action::Kind::Middle;
+    return action;
+  }
+  action.kind = Action::Kind::LeftClicks;
+  action.clicks = kind == "triple" ? 3 : kind == "double" ? 2 : 1;
+  return action;
+}
+
+void post(Platform& platform, const RunState& state, EventType type, MouseButton button, Point at,
+          int64_t clicks, bool processLocal) {
+  auto event = platform.createMouseEvent(type, button, at);
+  if (!event) return;
+  if (clicks >= 1) platform.setClickState(*event, clicks);
+  if (processLocal && state.pid != 0) {
+    platform.postToPid(state.pid, *event);
+  } else {
+    platform.postSystemWide(*event);
+  }
+  platform.release(std::move(event));
+}
+
+std::string reportLine(const RunState& state) {
+  return "pid=" + std::to_string(state.pid) +
+         " delivery=" + (state.kind == "move" ? "pid" : "hid+restore") +
+         " real_cursor_before=" + formatPosition(state.saved) +
+         " after=" + formatPosition(state.now) + "\n";
+}
+
+RunResult perform(Platform& platform, RunState& state) {
+  state.pid = platform.frontmostPid();
+  state.saved = platform.cursorPosition();
+  state.restoreCursor = false;
+
+  const Action action = chooseAction(state);
+  if (action.kind == Action::Kind::Move) {
+    post(platform, state, kMouseMoved, kButtonLeft, state.pt, 0, true);
+  } else {
+    state.restoreCursor = true;
+    post(platform, state, kMouseMoved, kButtonLeft, state.pt, 0);
+    platform.sleepMicroseconds(kApproachWait);
+    switch (action.kind) {
+      case Action::Kind::Drag:
+        drag(platform, state, action.end);
+        break;
+      case Action::Kind::Scroll:
+        // No restore and no report: the caller learns of the failure from the status alone.
+        if (!scroll(platform, state, action.horizontal, action.vertical))
+          return RunResult{3, "", ""};
+        break;
+      case Action::Kind::Right:
+        pressAndRelease(platform, state, kRightMouseDown, kRightMouseUp, kButtonRight, 1);
+        break;
+      case Action::Kind::Middle:
+        pressAndRelease(platform, state, kOtherMouseDown, kOtherMouseUp, kButtonCenter, 1);
+        break;
+      case Action::Kind::LeftClicks:
+        for (int n = 1; n <= action.clicks; ++n) {
+          pressAndRelease(platform, state, kLeftMouseDown, kLeftMouseUp, kButtonLeft, n);
+          if (n < action.clicks) platform.sleepMicroseconds(kClickGap);
+        }
+        break;
+      case Action::Kind::Move:
+        break;
+    }
+  }
+
+  if (state.restoreCursor && state.saved) {
+    platform.sleepMicroseconds(kRestoreWait);
+    platform.warpCursor(*state.saved);
+  }
+
+  state.now = platform.cursorPosition();
+  RunResult result;
+  result.out = reportLine(state);
+  return result;
+}
+
+RunResult run(Platform& platform, RunState& state) {
+  if (!readArguments(state)) return usage();
+  return perform(platform, state);
+}
+
+}  // namespace click

@@ -1,0 +1,34 @@
+// vantic-click: performs one pointer action at a screen point, puts the real cursor back and
+// prints one report line. The core does the work; this front only connects it to the system.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "click/click.h"
+#include "click/platform.h"
+
+namespace {
+
+int finish(const click::RunResult& result) {
+  std::fputs(result.out.c_str(), stdout);
+  std::fputs(result.err.c_str(), stderr);
+  std::fflush(stdout);
+  return result.status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  click::RunState state;
+  state.args.assign(argv, argv + argc);
+  // Bad arguments get the usage text even where the window system is out of reach.
+  if (!click::readArguments(state)) return finish(click::usage());
+  std::string error;
+  auto platform = click::openSystemPlatform(error);
+  if (!platform) {
+    // Reporting an action that never happened would mislead the caller.
+    std::fprintf(stderr, "vantic-click: %s\n", error.c_str());
+    return 1;
+  }
+  return finish(click::perform(*platform, state));
+}

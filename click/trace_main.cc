@@ -1,0 +1,84 @@
+// vantic-click-trace: runs the whole vantic-click flow against the recorder and prints the
+// transcript, one line per step. Its exit status is that of the traced run.
+//
+//   vantic-click-trace [--pid N] [--cursor X,Y|none] [--cursor-after none] [--no-mouse-events]
+//                      [--no-scroll-events] -- ARGS...
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "click/click.h"
+#include "click/platform-recorder.h"
+#include "common/numbers.h"
+
+namespace {
+
+constexpr char kTraceUsage[] =
+    "usage: vantic-click-trace [--pid N] [--cursor X,Y|none] [--cursor-after none] "
+    "[--no-mouse-events] [--no-scroll-events] -- ARGS...\n";
+
+// Exit status for a bad trace option. Distinct from every status of the traced run (0, 2, 3), so
+// that a caller never mistakes its own mistake for the tool's usage error.
+constexpr int kBadOption = 64;
+
+int fail(const std::string& message) {
+  std::fputs(("vantic-click-trace: " + message + "\n").c_str(), stderr);
+  std::fputs(kTraceUsage, stderr);
+  return kBadOption;
+}
+
+std::optional<click::Point> parseCursor(std::string_view text) {
+  size_t comma = text.find(',');
+  if (comma == std::string_view::npos) return std::nullopt;
+  auto x = mevrik::parseDouble(text.substr(0, comma));
+  auto y = mevrik::parseDouble(text.substr(comma + 1));
+  if (!x || !y) return std::nullopt;
+  return click::Point{*x, *y};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  click::RecorderOptions options;
+  int i = 1;
+  for (; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    bool hasValue = i + 1 < argc;
+    if (arg == "--") {
+      ++i;
+      break;
+    } else if (arg == "--pid" && hasValue) {
+      auto pid = mevrik::parseInt32(argv[++i]);
+      if (!pid) return fail("--pid needs a 32-bit integer");
+      options.pid = *pid;
+    } else if (arg == "--cursor" && hasValue) {
+      std::string_view value = argv[++i];
+      if (value == "none") {
+        options.cursor.reset();
+      } else {
+        options.cursor = parseCursor(value);
+        if (!options.cursor) return fail("--cursor needs X,Y or none");
+      }
+    } else if (arg == "--cursor-after" && hasValue) {
+      if (std::string_view(argv[++i]) != "none") return fail("--cursor-after takes only none");
+      options.cursorAfterFails = true;
+    } else if (arg == "--no-mouse-events") {
+      options.mouseEventsFail = true;
+    } else if (arg == "--no-scroll-events") {
+      options.scrollEventsFail = true;
+    } else {
+      return fail("unknown option " + std::string(arg));
+    }
+  }
+
+  click::RunState state;
+  state.args.push_back("vantic-click");
+  for (; i < argc; ++i) state.args.push_back(argv[i]);
+
+  click::RecorderPlatform recorder(options);
+  click::RunResult result = click::run(recorder, state);
+  recorder.recordResult(result);
+  for (const auto& line : recorder.transcript()) std::printf("%s\n", line.c_str());
+  return result.status;
+}
