@@ -621,7 +621,9 @@ class AtspiPlatform::Impl {
       for (const std::string& name : names) {
         for (Call c : callsFor(*node, name)) sent = issue(node, c) || sent;
       }
-      if (!sent) break;
+      // Calls sent earlier (by a prefetch) may still be on their way: wait for them too.
+      bool waiting = anyPending(*node);
+      if (!sent && !waiting) break;
       await({node});
     }
   }
@@ -650,6 +652,14 @@ class AtspiPlatform::Impl {
       list.push_back(std::make_shared<AtspiElement>(child));
     }
     node->children = std::move(list);
+    // The walk reads every listed child's base attributes next, in order: asking for them all
+    // now keeps the application busy answering instead of waiting for our next question.
+    if (!node->application && prefetch_) {
+      for (const Element& c : *node->children) {
+        const auto& child = asAtspi(c)->node;
+        for (Call call : {kGetRole, kGetState, kGetExtents, kGetChildren}) issue(child, call);
+      }
+    }
     return &*node->children;
   }
 
@@ -870,6 +880,13 @@ class AtspiPlatform::Impl {
     if (!asAtspi(app)->node->bus.empty()) out.name = applicationName(app);
     if (!out.name) out.name = wmClass;
     out.bundleId = textProperty(d, w, "_GTK_APPLICATION_ID", utf8);
+    if (!out.bundleId) {
+      // GTK marks only the application's main windows; a dialog names its main window as the
+      // one it is transient for, so the bundle id stays the same while a dialog is in front.
+      if (auto owner = cardinalProperty(d, w, "WM_TRANSIENT_FOR", XA_WINDOW)) {
+        out.bundleId = textProperty(d, static_cast<Window>(*owner), "_GTK_APPLICATION_ID", utf8);
+      }
+    }
     if (!out.bundleId || out.bundleId->empty()) out.bundleId = wmClass;
     return out;
   }
@@ -917,6 +934,7 @@ class AtspiPlatform::Impl {
   std::string activeWindowTitle_;
   int activeWindowWidth_ = 0;
   double scale_ = 1.0;
+  bool prefetch_ = std::getenv("VANTIC_AX_NO_PREFETCH") == nullptr;
 };
 
 // ---- Platform ----------------------------------------------------------------------------------
