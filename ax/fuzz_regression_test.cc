@@ -1,0 +1,34 @@
+// Replays the fuzzer's seed corpus and every input it ever found failing, as ordinary tests.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "ax/fuzz_check.h"
+
+namespace ax {
+namespace {
+
+TEST(FuzzRegressionTest, EveryKeptInputHoldsTheProperty) {
+  int checked = 0;
+  for (const char* folder : {"corpus", "regressions"}) {
+    const std::filesystem::path dir = std::filesystem::path(AX_FUZZ_DIR) / folder;
+    if (!std::filesystem::exists(dir)) continue;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+      std::ifstream file(entry.path(), std::ios::binary);
+      std::ostringstream text;
+      text << file.rdbuf();
+      const std::string input = text.str();
+      std::string why;
+      const FuzzOutcome outcome =
+          checkFuzzInput(reinterpret_cast<const uint8_t*>(input.data()), input.size(), why);
+      EXPECT_NE(outcome, FuzzOutcome::Failed) << entry.path() << ": " << why;
+      ++checked;
+    }
+  }
+  EXPECT_GT(checked, 0);
+}
+
+}  // namespace
+}  // namespace ax

@@ -1,0 +1,268 @@
+#include "ax/platform-scene.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+namespace ax {
+namespace {
+
+using nlohmann::json;
+
+ScenePlatform platformFrom(const std::string& text) {
+  std::string error;
+  std::optional<Scene> scene = parseScene(text, error);
+  EXPECT_TRUE(scene) << error;
+  return ScenePlatform(scene ? std::move(*scene) : Scene{});
+}
+
+TEST(SceneTest, RefusesMalformedScenes) {
+  const char* const bad[] = {
+      "",
+      "[]",
+      "{",
+      R"({"trusted": 1})",
+      R"({"frontmost": 3})",
+      R"({"frontmost": {"pid": "1"}})",
+      R"({"frontmost": {"pid": 4294967296}})",
+      R"({"frontmost": {"name": null}})",
+      R"({"screens": [[0, 0, 10]]})",
+      R"({"screens": [[0, 0, 10, "wide"]]})",
+      R"({"screens": {}})",
+      R"({"clock": {"step": "1"}})",
+      R"({"app": 3})",
+      R"({"elements": []})",
+      R"({"elements": {"a": 1}})",
+      R"({"elements": {"a": {"batch": "sometimes"}}})",
+      R"({"elements": {"a": {"AXSize": {"size": [1]}}}})",
+      R"({"elements": {"a": {"AXSize": {}}}})",
+      R"({"elements": {"a": {"AXSize": {"ref": "b", "url": "c"}}}})",
+      R"({"elements": {"a": {"AXSize": {"ref": 3}}}})",
+      R"({"elements": {"a": {"AXValue": {"fails": 0}}}})",
+      R"({"elements": {"a": {"AXValue": {"fails": 1.5}}}})",
+      R"({"elements": {"a": {"AXValue": {"novalue": false}}}})",
+      R"({"elements": {"a": {"AXChildren": [{"fails": -1}]}}})",
+      R"({"elements": {"a": {"AXValue": {"axerror": "x"}}}})",
+      "{\"elements\": {\"a\": {\"AXTitle\": \"\xff\"}}}",
+  };
+  for (const char* text : bad) {
+    std::string error;
+    EXPECT_FALSE(parseScene(text, error)) << text;
+    EXPECT_FALSE(error.empty()) << text;
+  }
+  std::string deep =
+      R"({"elements": {"a": {"AXValue": )" + std::string(300, '[') + std::string(300, ']') + "}}}";
+  std::string error;
+  EXPECT_FALSE(parseScene(deep, error));
+}
+
+TEST(SceneTest, ReadsValuesAsTheFormatSays) {
+  ScenePlatform p = platformFrom(R"({"notes": "ignored", "elements": {"app": {
+    "int": 12, "neg": -3, "real": -3.5, "two": 2.0, "exp": 1e5, "big": 18446744073709551615,
+    "yes": true, "zero": 0, "nul": null, "pt": {"point": ["inf", "-inf"]},
+    "sz": {"size": [1, "nan"]}, "rect": {"rect": [0, 0, 1, 1]}, "err": {"axerror": -25201},
+    "url": {"url": "u"}, "att": {"attributed": "a"}, "fails": {"fails": -25204},
+    "none": {"novalue": true}, "list": [{"ref": "x"}, 1], "note": {"ref": "x", "why": "a note"}}}})");
+  const Element app = p.createApplicationElement(1);
+  const auto read = [&](const char* name) { return p.copyAttributeValue(app, name); };
+  EXPECT_EQ(read("int").value->kind, Value::Kind::Integer);
+  EXPECT_EQ(read("int").value->integer, 12);
+  EXPECT_EQ(read("neg").value->integer, -3);
+  EXPECT_EQ(read("real").value->kind, Value::Kind::Real);
+  EXPECT_EQ(read("two").value->kind, Value::Kind::Real);
+  EXPECT_EQ(read("exp").value->kind, Value::Kind::Real);
+  EXPECT_EQ(read("big").value->kind, Value::Kind::Real);
+  EXPECT_EQ(read("yes").value->kind, Value::Kind::Boolean);
+  EXPECT_EQ(read("zero").value->kind, Value::Kind::Integer);
+  EXPECT_EQ(read("nul").value->kind, Value::Kind::Null);
+  EXPECT_TRUE(std::isinf(read("pt").value->a));
+  EXPECT_TRUE(std::isnan(read("sz").value->b));
+  EXPECT_EQ(read("rect").value->kind, Value::Kind::AxOther);
+  EXPECT_EQ(read("err").value->integer, -25201);
+  EXPECT_EQ(read("url").value->kind, Value::Kind::Url);
+  EXPECT_EQ(read("att").value->kind, Value::Kind::Attributed);
+  EXPECT_EQ(read("fails").code, -25204);
+  EXPECT_EQ(read("none").code, 0);
+  EXPECT_FALSE(read("none").value);
+  EXPECT_EQ(read("missing").code, kNoValue);
+  EXPECT_EQ(read("list").value->list[0].kind, Value::Kind::Element);
+  EXPECT_TRUE(p.isEqual(read("list").value->list[0].element, read("note").value->element));
+  EXPECT_FALSE(p.isEqual(read("list").value->list[0].element, app));
+  // The unlisted element "x" has no attributes.
+  EXPECT_EQ(p.copyAttributeValue(read("note").value->element, "AXRole").code, kNoValue);
+
+  const BatchResult batch = p.copyMultipleAttributeValues(app, {"fails", "none", "missing", "int"});
+  ASSERT_TRUE(batch.values);
+  ASSERT_EQ(batch.values->size(), 4u);
+  EXPECT_EQ((*batch.values)[0]->kind, Value::Kind::AxError);
+  EXPECT_EQ((*batch.values)[0]->integer, -25204);
+  EXPECT_FALSE((*batch.values)[1]);
+  EXPECT_EQ((*batch.values)[2]->integer, kNoValue);
+  EXPECT_EQ((*batch.values)[3]->integer, 12);
+}
+
+TEST(SceneTest, ClockAdvancesPerRequestAndBySleeping) {
+  ScenePlatform p = platformFrom(R"({"clock": {"step": 0.5}, "elements": {"app": {}}})");
+  const Element app = p.createApplicationElement(1);
+  EXPECT_EQ(p.now(), 0);
+  p.setMessagingTimeout(app, 0.6f);
+  p.setBooleanAttribute(app, "AXManualAccessibility", true);
+  p.copyAttributeValue(app, "AXRole");
+  p.copyMultipleAttributeValues(app, {"AXRole", "AXTitle"});
+  p.isEqual(app, app);
+  p.frontmostApplication();
+  EXPECT_EQ(p.now(), 2);
+  p.sleepFor(1.25);
+  EXPECT_EQ(p.now(), 3.25);
+  EXPECT_EQ(p.now(), 3.25);
+}
+
+TEST(SceneTest, BatchFailuresAndDefaults) {
+  ScenePlatform p = platformFrom(R"({"elements": {"app": {"batch": "short", "AXRole": "r"},
+                                                   "f": {"batch": "fail"}}})");
+  const Element app = p.createApplicationElement(1);
+  EXPECT_EQ(p.copyMultipleAttributeValues(app, {"AXRole", "AXTitle"}).values->size(), 1u);
+  EXPECT_EQ(p.copyAttributeValue(app, "AXRole").value->text, "r");
+  EXPECT_TRUE(p.isProcessTrusted());
+  EXPECT_EQ(p.frontmostApplication()->pid, 1);
+  EXPECT_FALSE(p.frontmostApplication()->name);
+  ASSERT_EQ(p.screens().size(), 1u);
+  EXPECT_EQ(p.screens()[0].w, 1440);
+  EXPECT_EQ(p.screens()[0].h, 900);
+}
+
+// ---- The scenes folder, replayed through the real vantic-ax-replay. ----
+
+struct ProcessResult {
+  std::string out;
+  std::string err;
+  int status = -1;
+};
+
+std::string slurp(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+ProcessResult runReplay(const std::vector<std::string>& args) {
+  const std::string dir = testing::TempDir();
+  const std::string outPath = dir + "/ax_replay_out", errPath = dir + "/ax_replay_err";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  std::vector<char*> argv;
+  std::string program = AX_REPLAY_PATH;
+  argv.push_back(program.data());
+  std::vector<std::string> copies = args;
+  for (std::string& a : copies) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  ProcessResult result;
+  if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  result.out = slurp(outPath);
+  result.err = slurp(errPath);
+  return result;
+}
+
+// Byte rules a JSON reader would not notice: one line, one trailing line feed, solidus escaped,
+// no \u escapes except for control characters, integers written as integers.
+void expectByteRules(const std::string& out, const std::string& name) {
+  ASSERT_FALSE(out.empty()) << name;
+  EXPECT_EQ(out.find('\n'), out.size() - 1) << name;
+  for (size_t k = 0; k < out.size(); ++k) {
+    if (out[k] == '\\') {
+      ++k;
+      if (k < out.size() && out[k] == 'u') {
+        EXPECT_TRUE(out.compare(k + 1, 2, "00") == 0 && out[k + 3] <= '1') << name;
+      }
+    } else {
+      EXPECT_NE(out[k], '/') << name << ": unescaped solidus at " << k;
+    }
+  }
+  const json doc = json::parse(out, nullptr, false);
+  ASSERT_FALSE(doc.is_discarded()) << name;
+  if (!doc.contains("elements")) return;
+  for (const char* key : {"visited", "ms", "focused"}) {
+    if (doc.contains(key)) {
+      EXPECT_TRUE(doc[key].is_number_integer()) << name << " " << key;
+    }
+  }
+  for (const json& record : doc["elements"]) {
+    EXPECT_EQ(record.size(), 9u) << name;
+    for (const char* key : {"i", "x", "y", "w", "h"}) {
+      EXPECT_TRUE(record[key].is_number_integer()) << name << " " << key;
+    }
+  }
+}
+
+// NAME.expected: a line "args: [JSON list]", a line "status: N", then the exact standard output
+// (empty for a usage error, which must say something on standard error instead).
+TEST(SceneFilesTest, ReplayPrintsTheExpectedDocuments) {
+  std::vector<std::filesystem::path> scenes;
+  for (const auto& entry : std::filesystem::directory_iterator(AX_SCENES_DIR)) {
+    if (entry.path().extension() == ".json") scenes.push_back(entry.path());
+  }
+  std::sort(scenes.begin(), scenes.end());
+  ASSERT_GE(scenes.size(), 10u);
+  for (const std::filesystem::path& scene : scenes) {
+    const std::string name = scene.stem().string();
+    std::filesystem::path expectedPath = scene;
+    expectedPath.replace_extension(".expected");
+    const std::string expected = slurp(expectedPath.string());
+    std::istringstream lines(expected);
+    std::string argsLine, statusLine;
+    std::getline(lines, argsLine);
+    std::getline(lines, statusLine);
+    ASSERT_EQ(argsLine.rfind("args: ", 0), 0u) << name;
+    ASSERT_EQ(statusLine.rfind("status: ", 0), 0u) << name;
+    const std::string expectedOut = expected.substr(argsLine.size() + statusLine.size() + 2);
+    std::vector<std::string> args = {scene.string()};
+    for (const json& a : json::parse(argsLine.substr(6))) args.push_back(a.get<std::string>());
+
+    const ProcessResult got = runReplay(args);
+    EXPECT_EQ(std::to_string(got.status), statusLine.substr(8)) << name;
+    if (expectedOut.empty()) {
+      EXPECT_EQ(got.out, "") << name;
+      EXPECT_FALSE(got.err.empty()) << name;
+      continue;
+    }
+    EXPECT_EQ(got.err, "") << name;
+    expectByteRules(got.out, name);
+    expectByteRules(expectedOut, name + ".expected");
+    EXPECT_EQ(json::parse(got.out, nullptr, false), json::parse(expectedOut, nullptr, false))
+        << name << "\n got: " << got.out << "want: " << expectedOut;
+  }
+}
+
+TEST(SceneFilesTest, UnreadableSceneIsAUsageError) {
+  ProcessResult got = runReplay({});
+  EXPECT_EQ(got.status, 2);
+  EXPECT_EQ(got.out, "");
+  EXPECT_NE(got.err.find("usage"), std::string::npos);
+  got = runReplay({"/nonexistent/scene.json"});
+  EXPECT_EQ(got.status, 2);
+  EXPECT_EQ(got.out, "");
+  EXPECT_FALSE(got.err.empty());
+}
+
+}  // namespace
+}  // namespace ax

@@ -1,0 +1,178 @@
+#include "ax/snapshot.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <limits>
+
+#include "ax/test_util.h"
+
+namespace ax {
+namespace {
+
+using nlohmann::json;
+
+RunState optionsOf(const std::vector<std::string>& args) {
+  RunState state;
+  parseOptions(args, state);
+  return state;
+}
+
+TEST(OptionsTest, DefaultsAndValues) {
+  RunState s = optionsOf({});
+  EXPECT_EQ(s.maxElements, 300);
+  EXPECT_EQ(s.timeBudget, 0.5);
+  EXPECT_EQ(s.settle, 0.0);
+  EXPECT_FALSE(s.debug);
+  EXPECT_FALSE(s.wantPrompt);
+  EXPECT_EQ(s.roleNames.size(), 23u);
+
+  s = optionsOf({"--budget", "2.5", "--settle", "0x1p-2", "--max-elements", "+40", "--debug"});
+  EXPECT_EQ(s.timeBudget, 2.5);
+  EXPECT_EQ(s.settle, 0.25);
+  EXPECT_EQ(s.maxElements, 40);
+  EXPECT_TRUE(s.debug);
+
+  // Later valid values win; invalid ones are dropped and keep the current value.
+  s = optionsOf({"--budget", "1", "--budget", "abc", "--budget", " 2", "--budget", "2 ",
+                 "--max-elements", "12.5", "--max-elements", "", "--max-elements", "+",
+                 "--max-elements", "9223372036854775808", "--max-elements", " 5"});
+  EXPECT_EQ(s.timeBudget, 1);
+  EXPECT_EQ(s.maxElements, 300);
+  s = optionsOf({"--max-elements", "-9223372036854775808", "--budget", "-INF", "--settle", "NaN"});
+  EXPECT_EQ(s.maxElements, std::numeric_limits<int64_t>::min());
+  EXPECT_TRUE(std::isinf(s.timeBudget) && s.timeBudget < 0);
+  EXPECT_TRUE(std::isnan(s.settle));
+}
+
+TEST(OptionsTest, OptionWordsConsumeTheirValueAndMatchExactly) {
+  RunState s = optionsOf({"--budget", "--debug"});
+  EXPECT_FALSE(s.debug);
+  EXPECT_EQ(s.timeBudget, 0.5);
+  s = optionsOf({"--debug", "--budget"});  // last argument: nothing happens
+  EXPECT_TRUE(s.debug);
+  EXPECT_EQ(s.timeBudget, 0.5);
+  s = optionsOf({"--budget=1", "--Budget", "1", "--DEBUG", "-debug", "--prompt"});
+  EXPECT_EQ(s.timeBudget, 0.5);
+  EXPECT_FALSE(s.debug);
+  EXPECT_TRUE(s.wantPrompt);
+  s = optionsOf({"--settle", "--prompt"});
+  EXPECT_FALSE(s.wantPrompt);
+}
+
+TEST(RunTest, ProbeTrustAndFrontmost) {
+  const std::string notTrusted = R"({"trusted": false})";
+  RunResult r = runScene(notTrusted, {"--prompt", "--debug"});
+  EXPECT_EQ(r.document, R"({"trusted":false})");
+  EXPECT_EQ(r.status, 3);
+  r = runScene("{}", {"--budget", "1", "--prompt"});
+  EXPECT_EQ(r.document, R"({"trusted":true})");
+  EXPECT_EQ(r.status, 0);
+  r = runScene(notTrusted);
+  EXPECT_EQ(r.document,
+            R"({"error":"accessibility not trusted: allow this terminal app in System Settings > )"
+            R"(Privacy & Security > Accessibility"})");
+  EXPECT_EQ(r.status, 3);
+  r = runScene(R"({"frontmost": null})");
+  EXPECT_EQ(r.document, R"({"error":"no frontmost application"})");
+  EXPECT_EQ(r.status, 4);
+}
+
+TEST(RunTest, NotTrustedTouchesNoApplication) {
+  ScenePlatform platform(sceneFrom(R"({"trusted": false})"));
+  runSnapshot(platform, {});
+  EXPECT_EQ(platform.requestCount(), 0);
+  EXPECT_FALSE(platform.messagingTimeout());
+}
+
+TEST(RunTest, EmptyApplicationGivesTheSevenKeys) {
+  ScenePlatform platform(sceneFrom("{}"));
+  const RunResult r = runSnapshot(platform, {});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(parsed(r), json::parse(R"({"app": "", "bundle": "", "window": "", "elements": [],
+                                      "truncated": false, "visited": 0, "ms": 0})"));
+  EXPECT_EQ(platform.messagingTimeout(), 0.6f);
+  EXPECT_TRUE(platform.manualAccessibilitySet());
+}
+
+TEST(RunTest, WindowChoice) {
+  // No focused window: the first of "AXWindows". A focused "window" that is not an element
+  // counts as absent.
+  const std::string scene = R"({"elements": {
+    "app": {"AXFocusedWindow": "not an element", "AXWindows": [{"ref": "w2"}, {"ref": "w1"}]},
+    "w1": {"AXTitle": "first"}, "w2": {"AXTitle": {"attributed": "line\none"}}}})";
+  json doc = parsed(runScene(scene));
+  EXPECT_EQ(doc["window"], "line\none");
+  EXPECT_EQ(doc["visited"], 1);
+  doc = parsed(runScene(R"({"elements": {"app": {"AXWindows": []}}})"));
+  EXPECT_EQ(doc["visited"], 0);
+  doc = parsed(runScene(R"({"elements": {"app": {"AXWindows": ["x", {"ref": "w"}]}}})"));
+  EXPECT_EQ(doc["visited"], 0);
+  doc = parsed(runScene(R"({"elements": {"app": {"AXFocusedWindow": {"fails": -25204},
+                                                 "AXWindows": [{"ref": "w"}]},
+                                         "w": {"AXTitle": 2.0}}})"));
+  EXPECT_EQ(doc["window"], "2");
+  EXPECT_EQ(doc["visited"], 1);
+}
+
+TEST(RunTest, SettlePauseComesBeforeTheStartOfTheClock) {
+  const std::string scene = R"({"clock": {"step": 0.25}})";
+  ScenePlatform platform(sceneFrom(scene));
+  json doc = parsed(runSnapshot(platform, {"--settle", "2"}));
+  EXPECT_EQ(platform.sleptSeconds(), 2);
+  // After tStart: focused element, focused window, windows, menu bar: 4 requests of 0.25 s.
+  EXPECT_EQ(doc["ms"], 1000);
+  for (const char* noPause : {"0", "-1", "nan"}) {
+    ScenePlatform other(sceneFrom(scene));
+    runSnapshot(other, {"--settle", noPause});
+    EXPECT_EQ(other.sleptSeconds(), 0) << noPause;
+  }
+  ScenePlatform forever(sceneFrom(scene));
+  runSnapshot(forever, {"--settle", "inf"});
+  EXPECT_TRUE(std::isfinite(forever.sleptSeconds()));
+}
+
+TEST(RunTest, ScreensDecidePruning) {
+  const std::string tree = R"("elements": {"app": {"AXFocusedWindow": {"ref": "w"}},
+    "w": {"AXChildren": [{"ref": "b"}]},
+    "b": {"AXRole": "AXButton", "AXTitle": "B", "AXPosition": {"point": [3000, 10]},
+          "AXSize": {"size": [20, 20]}}}})";
+  // Only the first screen's width and height count, not its origin.
+  EXPECT_EQ(parsed(runScene("{\"screens\": [], " + tree))["elements"].size(), 1u);
+  EXPECT_EQ(parsed(runScene("{\"screens\": [[2000, 0, 1440, 900], [0, 0, 5000, 900]], " +
+                            tree))["elements"]
+                .size(),
+            0u);
+  EXPECT_EQ(parsed(runScene("{\"screens\": [[0, 0, 3000, 900]], " + tree))["elements"].size(), 0u);
+  EXPECT_EQ(parsed(runScene("{\"screens\": [[0, 0, 3000.5, 900]], " + tree))["elements"].size(),
+            1u);
+}
+
+TEST(RunTest, StrangeBudgetsStillPrintOneValidLine) {
+  for (const char* budget : {"inf", "nan", "-inf", "1e308", "-0"}) {
+    const RunResult r = runScene("{}", {"--budget", budget, "--debug"});
+    const json doc = parsed(r);
+    ASSERT_TRUE(doc["debug"]["budget"].is_number()) << budget;
+    EXPECT_EQ(r.document.find('\n'), std::string::npos);
+  }
+  EXPECT_EQ(parsed(runScene("{}", {"--budget", "nan", "--debug"}))["debug"]["budget"],
+            std::numeric_limits<double>::max());
+  EXPECT_EQ(parsed(runScene("{}", {"--budget", "-inf", "--debug"}))["debug"]["budget"],
+            -std::numeric_limits<double>::max());
+}
+
+TEST(RunTest, WritesTheDocumentThenTheLineFeed) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  ASSERT_TRUE(writeRunResult(fds[1], RunResult{R"({"a":1})", 0}));
+  close(fds[1]);
+  char buffer[64];
+  std::string got;
+  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) got.append(buffer, n);
+  close(fds[0]);
+  EXPECT_EQ(got, "{\"a\":1}\n");
+}
+
+}  // namespace
+}  // namespace ax
