@@ -66,6 +66,9 @@ std::string axRoleFor(int role, int parentRole, AtspiStates states) {
     case ATSPI_ROLE_PAGE_TAB:
       return "AXTab";
     case ATSPI_ROLE_MENU_ITEM:
+      // Qt lists its menu titles as menu items of the menu bar.
+      if (parentRole == ATSPI_ROLE_MENU_BAR) return "AXMenuBarItem";
+      return "AXMenuItem";
     case ATSPI_ROLE_CHECK_MENU_ITEM:
     case ATSPI_ROLE_RADIO_MENU_ITEM:
     case ATSPI_ROLE_TEAROFF_MENU_ITEM:
@@ -94,8 +97,6 @@ std::string axRoleFor(int role, int parentRole, AtspiStates states) {
     case ATSPI_ROLE_LABEL:
     case ATSPI_ROLE_STATIC:
     case ATSPI_ROLE_CAPTION:
-    // Web pages expose running text as paragraphs with a Text interface and no text children.
-    case ATSPI_ROLE_PARAGRAPH:
       return "AXStaticText";
     case ATSPI_ROLE_TERMINAL:
       return "AXTextArea";

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <string_view>
 #include <thread>
 
 #include "ax/atspi-roles.h"
@@ -181,6 +182,22 @@ std::optional<double> currentValue(const Node& n) {
   g_variant_get(r, "(v)", &inner);
   if (!inner || !g_variant_is_of_type(inner.get(), G_VARIANT_TYPE_DOUBLE)) return std::nullopt;
   return g_variant_get_double(inner.get());
+}
+
+// Text with embedded objects (a link inside a paragraph) holds U+FFFC where each object sits;
+// the object is listed as a child of its own, and the mark means nothing to a reader.
+std::string withoutObjectReplacements(std::string_view text) {
+  constexpr std::string_view kMark = "\xEF\xBF\xBC";
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    if (text.substr(i, kMark.size()) == kMark) {
+      i += kMark.size();
+    } else {
+      out += text[i++];
+    }
+  }
+  return out;
 }
 
 std::string axRoleOf(const Node& n) {
@@ -601,6 +618,7 @@ class AtspiPlatform::Impl {
       }
       switch (valueSourceFor(static_cast<int>(*roleOf(n)), axRole)) {
         case ValueSource::kText:
+          if (n.slots[kCharacterCount].state == Slot::State::kFailed) return {kName};
           if (n.slots[kCharacterCount].state != Slot::State::kDone) return {kCharacterCount};
           return characterCount(n).value_or(0) > 0 ? std::vector<Call>{kGetText}
                                                    : std::vector<Call>{};
@@ -739,13 +757,18 @@ class AtspiPlatform::Impl {
     switch (valueSourceFor(static_cast<int>(*role), axRoleOf(n))) {
       case ValueSource::kText: {
         std::optional<int32_t> count = characterCount(n);
-        if (!count) return fail();
+        if (!count) {
+          // Qt's labels have no Text interface: their text is their name.
+          if (axRoleOf(n) != "AXStaticText") return fail();
+          std::optional<std::string> name = stringProperty(n, kName);
+          return name ? ok(Value::ofText(*name)) : fail();
+        }
         if (*count <= 0) return ok(Value::ofText(""));
         GVariant* r = replyOf(n, kGetText);
         if (!r) return fail();
         const char* text = nullptr;
         g_variant_get(r, "(&s)", &text);
-        return ok(Value::ofText(text));
+        return ok(Value::ofText(withoutObjectReplacements(text)));
       }
       case ValueSource::kChecked: {
         std::optional<AtspiStates> s = statesOf(n);
@@ -1001,6 +1024,8 @@ double AtspiPlatform::now() {
 
 namespace ax {
 
-std::unique_ptr<Platform> makeSystemPlatform() { return std::make_unique<AtspiPlatform>(); }
+std::unique_ptr<Platform> makeSystemPlatform() {
+  return std::make_unique<AtspiPlatform>();
+}
 
 }  // namespace ax
