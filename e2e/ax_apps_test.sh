@@ -6,7 +6,7 @@
 # exposes its tree); without it, it asks the session bus for the address as GTK does.
 if [ -n "${AX_QT_APP:-}" ]; then
   qpid=$(launch --name qt -- env -u AT_SPI_BUS_ADDRESS "$AX_QT_APP")
-  snap
+  snap "${wide[@]}"
   [ $status -eq 0 ] || fail "qt: status $status"
   check '
 assert d["app"] == "ax-qt-app" and d["window"] == "Qt Check", d
@@ -17,7 +17,7 @@ f = focused(d)
 assert f and f["role"] == "textfield" and f["label"] == "Your name", (f, summary(d))
 '
   click "$(query 'one(d, "button", "Press me")["x"]')" "$(query 'one(d, "button", "Press me")["y"]')"
-  snap_until 5 'has(d, "text", "Pressed")' || fail "qt: the label did not change: $(query 'summary(d)')"
+  snap_until 5 'has(d, "text", "Pressed")' "${wide[@]}" || fail "qt: the label did not change: $(query 'summary(d)')"
   kill "$qpid"
 else
   echo "ax_qt_app was not built: Qt check skipped"
@@ -25,7 +25,7 @@ fi
 
 # zenity: a GTK dialog of its own, with an entry holding text.
 zpid=$(launch -- zenity --entry --title "Zenity check" --text "Your name:" --entry-text "Ada")
-snap
+snap "${wide[@]}"
 check '
 assert d["app"] == "zenity" and d["window"] == "Zenity check", d
 one(d, "text", "Your name:"); one(d, "textfield", value="Ada")
@@ -39,7 +39,7 @@ page="file://$e2e_dir/ax_page.html"
 cpid=$(launch --name chromium -- chromium --no-sandbox --disable-gpu --no-first-run \
   --disable-background-networking --disable-component-update --disable-sync \
   --force-renderer-accessibility --user-data-dir="$work/chromium-profile" "$page")
-snap_until 20 'has(d, "button", "Press here")' || fail "chromium: no page: $(query 'summary(d)')"
+snap_until 20 'has(d, "button", "Press here")' "${wide[@]}" || fail "chromium: no page: $(query 'summary(d)')"
 check '
 assert d["url"] == "'"$page"'", d.get("url")
 assert d["window"].startswith("Mevrik check page"), d["window"]

@@ -4,14 +4,14 @@
 . "$(dirname "$0")/ax_lib.sh"
 
 pid=$(launch -- gtk3-widget-factory)
-snap
+snap "${wide[@]}"
 # An enabled check box that is off: after a click on its centre, the same box is on.
 pick='[e for e in records(d, "checkbox", "checkbutton", "0") if not e["disabled"]][0]'
 cx=$(query "$pick[\"x\"]")
 cy=$(query "$pick[\"y\"]")
 click "$cx" "$cy"
 sleep 0.3
-snap
+snap "${wide[@]}"
 check '
 box = [e for e in records(d, "checkbox") if (e["x"], e["y"]) == ('"$cx"', '"$cy"')]
 assert box and box[0]["value"] == "1", box
@@ -22,7 +22,7 @@ assert focused(d) == box[0], d.get("focused")
 bx=$(query 'one(d, "button", "Sans Regular")["x"]')
 by=$(query 'one(d, "button", "Sans Regular")["y"]')
 click "$bx" "$by"
-snap_until 10 'd["window"] == "Pick a Font"' || fail "no dialog: $(cat "$work/snap.json")"
+snap_until 10 'd["window"] == "Pick a Font"' "${wide[@]}" || fail "no dialog: $(cat "$work/snap.json")"
 check '
 one(d, "button", "Cancel"); one(d, "button", "Select")
 one(d, "textfield", "Search")
@@ -39,7 +39,7 @@ kill "$pid"
 # zenity prints the entry's text on OK and nothing on Cancel, which tells which button was hit.
 for answer in OK Cancel; do
   zpid=$(GDK_SCALE=2 launch --name "zenity-$answer" -- zenity --entry --entry-text "typed-$answer")
-  snap
+  snap "${wide[@]}"
   check '
 b = one(d, "button", "'"$answer"'")
 assert b["h"] > 50, b  # root-window pixels, twice the toolkit units

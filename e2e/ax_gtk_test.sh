@@ -8,7 +8,7 @@ win=$(xdotool getactivewindow)
 eval "$(xdotool getwindowgeometry --shell "$win")"  # X Y WIDTH HEIGHT of the window
 title=$(xdotool getwindowname "$win")
 
-snap
+snap "${wide[@]}"
 [ $status -eq 0 ] || fail "status $status"
 check '
 assert d["app"] == "gtk3-widget-factory", d["app"]
@@ -49,7 +49,7 @@ ex=$(query "$enabled_entry[\"x\"]")
 ey=$(query "$enabled_entry[\"y\"]")
 click "$ex" "$ey"
 sleep 0.3
-snap
+snap "${wide[@]}"
 check '
 f = focused(d)
 assert f and f["role"] == "textfield" and f["value"] == "entry" and f["x"] == '"$ex"', (f, d.get("focused"))
@@ -61,10 +61,12 @@ check 'assert len(d["elements"]) == 5 and d["truncated"] is True, summary(d)'
 snap --budget 0
 check 'assert d["elements"] == [] and d["visited"] == 1 and d["truncated"] is True, d'
 snap --debug
+check 'assert d["debug"]["budget"] == 0.5'
+snap --debug "${wide[@]}"
 check '
 dbg = d["debug"]
 assert dbg["roles"]["AXWindow"] == 1 and dbg["roles"]["AXButton"] > 0, dbg
-assert dbg["roles"].get("AXFiller", 0) > 0 and dbg["child_errors"] == 0 and dbg["budget"] == 0.5, dbg
+assert dbg["roles"].get("AXFiller", 0) > 0 and dbg["child_errors"] == 0 and dbg["budget"] == 10, dbg
 assert sum(dbg["roles"].values()) == d["visited"]
 '
 snap --prompt --max-elements 1
