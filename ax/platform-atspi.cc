@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <string_view>
 #include <thread>
+#include <unordered_map>
 
 #include "ax/atspi-roles.h"
 #include "ax/platform-system.h"
@@ -68,6 +69,11 @@ constexpr int kDefaultTimeoutMs = 600;
 // Text is clipped to 120 characters in the snapshot; reading a few thousand keeps long documents
 // cheap while leaving clipping (and its ellipsis) to the core.
 constexpr int32_t kMaxTextCharacters = 4000;
+// The event the backend listens to while it runs. Toolkit bridges (atk-bridge) keep the object
+// cache that answers GetItems only while some client listens to events; this one is rare, so
+// the application sends next to nothing because of it.
+constexpr const char* kBulkEvent = "window:activate";
+constexpr const char* kItemsType = "(a((so)(so)(so)iiassusau))";
 
 // ---- One element: its D-Bus address and what has been fetched for it ------------------------
 
@@ -85,7 +91,9 @@ enum Call {
   kGetText,
   kCurrentValue,
   kDocumentAttributes,
-  kProcessId,  // asked of the bus daemon about the element's connection
+  kProcessId,      // asked of the bus daemon about the element's connection
+  kRegisterEvent,  // asked of the registry (see loadBulk)
+  kGetItems,       // asked of an application's cache object (see loadBulk)
   kCallCount,
 };
 
@@ -520,6 +528,8 @@ class AtspiPlatform::Impl {
     const char* method = nullptr;
     GVariant* params = nullptr;
     const char* replyType = "(v)";
+    // Replies whose shape varies between versions are checked by their readers instead.
+    bool anyReply = false;
     switch (call) {
       case kGetRole:
         method = "GetRole", replyType = "(u)";
@@ -564,12 +574,22 @@ class AtspiPlatform::Impl {
         iface = "org.freedesktop.DBus", method = "GetConnectionUnixProcessID", replyType = "(u)";
         params = g_variant_new("(s)", node->bus.c_str());
         break;
+      case kRegisterEvent:
+        iface = "org.a11y.atspi.Registry", method = "RegisterEvent";
+        params = g_variant_new("(s@ass)", kBulkEvent, g_variant_new_strv(nullptr, 0), "");
+        anyReply = true;
+        break;
+      case kGetItems:
+        iface = "org.a11y.atspi.Cache", method = "GetItems";
+        anyReply = true;
+        break;
       case kCallCount:
         return false;
     }
     slot.state = Slot::State::kPending;
     ++pending_;
-    g_dbus_connection_call(bus, destination, path, iface, method, params, G_VARIANT_TYPE(replyType),
+    g_dbus_connection_call(bus, destination, path, iface, method, params,
+                           anyReply ? nullptr : G_VARIANT_TYPE(replyType),
                            G_DBUS_CALL_FLAGS_NO_AUTO_START, timeoutMs_, cancellable_.get(),
                            &Impl::onReply, new Pending{this, node, call});
     return true;
@@ -604,8 +624,14 @@ class AtspiPlatform::Impl {
       return {};
     }
     if (name == "AXRole") return {kGetRole, kGetState};
-    if (name == "AXPosition" || name == "AXSize") return {kGetExtents, kGetState};
-    if (name == "AXChildren") return {kGetChildren, kGetState};
+    // A hidden object answers no position, size or children: nothing to ask once that is known.
+    bool hidden = n.slots[kGetState].state == Slot::State::kDone && hiddenNode(n);
+    if (name == "AXPosition" || name == "AXSize") {
+      return hidden ? std::vector<Call>{} : std::vector<Call>{kGetExtents, kGetState};
+    }
+    if (name == "AXChildren") {
+      return hidden ? std::vector<Call>{} : std::vector<Call>{kGetChildren, kGetState};
+    }
     if (name == "AXTitle") return {kName, kGetRole, kGetState};
     if (name == "AXDescription") return {kDescription};
     if (name == "AXEnabled") return {kGetState};
@@ -634,6 +660,7 @@ class AtspiPlatform::Impl {
   }
 
   void fetchFor(const std::shared_ptr<Node>& node, const std::vector<std::string>& names) {
+    if (node->application) loadBulk(*node);
     for (;;) {
       bool sent = false;
       for (const std::string& name : names) {
@@ -643,6 +670,87 @@ class AtspiPlatform::Impl {
       bool waiting = anyPending(*node);
       if (!sent && !waiting) break;
       await({node});
+    }
+  }
+
+  // -- Reading many elements at once --------------------------------------------------------
+
+  // What one GetItems answer says about one object.
+  struct BulkItem {
+    VariantPtr role;         // "(u)"
+    VariantPtr states;       // "(au)"
+    VariantPtr name;         // "(v)"
+    VariantPtr description;  // "(v)"
+    int32_t childCount = -1;
+    std::vector<std::pair<int32_t, std::string>> children;  // index in parent, path
+  };
+
+  // One request for the role, states, name, description and place in the tree of every object
+  // the application's bridge knows (GTK and Chromium; Qt answers an empty list), instead of four
+  // requests per element. The walk then asks each element only for what the bulk answer lacks
+  // (its extents, and the value of candidates). Any failure leaves the element-by-element reads.
+  void loadBulk(const Node& app) {
+    if (bulkTried_ || app.bus.empty()) return;
+    bulkTried_ = true;
+    auto registry = std::make_shared<Node>();
+    registry->bus = kRegistry;
+    registry->path = "/org/a11y/atspi/registry";
+    fetch({registry}, kRegisterEvent);
+    auto cache = std::make_shared<Node>();
+    cache->bus = app.bus;
+    cache->path = "/org/a11y/atspi/cache";
+    fetch({cache}, kGetItems);
+    GVariant* reply = replyOf(*cache, kGetItems);
+    if (!reply || !g_variant_is_of_type(reply, G_VARIANT_TYPE(kItemsType))) return;
+    bulkBus_ = app.bus;
+    VariantPtr items(g_variant_get_child_value(reply, 0));
+    GVariantIter iter;
+    g_variant_iter_init(&iter, items.get());
+    const char *objectBus, *path, *appBus, *appPath, *parentBus, *parentPath, *name, *description;
+    int32_t index = 0, childCount = 0;
+    uint32_t role = 0;
+    GVariantIter* interfaces = nullptr;
+    GVariant* states = nullptr;
+    while (g_variant_iter_next(&iter, "((&s&o)(&s&o)(&s&o)iias&su&s@au)", &objectBus, &path,
+                               &appBus, &appPath, &parentBus, &parentPath, &index, &childCount,
+                               &interfaces, &name, &role, &description, &states)) {
+      g_variant_iter_free(interfaces);
+      VariantPtr stateWords(states);
+      BulkItem& item = bulk_[path];
+      item.role.reset(g_variant_ref_sink(g_variant_new("(u)", role)));
+      item.states.reset(g_variant_ref_sink(g_variant_new("(@au)", stateWords.get())));
+      item.name.reset(g_variant_ref_sink(g_variant_new("(v)", g_variant_new_string(name))));
+      item.description.reset(
+          g_variant_ref_sink(g_variant_new("(v)", g_variant_new_string(description))));
+      item.childCount = childCount;
+      if (index >= 0) bulk_[parentPath].children.emplace_back(index, path);
+    }
+  }
+
+  // Fills what the bulk answer knows about the node, as if its own requests had come back.
+  void seed(Node& node) {
+    if (bulk_.empty() || node.bus != bulkBus_) return;
+    auto found = bulk_.find(node.path);
+    if (found == bulk_.end() || !found->second.role) return;
+    BulkItem& item = found->second;
+    auto done = [&node](Call c, const VariantPtr& v) {
+      node.slots[c].state = Slot::State::kDone;
+      node.slots[c].reply.reset(g_variant_ref(v.get()));
+    };
+    done(kGetRole, item.role);
+    done(kGetState, item.states);
+    done(kName, item.name);
+    done(kDescription, item.description);
+    // The children only when the bridge listed them all; otherwise they are asked for.
+    if (item.childCount >= 0 && item.children.size() == static_cast<size_t>(item.childCount)) {
+      std::sort(item.children.begin(), item.children.end());
+      GVariantBuilder builder;
+      g_variant_builder_init(&builder, G_VARIANT_TYPE("a(so)"));
+      for (const auto& [index, path] : item.children) {
+        g_variant_builder_add(&builder, "(so)", node.bus.c_str(), path.c_str());
+      }
+      node.slots[kGetChildren].state = Slot::State::kDone;
+      node.slots[kGetChildren].reply.reset(g_variant_ref_sink(g_variant_new("(a(so))", &builder)));
     }
   }
 
@@ -667,14 +775,16 @@ class AtspiPlatform::Impl {
       child->path = path;
       child->parentRole = parentRole;
       child->pid = node->pid;
+      seed(*child);
       list.push_back(std::make_shared<AtspiElement>(child));
     }
     node->children = std::move(list);
     // The walk reads every listed child's base attributes next, in order: asking for them all
     // now keeps the application busy answering instead of waiting for our next question.
-    if (!node->application && prefetch_) {
+    if (!node->application) {
       for (const Element& c : *node->children) {
         const auto& child = asAtspi(c)->node;
+        if (child->slots[kGetState].state == Slot::State::kDone && hiddenNode(*child)) continue;
         for (Call call : {kGetRole, kGetState, kGetExtents, kGetChildren}) issue(child, call);
       }
     }
@@ -957,7 +1067,9 @@ class AtspiPlatform::Impl {
   std::string activeWindowTitle_;
   int activeWindowWidth_ = 0;
   double scale_ = 1.0;
-  bool prefetch_ = std::getenv("VANTIC_AX_NO_PREFETCH") == nullptr;
+  bool bulkTried_ = false;
+  std::string bulkBus_;
+  std::unordered_map<std::string, BulkItem> bulk_;
 };
 
 // ---- Platform ----------------------------------------------------------------------------------
