@@ -755,7 +755,7 @@ class AtspiPlatform::Impl {
   }
 
   // The element's children, made once, so that every copy of the list shares their nodes.
-  const std::vector<Element>* childrenOf(const std::shared_ptr<Node>& node) {
+  const std::vector<Element>* childrenOf(const std::shared_ptr<Node>& node, int depth = 0) {
     if (node->children) return &*node->children;
     GVariant* r = replyOf(*node, kGetChildren);
     if (!r) return nullptr;
@@ -779,16 +779,25 @@ class AtspiPlatform::Impl {
       list.push_back(std::make_shared<AtspiElement>(child));
     }
     node->children = std::move(list);
-    // The walk reads every listed child's base attributes next, in order: asking for them all
-    // now keeps the application busy answering instead of waiting for our next question.
-    if (!node->application) {
-      for (const Element& c : *node->children) {
-        const auto& child = asAtspi(c)->node;
-        if (child->slots[kGetState].state == Slot::State::kDone && hiddenNode(*child)) continue;
-        for (Call call : {kGetRole, kGetState, kGetExtents, kGetChildren}) issue(child, call);
+    if (!node->application) prefetch(*node, depth);
+    return &*node->children;
+  }
+
+  // The walk reads every listed child's base attributes next, in order: asking for them all now
+  // keeps the application busy answering instead of waiting for our next question. Where the
+  // bulk answer already lists a child's own children, their requests go out too, down the
+  // subtree in the walk's order, so most of a window is in flight before the walk gets there.
+  void prefetch(const Node& node, int depth) {
+    constexpr int kMaxPrefetchDepth = 100;  // the walk's own depth limit; also ends a cycle
+    for (const Element& c : *node.children) {
+      const auto& child = asAtspi(c)->node;
+      if (child->slots[kGetState].state == Slot::State::kDone && hiddenNode(*child)) continue;
+      for (Call call : {kGetRole, kGetState, kGetExtents, kGetChildren}) issue(child, call);
+      if (depth < kMaxPrefetchDepth && !child->children &&
+          child->slots[kGetChildren].state == Slot::State::kDone) {
+        childrenOf(child, depth + 1);
       }
     }
-    return &*node->children;
   }
 
   static std::vector<std::shared_ptr<Node>> nodesOf(const std::vector<Element>& list) {
