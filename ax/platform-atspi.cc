@@ -32,9 +32,6 @@ struct VariantUnref {
 struct ErrorFree {
   void operator()(GError* e) const { g_error_free(e); }
 };
-struct GFree {
-  void operator()(gpointer p) const { g_free(p); }
-};
 struct ContextUnref {
   void operator()(GMainContext* c) const { g_main_context_unref(c); }
 };
@@ -155,12 +152,18 @@ std::optional<AtspiStates> statesOf(const Node& n) {
   return states;
 }
 
+// The value inside a property reply "(v)".
+VariantPtr unboxed(GVariant* reply) {
+  GVariant* inner = nullptr;
+  g_variant_get(reply, "(v)", &inner);
+  return VariantPtr(inner);
+}
+
 // The text of a property reply "(v)" holding a string.
 std::optional<std::string> stringProperty(const Node& n, Call c) {
   GVariant* r = replyOf(n, c);
   if (!r) return std::nullopt;
-  VariantPtr inner;
-  g_variant_get(r, "(v)", &inner);
+  VariantPtr inner = unboxed(r);
   if (!inner || !g_variant_is_of_type(inner.get(), G_VARIANT_TYPE_STRING)) return std::nullopt;
   return std::string(g_variant_get_string(inner.get(), nullptr));
 }
@@ -177,8 +180,7 @@ std::optional<std::string> dictionaryEntry(const Node& n, Call c, const char* ke
 std::optional<int32_t> characterCount(const Node& n) {
   GVariant* r = replyOf(n, kCharacterCount);
   if (!r) return std::nullopt;
-  VariantPtr inner;
-  g_variant_get(r, "(v)", &inner);
+  VariantPtr inner = unboxed(r);
   if (!inner || !g_variant_is_of_type(inner.get(), G_VARIANT_TYPE_INT32)) return std::nullopt;
   return g_variant_get_int32(inner.get());
 }
@@ -186,8 +188,7 @@ std::optional<int32_t> characterCount(const Node& n) {
 std::optional<double> currentValue(const Node& n) {
   GVariant* r = replyOf(n, kCurrentValue);
   if (!r) return std::nullopt;
-  VariantPtr inner;
-  g_variant_get(r, "(v)", &inner);
+  VariantPtr inner = unboxed(r);
   if (!inner || !g_variant_is_of_type(inner.get(), G_VARIANT_TYPE_DOUBLE)) return std::nullopt;
   return g_variant_get_double(inner.get());
 }
@@ -304,8 +305,7 @@ class AtspiPlatform::Impl {
         G_DBUS_CALL_FLAGS_NONE, kDefaultTimeoutMs * 4, nullptr, &raw));
     ErrorPtr error(raw);
     if (!reply) return false;
-    VariantPtr inner;
-    g_variant_get(reply.get(), "(v)", &inner);
+    VariantPtr inner = unboxed(reply.get());
     return inner && g_variant_is_of_type(inner.get(), G_VARIANT_TYPE_BOOLEAN) &&
            g_variant_get_boolean(inner.get());
   }
@@ -442,11 +442,16 @@ class AtspiPlatform::Impl {
   GDBusConnection* session() {
     if (!sessionTried_) {
       sessionTried_ = true;
-      GError* raw = nullptr;
-      std::unique_ptr<gchar, GFree> address(
-          g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &raw));
-      ErrorPtr error(raw);
-      if (address) session_ = connect(address.get());
+      // The session bus the environment names, else the systemd user bus. Never GLib's own
+      // fallback: without an address it launches a new bus, which a snapshot must not do.
+      std::string address;
+      if (const char* named = std::getenv("DBUS_SESSION_BUS_ADDRESS"); named && *named) {
+        address = named;
+      } else if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {
+        std::string socket = std::string(runtime) + "/bus";
+        if (g_file_test(socket.c_str(), G_FILE_TEST_EXISTS)) address = "unix:path=" + socket;
+      }
+      if (!address.empty()) session_ = connect(address.c_str());
     }
     return session_.get();
   }
