@@ -1,0 +1,13 @@
+// Finding the setup window among the application's Qt windows.
+#pragma once
+
+#include <QString>
+
+namespace setup {
+
+// Shows, raises and activates the first top-level widget whose object name is `identifier` or
+// whose window title is `title`, in the window system's order (creation order), widgets that
+// were never shown last. False when nothing matched or no QApplication runs.
+bool bringQtWindowForward(const QString& identifier, const QString& title);
+
+}  // namespace setup
