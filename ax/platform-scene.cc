@@ -210,7 +210,7 @@ class SceneReader {
       return true;
     }
     if (!j.is_object()) return fail("\"frontmost\" must be an object or null");
-    FrontmostApplication app;
+    FrontmostApplication app{1, std::nullopt, std::nullopt};  // the default pid, as without the key
     if (j.contains("pid") && !int32(j.at("pid"), app.pid)) {
       return fail("\"frontmost\" \"pid\" must be a 32-bit integer");
     }

@@ -6,8 +6,10 @@
 #include <cerrno>
 #include <cmath>
 #include <limits>
+#include <map>
 
 #include "ax/json.h"
+#include "ax/text.h"
 #include "common/numbers.h"
 
 namespace ax {
@@ -15,6 +17,10 @@ namespace {
 
 // Requests to the target application give up after this long.
 constexpr float kMessagingTimeout = 0.6f;
+// Backends sleep only finite times and may count them in nanoseconds in a signed 64-bit integer;
+// a longer pause (up to "--settle inf") is cut to about 31 years, which still never ends in
+// practice but overflows nothing.
+constexpr double kLongestSettle = 1e9;
 
 std::string probeLine(bool trusted) {
   return trusted ? "{\"trusted\":true}" : "{\"trusted\":false}";
@@ -110,50 +116,54 @@ void parseOptions(const std::vector<std::string>& args, RunState& state) {
 
 std::string snapshotDocument(const RunState& state, const FrontmostApplication& frontmost,
                              double elapsed) {
-  JsonWriter json;
-  json.beginObject();
-  json.key("app");
-  json.string(frontmost.name.value_or(""));
-  json.key("bundle");
-  json.string(frontmost.bundleId.value_or(""));
-  json.key("window");
-  json.string(state.windowTitle);
-  json.key("elements");
-  json.beginArray();
-  for (const ElementRecord& record : state.elements) writeRecord(json, record);
-  json.endArray();
-  json.key("truncated");
-  json.boolean(state.truncated);
-  json.key("visited");
-  json.integer(state.visited);
-  json.key("ms");
-  json.integer(mevrik::truncateToInt64(elapsed * 1000));
+  JsonWriter out;
+  out.beginObject();
+  out.key("app");
+  out.string(frontmost.name.value_or(""));
+  out.key("bundle");
+  out.string(frontmost.bundleId.value_or(""));
+  out.key("window");
+  out.string(state.windowTitle);
+  out.key("elements");
+  out.beginArray();
+  for (const ElementRecord& record : state.elements) writeRecord(out, record);
+  out.endArray();
+  out.key("truncated");
+  out.boolean(state.truncated);
+  out.key("visited");
+  out.integer(state.visited);
+  out.key("ms");
+  out.integer(mevrik::truncateToInt64(elapsed * 1000));
   if (state.url && !state.url->empty()) {
-    json.key("url");
-    json.string(*state.url);
+    out.key("url");
+    out.string(*state.url);
   }
   if (state.focusedIndex) {
-    json.key("focused");
-    json.integer(*state.focusedIndex);
+    out.key("focused");
+    out.integer(*state.focusedIndex);
   }
   if (state.debug) {
-    json.key("debug");
-    json.beginObject();
-    json.key("roles");
-    json.beginObject();
-    for (const auto& [role, count] : state.roleCounts) {
-      json.key(role);
-      json.integer(count);
+    out.key("debug");
+    out.beginObject();
+    // Keys are written as repaired UTF-8; two ill-formed roles that repair to the same text are
+    // counted together, so the object never holds a key twice.
+    std::map<std::string, int64_t> roles;
+    for (const auto& [role, count] : state.roleCounts) roles[repairUtf8(role)] += count;
+    out.key("roles");
+    out.beginObject();
+    for (const auto& [role, count] : roles) {
+      out.key(role);
+      out.integer(count);
     }
-    json.endObject();
-    json.key("child_errors");
-    json.integer(state.childErrors);
-    json.key("budget");
-    json.number(budgetForJson(state.timeBudget));
-    json.endObject();
+    out.endObject();
+    out.key("child_errors");
+    out.integer(state.childErrors);
+    out.key("budget");
+    out.number(budgetForJson(state.timeBudget));
+    out.endObject();
   }
-  json.endObject();
-  return json.take();
+  out.endObject();
+  return out.take();
 }
 
 RunResult runSnapshot(Platform& platform, const std::vector<std::string>& args) {
@@ -176,10 +186,7 @@ RunResult runSnapshot(Platform& platform, const std::vector<std::string>& args) 
   state.app = platform.createApplicationElement(frontmost->pid);
   platform.setMessagingTimeout(state.app, kMessagingTimeout);
   platform.setBooleanAttribute(state.app, "AXManualAccessibility", true);
-  if (state.settle > 0) {
-    // The platform sleeps only finite times; an infinite pause becomes the longest finite one.
-    platform.sleepFor(std::min(state.settle, std::numeric_limits<double>::max()));
-  }
+  if (state.settle > 0) platform.sleepFor(std::min(state.settle, kLongestSettle));
   state.tStart = platform.now();
   state.resetWalk();
 
@@ -196,8 +203,7 @@ RunResult runSnapshot(Platform& platform, const std::vector<std::string>& args) 
 }
 
 bool writeRunResult(int fd, const RunResult& result) {
-  const bool documentWritten = writeAll(fd, result.document.data(), result.document.size());
-  return writeAll(fd, "\n", 1) && documentWritten;
+  return writeAll(fd, result.document.data(), result.document.size()) && writeAll(fd, "\n", 1);
 }
 
 }  // namespace ax

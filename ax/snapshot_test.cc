@@ -130,7 +130,7 @@ TEST(RunTest, SettlePauseComesBeforeTheStartOfTheClock) {
   }
   ScenePlatform forever(sceneFrom(scene));
   runSnapshot(forever, {"--settle", "inf"});
-  EXPECT_TRUE(std::isfinite(forever.sleptSeconds()));
+  EXPECT_EQ(forever.sleptSeconds(), 1e9);
 }
 
 TEST(RunTest, ScreensDecidePruning) {
@@ -160,6 +160,36 @@ TEST(RunTest, StrangeBudgetsStillPrintOneValidLine) {
             std::numeric_limits<double>::max());
   EXPECT_EQ(parsed(runScene("{}", {"--budget", "-inf", "--debug"}))["debug"]["budget"],
             -std::numeric_limits<double>::max());
+}
+
+TEST(RunTest, IllFormedAndHugeTextsStillGiveOneValidLine) {
+  Scene scene;
+  scene.app = scene.addElement();
+  const uint32_t window = scene.addElement();
+  scene.frontmost = FrontmostApplication{1, "bad \xff name", "a/\xc3"};
+  scene.elements[scene.app].set("AXFocusedWindow", SceneValue::ofRef(window));
+  std::vector<SceneValue> children;
+  for (const char* role : {"\xff", "\xfe", "AXButton"}) {
+    const uint32_t e = scene.addElement();
+    children.push_back(SceneValue::ofRef(e));
+    scene.elements[e].set("AXRole", SceneValue::ofText(role));
+    scene.elements[e].set("AXPosition", SceneValue::ofPoint(1, 1));
+    scene.elements[e].set("AXSize", SceneValue::ofSize(5, 5));
+    scene.elements[e].set("AXTitle", SceneValue::ofText(std::string(10'000'000, 'x') + "\xe2\x82"));
+    scene.elements[e].set("AXValue", SceneValue::ofText("v\xed\xa0\x80"));
+  }
+  scene.elements[window].set("AXTitle", SceneValue::ofText("t\xf0\x9f"));
+  scene.elements[window].set("AXChildren", SceneValue::ofList(std::move(children)));
+  ScenePlatform platform(std::move(scene));
+  const RunResult r = runSnapshot(platform, {"--debug"});
+  const json doc = parsed(r);
+  EXPECT_EQ(doc["app"], "bad \ufffd name");
+  EXPECT_EQ(doc["bundle"], "a/\ufffd");
+  EXPECT_EQ(doc["window"], "t\ufffd");
+  EXPECT_EQ(doc["debug"]["roles"], json::parse(R"({"\ufffd": 2, "": 1, "AXButton": 1})"));
+  ASSERT_EQ(doc["elements"].size(), 1u);
+  EXPECT_EQ(doc["elements"][0]["label"], std::string(100, 'x') + "\u2026");
+  EXPECT_EQ(doc["elements"][0]["value"], "v\ufffd\ufffd\ufffd");
 }
 
 TEST(RunTest, WritesTheDocumentThenTheLineFeed) {

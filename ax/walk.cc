@@ -8,10 +8,12 @@
 namespace ax {
 namespace {
 
-const std::vector<std::string> kBaseAttrs = {"AXRole", "AXPosition", "AXSize", "AXChildren"};
-const std::vector<std::string> kDetailAttrs = {"AXTitle", "AXDescription", "AXPlaceholderValue",
-                                               "AXValue", "AXEnabled"};
-const std::vector<std::string> kMenuItemAttrs = {"AXTitle", "AXPosition", "AXSize", "AXChildren"};
+// The attribute lists of the walk, each read in one batched request (names as the walk's rules
+// give them).
+const std::vector<std::string> baseAttrs = {"AXRole", "AXPosition", "AXSize", "AXChildren"};
+const std::vector<std::string> detailAttrs = {"AXTitle", "AXDescription", "AXPlaceholderValue",
+                                              "AXValue", "AXEnabled"};
+const std::vector<std::string> menuItemAttrs = {"AXTitle", "AXPosition", "AXSize", "AXChildren"};
 
 constexpr size_t kLabelClip = 100;
 constexpr size_t kValueClip = 120;
@@ -56,7 +58,7 @@ void decideRecord(Platform& platform, RunState& state, const Element& element,
   ElementRecord record;
   if (!recordGeometry(*pos, *size, record)) return;
 
-  const std::vector<std::optional<Value>> d = multi(platform, element, kDetailAttrs);
+  const std::vector<std::optional<Value>> d = multi(platform, element, detailAttrs);
   const std::string title = asString(d[0]);
   const std::string description = asString(d[1]);
   const std::string placeholder = asString(d[2]);
@@ -80,8 +82,9 @@ void decideRecord(Platform& platform, RunState& state, const Element& element,
   }
   if (label.empty() && valueOut.empty()) return;
 
-  record.i = recordCount(state) + 1;
-  if (state.focused && platform.isEqual(state.focused, element)) state.focusedIndex = record.i;
+  const int64_t id = recordCount(state) + 1;
+  if (state.focused && platform.isEqual(state.focused, element)) state.focusedIndex = id;
+  record.i = id;
   record.role = shortName;
   record.label = clip(label, kLabelClip);
   record.value = clip(valueOut, kValueClip);
@@ -213,7 +216,7 @@ void visit(Platform& platform, RunState& state, const Element& element, int64_t 
     return;
   }
 
-  const std::vector<std::optional<Value>> v = multi(platform, element, kBaseAttrs);
+  const std::vector<std::optional<Value>> v = multi(platform, element, baseAttrs);
   const std::string role = asString(v[0]);
   if (state.debug) {
     ++state.roleCounts[role];
@@ -244,7 +247,7 @@ void menuBarPass(Platform& platform, RunState& state) {
 
   for (const Value& item : *items) {
     if (recordCount(state) >= state.maxElements) return;
-    const std::vector<std::optional<Value>> v = multi(platform, item.element, kMenuItemAttrs);
+    const std::vector<std::optional<Value>> v = multi(platform, item.element, menuItemAttrs);
     const std::string title = asString(v[0]);
     const std::optional<Point> pos = asPoint(v[1]);
     const std::optional<Size> size = asSize(v[2]);
