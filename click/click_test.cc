@@ -137,11 +137,13 @@ TEST(Click, DragStepsTwelveTimesAndReleasesAtTheParsedEnd) {
   expected += event(2, 0, "22,44", 1) + kRestoreAndReport;
   EXPECT_EQ(trace({"10", "20", "drag", "22", "44", "ignored"}, at812()), expected);
 
-  // Fractions that do not divide evenly: the last step is the interpolated point, the release
-  // the end point exactly as written.
-  std::string odd = trace({"0", "0", "drag", "0.1", "0x1p-3"}, at812());
-  EXPECT_NE(odd.find("mouse type=6 button=0 at=0.008333333333333333,0.010416666666666666\n"),
+  // Steps are interpolated in doubles: the last step may miss the end point by rounding, the
+  // release goes to the end point exactly as written.
+  std::string odd = trace({"0.7", "3", "drag", "0.1", "0x1p-3"}, at812());
+  EXPECT_NE(odd.find("mouse type=6 button=0 at=0.6499999999999999,2.7604166666666665\n"),
             std::string::npos)
+      << odd;
+  EXPECT_NE(odd.find("mouse type=6 button=0 at=0.09999999999999998,0.125\n"), std::string::npos)
       << odd;
   EXPECT_NE(odd.find("mouse type=2 button=0 at=0.1,0.125\n"), std::string::npos) << odd;
 }
@@ -349,6 +351,11 @@ TEST(TraceTool, PrintsTheTranscriptAndExitsAsTheRunDid) {
   EXPECT_EQ(ran.status, 2);
   EXPECT_EQ(ran.out, "err usage: vantic-click x y [left|right|double]\nexit 2\n");
 
+  // Without "--" the traced arguments begin at the first word that is not an option.
+  ran = runTrace("--pid 812 --cursor 100,200 10 20");
+  EXPECT_EQ(ran.status, 0);
+  EXPECT_EQ(ran.out, kSingleLeftClick);
+
   ran = runTrace("--cursor -1.5,2e1 -- -5 6 middle");
   EXPECT_EQ(ran.status, 0);
   EXPECT_NE(ran.out.find("cursor -> -1.5,20\nmouse type=5 button=0 at=-5,6\n"), std::string::npos)
@@ -357,7 +364,7 @@ TEST(TraceTool, PrintsTheTranscriptAndExitsAsTheRunDid) {
 
 TEST(TraceTool, RefusesBadOptionsWithItsOwnStatus) {
   for (const char* bad : {"--pid x -- 1 2", "--cursor 1 -- 1 2", "--cursor-after 3,4 -- 1 2",
-                          "--frobnicate -- 1 2"}) {
+                          "--frobnicate -- 1 2", "--pid"}) {
     Ran ran = runTrace(bad);
     EXPECT_EQ(ran.status, 64) << bad;
     EXPECT_EQ(ran.out, "") << bad;

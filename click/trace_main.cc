@@ -67,8 +67,12 @@ int main(int argc, char** argv) {
       options.mouseEventsFail = true;
     } else if (arg == "--no-scroll-events") {
       options.scrollEventsFail = true;
-    } else {
+    } else if (arg == "--pid" || arg == "--cursor" || arg == "--cursor-after") {
+      return fail(std::string(arg) + " needs a value");
+    } else if (arg.starts_with("--")) {
       return fail("unknown option " + std::string(arg));
+    } else {
+      break;  // the traced arguments begin here; "--" is needed only before one like "--x"
     }
   }
 
