@@ -697,15 +697,9 @@ class AtspiPlatform::Impl {
   void loadBulk(const Node& app) {
     if (bulkTried_ || app.bus.empty()) return;
     bulkTried_ = true;
-    auto registry = std::make_shared<Node>();
-    registry->bus = kRegistry;
-    registry->path = "/org/a11y/atspi/registry";
-    fetch({registry}, kRegisterEvent);
-    auto cache = std::make_shared<Node>();
-    cache->bus = app.bus;
-    cache->path = "/org/a11y/atspi/cache";
-    fetch({cache}, kGetItems);
-    GVariant* reply = replyOf(*cache, kGetItems);
+    startBulk(app);
+    await({bulkRequest_});
+    GVariant* reply = replyOf(*bulkRequest_, kGetItems);
     if (!reply || !g_variant_is_of_type(reply, G_VARIANT_TYPE(kItemsType))) return;
     bulkBus_ = app.bus;
     VariantPtr items(g_variant_get_child_value(reply, 0));
@@ -730,6 +724,27 @@ class AtspiPlatform::Impl {
       item.childCount = childCount;
       if (index >= 0) bulk_[parentPath].children.emplace_back(index, path);
     }
+  }
+
+  // Sends the bulk request without waiting for it, so that it travels while the run goes on.
+  // The registry must have told the application about our listener first (the bridge builds
+  // its cache on hearing of one), hence the wait for that answer.
+  void startBulk(const Node& app) {
+    if (bulkRequest_ || app.bus.empty()) return;
+    listen();
+    await({listener_});
+    bulkRequest_ = std::make_shared<Node>();
+    bulkRequest_->bus = app.bus;
+    bulkRequest_->path = "/org/a11y/atspi/cache";
+    issue(bulkRequest_, kGetItems);
+  }
+
+  void listen() {
+    if (listener_) return;
+    listener_ = std::make_shared<Node>();
+    listener_->bus = kRegistry;
+    listener_->path = "/org/a11y/atspi/registry";
+    issue(listener_, kRegisterEvent);
   }
 
   // Fills what the bulk answer knows about the node, as if its own requests had come back.
@@ -970,6 +985,7 @@ class AtspiPlatform::Impl {
   // Every application on the accessibility registry, with its process id.
   const std::vector<Element>& applications() {
     if (!applications_) {
+      listen();  // travels along with the registry's list, for the bulk read later
       auto registry = std::make_shared<Node>();
       registry->bus = kRegistry;
       registry->path = kRootPath;
@@ -1024,7 +1040,10 @@ class AtspiPlatform::Impl {
     FrontmostApplication out;
     out.pid = pid;
     Element app = application(pid);
-    if (!asAtspi(app)->node->bus.empty()) out.name = applicationName(app);
+    if (!asAtspi(app)->node->bus.empty()) {
+      startBulk(*asAtspi(app)->node);
+      out.name = applicationName(app);
+    }
     if (!out.name) out.name = wmClass;
     out.bundleId = textProperty(d, w, "_GTK_APPLICATION_ID", utf8);
     if (!out.bundleId) {
@@ -1082,6 +1101,8 @@ class AtspiPlatform::Impl {
   int activeWindowWidth_ = 0;
   double scale_ = 1.0;
   bool bulkTried_ = false;
+  std::shared_ptr<Node> listener_;
+  std::shared_ptr<Node> bulkRequest_;
   std::string bulkBus_;
   std::unordered_map<std::string, BulkItem> bulk_;
 };
