@@ -1,0 +1,84 @@
+#include "ax/atspi-roles.h"
+
+#include <atspi/atspi-constants.h>
+#include <gtest/gtest.h>
+
+namespace ax {
+namespace {
+
+AtspiStates with(std::initializer_list<int> states) {
+  AtspiStates s;
+  for (int st : states) s.bits |= uint64_t{1} << st;
+  return s;
+}
+
+TEST(AtspiRoles, MapsTheRolesUsersActOn) {
+  EXPECT_EQ(axRoleFor(ATSPI_ROLE_PUSH_BUTTON, -1, {}), "AXButton");
+  EXPECT_EQ(axRoleFor(ATSPI_ROLE_TOGGLE_BUTTON, -1, {}), "AXToggle");
+  EXPECT_EQ(axRoleFor(ATSPI_ROLE_PUSH_BUTTON_MENU + 1, -1, {}), "AXSwitch");
+  EXPECT_EQ(axRoleFor(ATSPI_ROLE_CHECK_BOX, -1, {}), "AXCheckBox");
+  EXPECT_EQ(axRoleFor(ATSPI_ROLE_RADIO_BUTTON, -1, {}), "AXRadioButton");
+  EXPECT_EQ(axRoleFor(ATSPI_ROLE_LINK, -1, {}), "AXLink");
+  EXPECT_EQ(axRoleFor(ATSPI_ROLE_PAGE_TAB, -1, {}), "AXTab");
+  EXPECT_EQ(axRoleFor(ATSPI_ROLE_SLIDER, -1, {}), "AXSlider");
+  EXPECT_EQ(axRoleFor(ATSPI_ROLE_SPIN_BUTTON, -1, {}), "AXIncrementor");
+  EXPECT_EQ(axRoleFor(ATSPI_ROLE_HEADING, -1, {}), "AXHeading");
+  EXPECT_EQ(axRoleFor(ATSPI_ROLE_TREE_ITEM, -1, {}), "AXCell");
+  EXPECT_EQ(axRoleFor(ATSPI_ROLE_TABLE_COLUMN_HEADER, -1, {}), "AXCell");
+  EXPECT_EQ(axRoleFor(ATSPI_ROLE_LABEL, -1, {}), "AXStaticText");
+  // Chromium lists a paragraph's text as static children already.
+  EXPECT_EQ(axRoleFor(ATSPI_ROLE_PARAGRAPH, -1, {}), "AXParagraph");
+  EXPECT_EQ(axRoleFor(ATSPI_ROLE_DATE_EDITOR, -1, {}), "AXDateField");
+  EXPECT_EQ(axRoleFor(ATSPI_ROLE_DIALOG, -1, {}), "AXWindow");
+  EXPECT_EQ(axRoleFor(ATSPI_ROLE_DOCUMENT_WEB, -1, {}), "AXWebArea");
+  EXPECT_EQ(axRoleFor(ATSPI_ROLE_PUSH_BUTTON_MENU, -1, {}), "AXMenuButton");
+}
+
+TEST(AtspiRoles, StatesAndParentsRefineTheRole) {
+  EXPECT_EQ(axRoleFor(ATSPI_ROLE_TEXT, -1, {}), "AXTextField");
+  EXPECT_EQ(axRoleFor(ATSPI_ROLE_ENTRY, -1, with({ATSPI_STATE_MULTI_LINE})), "AXTextArea");
+  EXPECT_EQ(axRoleFor(ATSPI_ROLE_PASSWORD_TEXT, -1, {}), "AXTextField");
+  EXPECT_EQ(axRoleFor(ATSPI_ROLE_COMBO_BOX, -1, {}), "AXPopUpButton");
+  EXPECT_EQ(axRoleFor(ATSPI_ROLE_COMBO_BOX, -1, with({ATSPI_STATE_EDITABLE})), "AXComboBox");
+  EXPECT_EQ(axRoleFor(ATSPI_ROLE_MENU, ATSPI_ROLE_MENU_BAR, {}), "AXMenuBarItem");
+  EXPECT_EQ(axRoleFor(ATSPI_ROLE_MENU, ATSPI_ROLE_MENU, {}), "AXMenuItem");
+  EXPECT_EQ(axRoleFor(ATSPI_ROLE_MENU, ATSPI_ROLE_COMBO_BOX, {}), "AXMenu");
+  EXPECT_EQ(axRoleFor(ATSPI_ROLE_MENU_ITEM, ATSPI_ROLE_MENU_BAR, {}), "AXMenuBarItem");
+  EXPECT_EQ(axRoleFor(ATSPI_ROLE_MENU_ITEM, ATSPI_ROLE_MENU, {}), "AXMenuItem");
+}
+
+TEST(AtspiRoles, OtherRolesKeepAReadableName) {
+  EXPECT_EQ(axRoleFor(ATSPI_ROLE_FILLER, -1, {}), "AXFiller");
+  EXPECT_EQ(axRoleFor(ATSPI_ROLE_SCROLL_PANE, -1, {}), "AXScrollPane");
+  EXPECT_EQ(axRoleFor(ATSPI_ROLE_PAGE_TAB_LIST, -1, {}), "AXPageTabList");
+  EXPECT_EQ(axRoleFor(4000, -1, {}), "AXRole4000");
+  EXPECT_EQ(axRoleFor(-7, -1, {}), "AXRole-7");
+}
+
+TEST(AtspiRoles, ValueSources) {
+  EXPECT_EQ(valueSourceFor(ATSPI_ROLE_TEXT, "AXTextField"), ValueSource::kText);
+  EXPECT_EQ(valueSourceFor(ATSPI_ROLE_LABEL, "AXStaticText"), ValueSource::kText);
+  // A password's characters never leave the application.
+  EXPECT_EQ(valueSourceFor(ATSPI_ROLE_PASSWORD_TEXT, "AXTextField"), ValueSource::kNone);
+  EXPECT_EQ(valueSourceFor(ATSPI_ROLE_CHECK_BOX, "AXCheckBox"), ValueSource::kChecked);
+  EXPECT_EQ(valueSourceFor(ATSPI_ROLE_TOGGLE_BUTTON, "AXToggle"), ValueSource::kChecked);
+  EXPECT_EQ(valueSourceFor(ATSPI_ROLE_SLIDER, "AXSlider"), ValueSource::kNumber);
+  EXPECT_EQ(valueSourceFor(ATSPI_ROLE_SCROLL_BAR, "AXScrollBar"), ValueSource::kNumber);
+  EXPECT_EQ(valueSourceFor(ATSPI_ROLE_PUSH_BUTTON, "AXButton"), ValueSource::kNone);
+  EXPECT_TRUE(hasPlaceholder("AXTextField"));
+  EXPECT_FALSE(hasPlaceholder("AXButton"));
+}
+
+TEST(AtspiRoles, HiddenAndEnabledStates) {
+  EXPECT_TRUE(isHidden({}));
+  EXPECT_TRUE(isHidden(with({ATSPI_STATE_VISIBLE})));
+  EXPECT_FALSE(isHidden(with({ATSPI_STATE_SHOWING})));
+  // The upper word of GetState's answer holds states from 32 on.
+  EXPECT_TRUE(with({ATSPI_STATE_LAST_DEFINED - 1}).has(ATSPI_STATE_LAST_DEFINED - 1));
+  EXPECT_FALSE(isEnabled({}));
+  EXPECT_TRUE(isEnabled(with({ATSPI_STATE_ENABLED})));
+  EXPECT_TRUE(isEnabled(with({ATSPI_STATE_SENSITIVE})));
+}
+
+}  // namespace
+}  // namespace ax

@@ -1,0 +1,22 @@
+# The Linux snapshot backend: AT-SPI2 over GDBus, X11 for the active window and the monitors.
+if(NOT MEVRIK_PLATFORM STREQUAL "linux")
+  return()
+endif()
+
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(AX_ATSPI_DEPS REQUIRED IMPORTED_TARGET atspi-2 gio-2.0 x11 xrandr)
+
+add_library(ax_atspi STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/platform-atspi.cc
+  ${CMAKE_CURRENT_LIST_DIR}/atspi-roles.cc)
+target_include_directories(ax_atspi PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(ax_atspi PUBLIC PkgConfig::AX_ATSPI_DEPS)
+
+# What vantic-ax links as its system platform (see platform-system.h).
+add_library(vantic_ax_platform_system ALIAS ax_atspi)
+
+if(MEVRIK_BUILD_TESTS)
+  add_executable(ax_atspi_test ${CMAKE_CURRENT_LIST_DIR}/atspi-roles_test.cc)
+  target_link_libraries(ax_atspi_test PRIVATE ax_atspi GTest::gtest_main)
+  add_test(NAME ax_atspi_test COMMAND ax_atspi_test)
+endif()

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Whole-process snapshot of gtk3-widget-factory's window: vantic-ax against a pyatspi walk of the
+# same window reading the same fields, side by side in one run on a private headless desktop.
+#   bench/atspi_snapshot.sh VANTIC_AX [ROUNDS]
+# Prints one row per tool: records, visited, and the process time in ms (median and best of
+# ROUNDS, alternating the two tools so that both see the same machine load).
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+vantic_ax=${1:?usage: atspi_snapshot.sh VANTIC_AX [ROUNDS]}
+rounds=${2:-15}
+work=$(mktemp -d)
+trap '"$here/../e2e/desktop.sh" stop "$work" >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
+"$here/../e2e/desktop.sh" start "$work"
+. "$work/env.sh"
+pid=$("$here/../e2e/desktop.sh" launch "$work" -- gtk3-widget-factory)
+sleep 1
+
+now_ns() { date +%s%N; }
+: >"$work/ax.ms"
+: >"$work/py.ms"
+for _ in $(seq "$rounds"); do
+  t=$(now_ns)
+  "$vantic_ax" --budget 10 >"$work/ax.json"
+  echo $((($(now_ns) - t) / 1000000)) >>"$work/ax.ms"
+  t=$(now_ns)
+  /usr/bin/python3 "$here/atspi_pyatspi_walk.py" "$pid" >"$work/py.json"
+  echo $((($(now_ns) - t) / 1000000)) >>"$work/py.ms"
+done
+
+python3 - "$work" <<'PY'
+import json, statistics, sys
+work = sys.argv[1]
+ax = json.load(open(work + "/ax.json"))
+py = json.load(open(work + "/py.json"))
+ax_ms = [int(l) for l in open(work + "/ax.ms")]
+py_ms = [int(l) for l in open(work + "/py.ms")]
+print("%-28s %8s %8s %10s %8s" % ("gtk3-widget-factory window", "records", "visited", "median ms", "best ms"))
+print("%-28s %8d %8d %10d %8d" % ("vantic-ax (process)", len(ax["elements"]), ax["visited"],
+                                   statistics.median(ax_ms), min(ax_ms)))
+print("%-28s %8d %8d %10d %8d" % ("pyatspi walk (process)", py["records"], py["visited"],
+                                   statistics.median(py_ms), min(py_ms)))
+print("speed-up (median): %.1fx; vantic-ax walk alone: %d ms" % (
+    statistics.median(py_ms) / statistics.median(ax_ms), ax["ms"]))
+PY
