@@ -305,6 +305,9 @@ class XcbPlatform : public Platform {
 }  // namespace
 
 std::unique_ptr<Platform> openSystemPlatform(std::string& error) {
+  const char* name = std::getenv("DISPLAY");
+  const std::string unreachable = std::string("cannot open the X display \"") + (name ? name : "") +
+                                  "\"; no pointer action was performed";
   int screenNumber = 0;
   ConnectionPtr connection(xcb_connect(nullptr, &screenNumber));
   xcb_connection_t* c = connection.get();
@@ -315,9 +318,7 @@ std::unique_ptr<Platform> openSystemPlatform(std::string& error) {
     for (int i = 0; i < screenNumber && screens.rem > 0; ++i) xcb_screen_next(&screens);
   }
   if (!setup || screens.rem <= 0) {
-    const char* name = std::getenv("DISPLAY");
-    error = std::string("cannot open the X display \"") + (name ? name : "") +
-            "\"; no pointer action was performed";
+    error = unreachable;
     return nullptr;
   }
   const xcb_window_t root = screens.data->root;
@@ -332,6 +333,10 @@ std::unique_ptr<Platform> openSystemPlatform(std::string& error) {
   };
   auto platform = std::make_unique<XcbPlatform>(std::move(connection), root, early);
   const xcb_query_extension_reply_t* xtest = xcb_get_extension_data(c, &xcb_test_id);
+  if (xcb_connection_has_error(c)) {
+    error = unreachable;
+    return nullptr;
+  }
   if (!xtest || !xtest->present) {
     error = "the X server has no XTEST extension; no pointer action was performed";
     return nullptr;
