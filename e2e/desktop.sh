@@ -98,7 +98,8 @@ start() {
     : >"$dir/pids"
     if (start_once "$@"); then return 0; fi
     stop
-    echo "desktop.sh: start attempt $attempt failed" >&2
+    echo "desktop.sh: start attempt $attempt failed; the logs end with:" >&2
+    tail -n 3 "$dir"/*.log >&2 2>/dev/null || true
   done
   die "could not start a desktop in $dir"
 }
