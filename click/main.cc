@@ -30,5 +30,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vantic-click: %s\n", error.c_str());
     return 1;
   }
-  return finish(click::perform(*platform, state));
+  const click::RunResult result = click::perform(*platform, state);
+  if (const std::string lost = platform->lostReason(); !lost.empty()) {
+    std::fprintf(stderr, "vantic-click: %s\n", lost.c_str());
+    return 1;
+  }
+  return finish(result);
 }

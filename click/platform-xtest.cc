@@ -228,6 +228,13 @@ class XcbPlatform : public Platform {
     }
   }
 
+  std::string lostReason() override {
+    // XCB marks the connection broken for good once the server is gone; events after that
+    // point were never delivered.
+    if (!xcb_connection_has_error(connection_.get())) return {};
+    return "lost the connection to the X display during the action; it may be incomplete";
+  }
+
  private:
   // An atom's value, taken from its early request the first time.
   struct PendingAtom {

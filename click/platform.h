@@ -77,6 +77,10 @@ class Platform {
   virtual void warpCursor(Point to) = 0;
   // A blocking wait.
   virtual void sleepMicroseconds(uint32_t microseconds) = 0;
+
+  // Why the window system stopped taking events during the run (the display went away), or ""
+  // while it is there. The front then reports a failure instead of an action that may be cut off.
+  virtual std::string lostReason() { return {}; }
 };
 
 // The window system's backend of this build (chosen by CMake). Gives none, with the reason in

@@ -17,3 +17,10 @@ if(TARGET vantic-click AND TARGET click_xi2_record)
   set_tests_properties(e2e_click e2e_click_stock_wm
                        PROPERTIES LABELS e2e RESOURCE_LOCK desktop TIMEOUT 240)
 endif()
+
+if(TARGET vantic-click)
+  add_test(NAME e2e_click_lost_display
+           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/click_lost_display_test.sh $<TARGET_FILE:vantic-click>)
+  set_tests_properties(e2e_click_lost_display
+                       PROPERTIES LABELS e2e RESOURCE_LOCK desktop TIMEOUT 60)
+endif()
