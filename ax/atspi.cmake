@@ -10,7 +10,7 @@ add_library(ax_atspi STATIC
   ${CMAKE_CURRENT_LIST_DIR}/platform-atspi.cc
   ${CMAKE_CURRENT_LIST_DIR}/atspi-roles.cc)
 target_include_directories(ax_atspi PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(ax_atspi PUBLIC PkgConfig::AX_ATSPI_DEPS)
+target_link_libraries(ax_atspi PUBLIC vantic_ax_core PkgConfig::AX_ATSPI_DEPS)
 
 # What vantic-ax links as its system platform (see platform-system.h).
 add_library(vantic_ax_platform_system ALIAS ax_atspi)

@@ -11,12 +11,14 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <map>
 #include <string_view>
 #include <thread>
 #include <unordered_map>
 
 #include "ax/atspi-roles.h"
 #include "ax/platform-system.h"
+#include "ax/walk.h"
 
 namespace ax {
 namespace {
@@ -106,6 +108,9 @@ struct Node {
   int parentRole = -1;  // role of the object it was listed under, -1 when unknown
   int32_t pid = 0;      // the owning application's process id, when known
   bool application = false;
+  // Set when the walk is known to come here: its record's reads go out as soon as the answers
+  // they depend on (role, states, text length) are in.
+  bool prefetchDetails = false;
   std::array<Slot, kCallCount> slots;
   std::optional<std::vector<Element>> children;  // built once from the GetChildren answer
 };
@@ -516,6 +521,11 @@ class AtspiPlatform::Impl {
     slot.state = reply ? Slot::State::kDone : Slot::State::kFailed;
     slot.reply = std::move(reply);
     --p->impl->pending_;
+    if (slot.state == Slot::State::kDone && p->node->prefetchDetails &&
+        !g_cancellable_is_cancelled(p->impl->cancellable_.get()) &&
+        (p->call == kGetRole || p->call == kGetState || p->call == kCharacterCount)) {
+      p->impl->issueDetails(p->node);
+    }
   }
 
   // Sends the request for `call` unless it was sent before. Returns whether it went out now.
@@ -803,6 +813,21 @@ class AtspiPlatform::Impl {
     return &*node->children;
   }
 
+  // The reads a record needs (title, description, placeholder, value, enabled), sent ahead of the
+  // walk for an element whose role makes it a likely record: otherwise each would be a round trip
+  // of its own while the application sits idle. Nothing goes out before the role and states are
+  // known (a hidden object is never asked), and the text goes out once its length is known.
+  void issueDetails(const std::shared_ptr<Node>& node) {
+    if (node->application || node->slots[kGetRole].state != Slot::State::kDone ||
+        node->slots[kGetState].state != Slot::State::kDone || hiddenNode(*node)) {
+      return;
+    }
+    if (!recordRoles_.contains(axRoleOf(*node))) return;
+    for (const std::string& name : kDetailNames) {
+      for (Call c : callsFor(*node, name)) issue(node, c);
+    }
+  }
+
   // The walk reads every listed child's base attributes next, in order: asking for them all now
   // keeps the application busy answering instead of waiting for our next question. Where the
   // bulk answer already lists a child's own children, their requests go out too, down the
@@ -813,6 +838,8 @@ class AtspiPlatform::Impl {
       const auto& child = asAtspi(c)->node;
       if (child->slots[kGetState].state == Slot::State::kDone && hiddenNode(*child)) continue;
       for (Call call : {kGetRole, kGetState, kGetExtents, kGetChildren}) issue(child, call);
+      child->prefetchDetails = true;
+      issueDetails(child);
       if (depth < kMaxPrefetchDepth && !child->children &&
           child->slots[kGetChildren].state == Slot::State::kDone) {
         childrenOf(child, depth + 1);
@@ -1105,6 +1132,10 @@ class AtspiPlatform::Impl {
   std::shared_ptr<Node> bulkRequest_;
   std::string bulkBus_;
   std::unordered_map<std::string, BulkItem> bulk_;
+  // The AX roles the walk makes records of (the only elements whose details it reads).
+  const std::map<std::string, std::string> recordRoles_ = makeRoleNames();
+  static inline const std::array<std::string, 5> kDetailNames = {
+      "AXTitle", "AXDescription", "AXPlaceholderValue", "AXValue", "AXEnabled"};
 };
 
 // ---- Platform ----------------------------------------------------------------------------------
