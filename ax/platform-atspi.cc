@@ -108,6 +108,8 @@ struct Node {
   int parentRole = -1;  // role of the object it was listed under, -1 when unknown
   int32_t pid = 0;      // the owning application's process id, when known
   bool application = false;
+  // The registry's root: its children are the applications, listed for their bus names only.
+  bool registry = false;
   // Set when the walk is known to come here: its record's reads go out as soon as the answers
   // they depend on (role, states, text length) are in.
   bool prefetchDetails = false;
@@ -809,7 +811,7 @@ class AtspiPlatform::Impl {
       list.push_back(std::make_shared<AtspiElement>(child));
     }
     node->children = std::move(list);
-    if (!node->application) prefetch(*node, depth);
+    if (!node->application && !node->registry) prefetch(*node, depth);
     return &*node->children;
   }
 
@@ -1016,6 +1018,7 @@ class AtspiPlatform::Impl {
       auto registry = std::make_shared<Node>();
       registry->bus = kRegistry;
       registry->path = kRootPath;
+      registry->registry = true;
       fetch({registry}, kGetChildren);
       std::vector<Element> apps;
       if (const std::vector<Element>* children = childrenOf(registry)) {
@@ -1069,6 +1072,8 @@ class AtspiPlatform::Impl {
     Element app = application(pid);
     if (!asAtspi(app)->node->bus.empty()) {
       startBulk(*asAtspi(app)->node);
+      // The walk starts from the application's windows: their list travels with the bulk read.
+      issue(asAtspi(app)->node, kGetChildren);
       out.name = applicationName(app);
     }
     if (!out.name) out.name = wmClass;
