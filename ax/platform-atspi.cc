@@ -159,6 +159,10 @@ std::optional<AtspiStates> statesOf(const Node& n) {
   return states;
 }
 
+VariantPtr childOf(GVariant* container, gsize index) {
+  return VariantPtr(g_variant_get_child_value(container, index));
+}
+
 // The value inside a property reply "(v)".
 VariantPtr unboxed(GVariant* reply) {
   GVariant* inner = nullptr;
@@ -360,8 +364,12 @@ class AtspiPlatform::Impl {
   }
 
   std::vector<Rect> monitors() {
+    if (!monitors_) monitors_ = readMonitors(display());
+    return *monitors_;
+  }
+
+  static std::vector<Rect> readMonitors(Display* d) {
     std::vector<Rect> out;
-    Display* d = display();
     if (!d) return out;
     Window root = DefaultRootWindow(d);
     int count = 0;
@@ -694,10 +702,7 @@ class AtspiPlatform::Impl {
 
   // What one GetItems answer says about one object.
   struct BulkItem {
-    VariantPtr role;         // "(u)"
-    VariantPtr states;       // "(au)"
-    VariantPtr name;         // "(v)"
-    VariantPtr description;  // "(v)"
+    VariantPtr item;  // its entry of the answer, "((so)(so)(so)iiassusau)"
     int32_t childCount = -1;
     std::vector<std::pair<int32_t, std::string>> children;  // index in parent, path
   };
@@ -714,27 +719,24 @@ class AtspiPlatform::Impl {
     GVariant* reply = replyOf(*bulkRequest_, kGetItems);
     if (!reply || !g_variant_is_of_type(reply, G_VARIANT_TYPE(kItemsType))) return;
     bulkBus_ = app.bus;
+    // Only the place in the tree is read here; the rest of an item stays in the answer until
+    // the walk reaches the object (see seed), as most objects are never visited.
     VariantPtr items(g_variant_get_child_value(reply, 0));
-    GVariantIter iter;
-    g_variant_iter_init(&iter, items.get());
-    const char *objectBus, *path, *appBus, *appPath, *parentBus, *parentPath, *name, *description;
-    int32_t index = 0, childCount = 0;
-    uint32_t role = 0;
-    GVariantIter* interfaces = nullptr;
-    GVariant* states = nullptr;
-    while (g_variant_iter_next(&iter, "((&s&o)(&s&o)(&s&o)iias&su&s@au)", &objectBus, &path,
-                               &appBus, &appPath, &parentBus, &parentPath, &index, &childCount,
-                               &interfaces, &name, &role, &description, &states)) {
-      g_variant_iter_free(interfaces);
-      VariantPtr stateWords(states);
-      BulkItem& item = bulk_[path];
-      item.role.reset(g_variant_ref_sink(g_variant_new("(u)", role)));
-      item.states.reset(g_variant_ref_sink(g_variant_new("(@au)", stateWords.get())));
-      item.name.reset(g_variant_ref_sink(g_variant_new("(v)", g_variant_new_string(name))));
-      item.description.reset(
-          g_variant_ref_sink(g_variant_new("(v)", g_variant_new_string(description))));
-      item.childCount = childCount;
-      if (index >= 0) bulk_[parentPath].children.emplace_back(index, path);
+    const gsize count = g_variant_n_children(items.get());
+    for (gsize i = 0; i < count; ++i) {
+      VariantPtr item(g_variant_get_child_value(items.get(), i));
+      VariantPtr self = childOf(item.get(), 0);
+      VariantPtr selfPath = childOf(self.get(), 1);
+      BulkItem& entry = bulk_[g_variant_get_string(selfPath.get(), nullptr)];
+      entry.childCount = g_variant_get_int32(childOf(item.get(), 4).get());
+      const int32_t index = g_variant_get_int32(childOf(item.get(), 3).get());
+      if (index >= 0) {
+        VariantPtr parent = childOf(item.get(), 2);
+        VariantPtr parentPath = childOf(parent.get(), 1);
+        bulk_[g_variant_get_string(parentPath.get(), nullptr)].children.emplace_back(
+            index, g_variant_get_string(selfPath.get(), nullptr));
+      }
+      entry.item = std::move(item);
     }
   }
 
@@ -763,16 +765,18 @@ class AtspiPlatform::Impl {
   void seed(Node& node) {
     if (bulk_.empty() || node.bus != bulkBus_) return;
     auto found = bulk_.find(node.path);
-    if (found == bulk_.end() || !found->second.role) return;
+    if (found == bulk_.end() || !found->second.item) return;
     BulkItem& item = found->second;
-    auto done = [&node](Call c, const VariantPtr& v) {
+    // Each field as the reply of its own request would carry it.
+    auto done = [&node](Call c, GVariant* reply) {
       node.slots[c].state = Slot::State::kDone;
-      node.slots[c].reply.reset(g_variant_ref(v.get()));
+      node.slots[c].reply.reset(g_variant_ref_sink(reply));
     };
-    done(kGetRole, item.role);
-    done(kGetState, item.states);
-    done(kName, item.name);
-    done(kDescription, item.description);
+    GVariant* fields = item.item.get();
+    done(kGetRole, g_variant_new("(u)", g_variant_get_uint32(childOf(fields, 7).get())));
+    done(kGetState, g_variant_new("(@au)", childOf(fields, 9).get()));
+    done(kName, g_variant_new("(v)", childOf(fields, 6).get()));
+    done(kDescription, g_variant_new("(v)", childOf(fields, 8).get()));
     // The children only when the bridge listed them all; otherwise they are asked for.
     if (item.childCount >= 0 && item.children.size() == static_cast<size_t>(item.childCount)) {
       std::sort(item.children.begin(), item.children.end());
@@ -1052,6 +1056,19 @@ class AtspiPlatform::Impl {
 
   FrontmostApplication fromActiveWindow(Display* d, Window w, int32_t pid) {
     activePid_ = pid;
+    FrontmostApplication out;
+    out.pid = pid;
+    Element app = application(pid);
+    const std::shared_ptr<Node>& appNode = asAtspi(app)->node;
+    const bool accessible = !appNode->bus.empty();
+    if (accessible) {
+      startBulk(*appNode);
+      // The walk starts from the application's windows: their list travels with the bulk read,
+      // and so does the name asked for below.
+      issue(appNode, kGetChildren);
+      issue(appNode, kName);
+    }
+    // The window's own properties and the monitors are read while the application answers.
     Atom utf8 = XInternAtom(d, "UTF8_STRING", False);
     activeWindowTitle_ = textProperty(d, w, "_NET_WM_NAME", utf8)
                              .value_or(textProperty(d, w, "WM_NAME", XA_STRING).value_or(""));
@@ -1067,16 +1084,6 @@ class AtspiPlatform::Impl {
         if (!cls.empty()) wmClass = cls;
       }
     }
-    FrontmostApplication out;
-    out.pid = pid;
-    Element app = application(pid);
-    if (!asAtspi(app)->node->bus.empty()) {
-      startBulk(*asAtspi(app)->node);
-      // The walk starts from the application's windows: their list travels with the bulk read.
-      issue(asAtspi(app)->node, kGetChildren);
-      out.name = applicationName(app);
-    }
-    if (!out.name) out.name = wmClass;
     out.bundleId = textProperty(d, w, "_GTK_APPLICATION_ID", utf8);
     if (!out.bundleId) {
       // GTK marks only the application's main windows; a dialog names its main window as the
@@ -1086,6 +1093,9 @@ class AtspiPlatform::Impl {
       }
     }
     if (!out.bundleId || out.bundleId->empty()) out.bundleId = wmClass;
+    if (!monitors_) monitors_ = readMonitors(d);
+    if (accessible) out.name = applicationName(app);
+    if (!out.name) out.name = wmClass;
     return out;
   }
 
@@ -1128,6 +1138,7 @@ class AtspiPlatform::Impl {
   int pending_ = 0;
   int timeoutMs_ = kDefaultTimeoutMs;
   std::optional<std::vector<Element>> applications_;
+  std::optional<std::vector<Rect>> monitors_;
   int32_t activePid_ = 0;
   std::string activeWindowTitle_;
   int activeWindowWidth_ = 0;
