@@ -16,6 +16,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "ax/atspi-bus.h"
 #include "ax/atspi-roles.h"
 #include "ax/platform-system.h"
 #include "ax/walk.h"
@@ -25,23 +26,8 @@ namespace {
 
 // ---- Ownership of GLib, GIO and Xlib results -----------------------------------------------
 
-struct GObjectUnref {
-  void operator()(gpointer p) const { g_object_unref(p); }
-};
 struct VariantUnref {
   void operator()(GVariant* v) const { g_variant_unref(v); }
-};
-struct ErrorFree {
-  void operator()(GError* e) const { g_error_free(e); }
-};
-struct ContextUnref {
-  void operator()(GMainContext* c) const { g_main_context_unref(c); }
-};
-struct ConnectionClose {
-  void operator()(GDBusConnection* c) const {
-    g_dbus_connection_close_sync(c, nullptr, nullptr);
-    g_object_unref(c);
-  }
 };
 struct DisplayClose {
   void operator()(Display* d) const { XCloseDisplay(d); }
@@ -54,10 +40,6 @@ struct MonitorsFree {
 };
 
 using VariantPtr = std::unique_ptr<GVariant, VariantUnref>;
-using ErrorPtr = std::unique_ptr<GError, ErrorFree>;
-using ConnectionPtr = std::unique_ptr<GDBusConnection, ConnectionClose>;
-using CancellablePtr = std::unique_ptr<GCancellable, GObjectUnref>;
-using ContextPtr = std::unique_ptr<GMainContext, ContextUnref>;
 using DisplayPtr = std::unique_ptr<Display, DisplayClose>;
 
 constexpr const char* kAccessible = "org.a11y.atspi.Accessible";
@@ -285,37 +267,26 @@ std::optional<std::string> textProperty(Display* d, Window w, const char* name, 
 
 class AtspiPlatform::Impl {
  public:
-  Impl() : context_(g_main_context_new()), cancellable_(g_cancellable_new()) {
-    // Replies to our asynchronous calls are dispatched to this context, which only this backend
-    // iterates: nothing else runs while the core waits for an answer.
-    g_main_context_push_thread_default(context_.get());
-    previousXErrorHandler_ = XSetErrorHandler(ignoreXError);
-  }
+  Impl() { previousXErrorHandler_ = XSetErrorHandler(ignoreXError); }
 
   ~Impl() {
-    // Calls still in flight (answers nobody waited for) hold their node; cancel them and let
-    // their callbacks run so that nothing is left behind.
-    g_cancellable_cancel(cancellable_.get());
-    while (pending_ > 0) g_main_context_iteration(context_.get(), TRUE);
+    // Calls still in flight (answers nobody waited for) are dropped with their connection.
+    pending_.clear();
     a11y_.reset();
     session_.reset();
     display_.reset();
     XSetErrorHandler(previousXErrorHandler_);
-    g_main_context_pop_thread_default(context_.get());
   }
 
   // -- Trust ---------------------------------------------------------------------------------
 
   bool statusEnabled() {
-    GDBusConnection* bus = session();
+    BusWire* bus = session();
     if (!bus) return false;
-    GError* raw = nullptr;
-    VariantPtr reply(g_dbus_connection_call_sync(
-        bus, "org.a11y.Bus", "/org/a11y/bus", kProperties, "Get",
-        g_variant_new("(ss)", "org.a11y.Status", "IsEnabled"), G_VARIANT_TYPE("(v)"),
-        G_DBUS_CALL_FLAGS_NONE, kDefaultTimeoutMs * 4, nullptr, &raw));
-    ErrorPtr error(raw);
-    if (!reply) return false;
+    VariantPtr reply(bus->callSync("org.a11y.Bus", "/org/a11y/bus", kProperties, "Get",
+                                   g_variant_new("(ss)", "org.a11y.Status", "IsEnabled"),
+                                   kDefaultTimeoutMs * 4, true));
+    if (!reply || !g_variant_is_of_type(reply.get(), G_VARIANT_TYPE("(v)"))) return false;
     VariantPtr inner = unboxed(reply.get());
     return inner && g_variant_is_of_type(inner.get(), G_VARIANT_TYPE_BOOLEAN) &&
            g_variant_get_boolean(inner.get());
@@ -324,13 +295,11 @@ class AtspiPlatform::Impl {
   bool trusted() { return statusEnabled() && a11y() != nullptr; }
 
   bool trustedWithPrompt() {
-    if (GDBusConnection* bus = session()) {
-      GError* raw = nullptr;
-      VariantPtr reply(g_dbus_connection_call_sync(
-          bus, "org.a11y.Bus", "/org/a11y/bus", kProperties, "Set",
+    if (BusWire* bus = session()) {
+      VariantPtr reply(bus->callSync(
+          "org.a11y.Bus", "/org/a11y/bus", kProperties, "Set",
           g_variant_new("(ssv)", "org.a11y.Status", "IsEnabled", g_variant_new_boolean(TRUE)),
-          nullptr, G_DBUS_CALL_FLAGS_NONE, kDefaultTimeoutMs * 4, nullptr, &raw));
-      ErrorPtr error(raw);
+          kDefaultTimeoutMs * 4, true));
     }
     return trusted();
   }
@@ -454,7 +423,7 @@ class AtspiPlatform::Impl {
  private:
   // -- Connections ---------------------------------------------------------------------------
 
-  GDBusConnection* session() {
+  BusWire* session() {
     if (!sessionTried_) {
       sessionTried_ = true;
       // The session bus the environment names, else the systemd user bus. Never GLib's own
@@ -466,44 +435,29 @@ class AtspiPlatform::Impl {
         std::string socket = std::string(runtime) + "/bus";
         if (g_file_test(socket.c_str(), G_FILE_TEST_EXISTS)) address = "unix:path=" + socket;
       }
-      if (!address.empty()) session_ = connect(address.c_str());
+      if (!address.empty()) session_ = BusWire::connect(address, kDefaultTimeoutMs * 4);
     }
     return session_.get();
   }
 
-  GDBusConnection* a11y() {
+  BusWire* a11y() {
     if (!a11yTried_) {
       a11yTried_ = true;
       // The same order libatspi follows: the explicit address, else ask the session's launcher.
       const char* explicitAddress = std::getenv("AT_SPI_BUS_ADDRESS");
       if (explicitAddress && *explicitAddress) {
-        a11y_ = connect(explicitAddress);
-      } else if (GDBusConnection* bus = session()) {
-        GError* raw = nullptr;
-        VariantPtr reply(g_dbus_connection_call_sync(
-            bus, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", nullptr,
-            G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, kDefaultTimeoutMs * 4, nullptr, &raw));
-        ErrorPtr error(raw);
-        if (reply) {
+        a11y_ = BusWire::connect(explicitAddress, kDefaultTimeoutMs * 4);
+      } else if (BusWire* bus = session()) {
+        VariantPtr reply(bus->callSync("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus",
+                                       "GetAddress", nullptr, kDefaultTimeoutMs * 4, true));
+        if (reply && g_variant_is_of_type(reply.get(), G_VARIANT_TYPE("(s)"))) {
           const char* address = nullptr;
           g_variant_get(reply.get(), "(&s)", &address);
-          if (address && *address) a11y_ = connect(address);
+          if (address && *address) a11y_ = BusWire::connect(address, kDefaultTimeoutMs * 4);
         }
       }
     }
     return a11y_.get();
-  }
-
-  static ConnectionPtr connect(const char* address) {
-    GError* raw = nullptr;
-    GDBusConnection* c = g_dbus_connection_new_for_address_sync(
-        address,
-        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, &raw);
-    ErrorPtr error(raw);
-    if (c) g_dbus_connection_set_exit_on_close(c, FALSE);
-    return ConnectionPtr(c);
   }
 
   Display* display() {
@@ -516,25 +470,28 @@ class AtspiPlatform::Impl {
 
   // -- Asynchronous calls --------------------------------------------------------------------
 
+  // A request on its way: whose answer it is, and the reply type it must have (nullptr: any).
   struct Pending {
-    Impl* impl;
     std::shared_ptr<Node> node;
     Call call;
+    const char* replyType;
   };
 
-  static void onReply(GObject* source, GAsyncResult* result, gpointer data) {
-    std::unique_ptr<Pending> p(static_cast<Pending*>(data));
-    GError* raw = nullptr;
-    VariantPtr reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &raw));
-    ErrorPtr error(raw);
-    Slot& slot = p->node->slots[p->call];
+  void onReply(BusWire::Answer answer) {
+    VariantPtr reply(answer.body);
+    auto found = pending_.find(answer.serial);
+    if (found == pending_.end()) return;
+    Pending p = std::move(found->second);
+    pending_.erase(found);
+    if (reply && p.replyType && !g_variant_is_of_type(reply.get(), G_VARIANT_TYPE(p.replyType))) {
+      reply.reset();
+    }
+    Slot& slot = p.node->slots[p.call];
     slot.state = reply ? Slot::State::kDone : Slot::State::kFailed;
     slot.reply = std::move(reply);
-    --p->impl->pending_;
-    if (slot.state == Slot::State::kDone && p->node->prefetchDetails &&
-        !g_cancellable_is_cancelled(p->impl->cancellable_.get()) &&
-        (p->call == kGetRole || p->call == kGetState || p->call == kCharacterCount)) {
-      p->impl->issueDetails(p->node);
+    if (slot.state == Slot::State::kDone && p.node->prefetchDetails &&
+        (p.call == kGetRole || p.call == kGetState || p.call == kCharacterCount)) {
+      issueDetails(p.node);
     }
   }
 
@@ -542,7 +499,7 @@ class AtspiPlatform::Impl {
   bool issue(const std::shared_ptr<Node>& node, Call call) {
     Slot& slot = node->slots[call];
     if (slot.state != Slot::State::kEmpty) return false;
-    GDBusConnection* bus = a11y();
+    BusWire* bus = a11y();
     if (!bus || node->bus.empty()) {
       slot.state = Slot::State::kFailed;
       return false;
@@ -611,12 +568,13 @@ class AtspiPlatform::Impl {
       case kCallCount:
         return false;
     }
+    uint32_t serial = bus->call(destination, path, iface, method, params, timeoutMs_);
+    if (serial == 0) {
+      slot.state = Slot::State::kFailed;
+      return false;
+    }
     slot.state = Slot::State::kPending;
-    ++pending_;
-    g_dbus_connection_call(bus, destination, path, iface, method, params,
-                           anyReply ? nullptr : G_VARIANT_TYPE(replyType),
-                           G_DBUS_CALL_FLAGS_NO_AUTO_START, timeoutMs_, cancellable_.get(),
-                           &Impl::onReply, new Pending{this, node, call});
+    pending_[serial] = Pending{node, call, anyReply ? nullptr : replyType};
     return true;
   }
 
@@ -627,7 +585,17 @@ class AtspiPlatform::Impl {
 
   void await(const std::vector<std::shared_ptr<Node>>& nodes) {
     for (const auto& n : nodes) {
-      while (anyPending(*n)) g_main_context_iteration(context_.get(), TRUE);
+      while (anyPending(*n)) {
+        std::vector<BusWire::Answer> answers =
+            a11y_ ? a11y_->wait() : std::vector<BusWire::Answer>{};
+        if (answers.empty()) {
+          // Nothing more can come (the connection is gone): what is outstanding has failed.
+          for (auto& [serial, p] : pending_) p.node->slots[p.call].state = Slot::State::kFailed;
+          pending_.clear();
+          break;
+        }
+        for (BusWire::Answer& a : answers) onReply(a);
+      }
     }
   }
 
@@ -1126,16 +1094,14 @@ class AtspiPlatform::Impl {
     return std::nullopt;
   }
 
-  ContextPtr context_;
-  CancellablePtr cancellable_;
-  ConnectionPtr session_;
-  ConnectionPtr a11y_;
+  std::unique_ptr<BusWire> session_;
+  std::unique_ptr<BusWire> a11y_;
   DisplayPtr display_;
   bool sessionTried_ = false;
   bool a11yTried_ = false;
   bool displayTried_ = false;
   XErrorHandler previousXErrorHandler_ = nullptr;
-  int pending_ = 0;
+  std::unordered_map<uint32_t, Pending> pending_;
   int timeoutMs_ = kDefaultTimeoutMs;
   std::optional<std::vector<Element>> applications_;
   std::optional<std::vector<Rect>> monitors_;
