@@ -126,29 +126,28 @@ bool BusWire::authenticate(int timeoutMs) {
     hex += kDigits[c >> 4];
     hex += kDigits[c & 15];
   }
+  // The handshake, BEGIN and Hello go out together: a bus reads a client's lines and then its
+  // messages in order, so connecting costs one round trip.
   out_.assign(1, '\0');
-  out_ += "AUTH EXTERNAL " + hex + "\r\n";
-  if (!flush()) return false;
+  out_ += "AUTH EXTERNAL " + hex + "\r\nBEGIN\r\n";
+  uint32_t hello = call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                        "Hello", nullptr, timeoutMs, false);
+  if (hello == 0 || !flush()) return false;
   std::string line;
-  for (;;) {
-    size_t end = line.find("\r\n");
-    if (end != std::string::npos) {
-      if (line.compare(0, 3, "OK ") != 0) return false;
-      // Nothing follows OK before we send BEGIN.
-      break;
-    }
+  size_t end = std::string::npos;
+  while ((end = line.find("\r\n")) == std::string::npos) {
     if (!waitFor(fd_, POLLIN, deadline)) return false;
-    char buf[256];
+    char buf[4096];
     ssize_t n = recv(fd_, buf, sizeof(buf), 0);
     if (n <= 0) return false;
     line.append(buf, static_cast<size_t>(n));
   }
+  if (line.compare(0, 3, "OK ") != 0) return false;
+  in_ = line.substr(end + 2);  // the start of the messages, Hello's answer first
   if (fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK) != 0) return false;
-  out_ += "BEGIN\r\n";
-  GVariant* hello = callSync("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                             "org.freedesktop.DBus", "Hello", nullptr, timeoutMs, false);
-  if (!hello) return false;
-  g_variant_unref(hello);
+  GVariant* answer = awaitAnswer(hello);
+  if (!answer) return false;
+  g_variant_unref(answer);
   return true;
 }
 
@@ -209,6 +208,10 @@ void BusWire::readAvailable(std::vector<Answer>& out) {
     failAll(out);  // closed or broken
     return;
   }
+  parseBuffered(out);
+}
+
+void BusWire::parseBuffered(std::vector<Answer>& out) {
   size_t at = 0;
   while (in_.size() - at >= kHeaderBytes) {
     const guchar* data = reinterpret_cast<const guchar*>(in_.data() + at);
@@ -248,7 +251,8 @@ std::vector<BusWire::Answer> BusWire::wait() {
     failAll(out);
     return out;
   }
-  while (out.empty() && !deadlines_.empty()) {
+  parseBuffered(out);  // what an earlier read left over
+  while (out.empty() && !deadlines_.empty() && fd_ >= 0) {
     int64_t first = deadlines_.begin()->second;
     for (const auto& [serial, deadline] : deadlines_) first = std::min(first, deadline);
     int64_t now = nowUs();
@@ -282,7 +286,10 @@ std::vector<BusWire::Answer> BusWire::wait() {
 GVariant* BusWire::callSync(const char* destination, const char* path, const char* iface,
                             const char* method, GVariant* params, int timeoutMs, bool autoStart) {
   uint32_t serial = call(destination, path, iface, method, params, timeoutMs, autoStart);
-  if (serial == 0) return nullptr;
+  return serial == 0 ? nullptr : awaitAnswer(serial);
+}
+
+GVariant* BusWire::awaitAnswer(uint32_t serial) {
   GVariant* result = nullptr;
   bool done = false;
   while (!done && open()) {

@@ -55,7 +55,9 @@ class BusWire {
   explicit BusWire(int fd) : fd_(fd) {}
   bool authenticate(int timeoutMs);
   bool flush();
+  GVariant* awaitAnswer(uint32_t serial);
   void readAvailable(std::vector<Answer>& out);
+  void parseBuffered(std::vector<Answer>& out);
   void failAll(std::vector<Answer>& out);
   void close();
 
