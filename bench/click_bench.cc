@@ -6,8 +6,11 @@
 // press and release. Those fixed waits are subtracted, so the figures compare the work: process
 // start, connection, requests. The two programs alternate so that both see the same machine.
 //
-//   click_bench [--runs N] [--tool PATH] [--at X,Y]      (needs DISPLAY: run it on the test
-//                                                         desktop, bench/click_bench.sh)
+// Each --baseline adds another build of vantic-click (an earlier version, say) to the same
+// rotation, so a change is measured side by side with what it replaces.
+//
+//   click_bench [--runs N] [--tool PATH] [--baseline PATH] [--at X,Y]
+//                            (needs DISPLAY: run it on the test desktop, bench/click_bench.sh)
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -77,6 +80,7 @@ double median(std::vector<double> v) {
 int main(int argc, char** argv) {
   int runs = 40;
   std::string tool = VANTIC_CLICK_PATH;
+  std::vector<std::string> baselines;
   std::string x = "600", y = "770";
   for (int i = 1; i + 1 < argc; i += 2) {
     std::string opt = argv[i];
@@ -84,12 +88,15 @@ int main(int argc, char** argv) {
       runs = std::max(1, std::atoi(argv[i + 1]));
     } else if (opt == "--tool") {
       tool = argv[i + 1];
+    } else if (opt == "--baseline") {
+      baselines.push_back(argv[i + 1]);
     } else if (opt == "--at" && std::strchr(argv[i + 1], ',')) {
       std::string at = argv[i + 1];
       x = at.substr(0, at.find(','));
       y = at.substr(at.find(',') + 1);
     } else {
-      std::fprintf(stderr, "usage: click_bench [--runs N] [--tool PATH] [--at X,Y]\n");
+      std::fprintf(stderr,
+                   "usage: click_bench [--runs N] [--tool PATH] [--baseline PATH] [--at X,Y]\n");
       return 2;
     }
   }
@@ -106,6 +113,9 @@ int main(int argc, char** argv) {
        {},
        {}},
   };
+  for (const auto& path : baselines) {
+    contenders.push_back({path + " X Y", {path, x, y}, kToolWaitsMs, {}, {}});
+  }
   // A few unrecorded runs first, so that both start with warm caches.
   for (int i = 0; i < 3; ++i) {
     for (auto& c : contenders) timeRun(c.argv);
@@ -124,23 +134,30 @@ int main(int argc, char** argv) {
 
   std::printf("one left click at %s,%s with the pointer put back; %d runs each, alternating\n",
               x.c_str(), y.c_str(), runs);
-  std::printf("%-60s %9s %9s %9s %9s %12s %9s\n", "command", "min ms", "median", "mean", "waits",
-              "median-waits", "cpu ms");
-  std::vector<double> work, cpu;
+  std::printf("%-60s %8s %8s %8s %7s %8s %8s %8s %8s\n", "command", "min ms", "median", "mean",
+              "waits", "min-w", "median-w", "cpu min", "cpu med");
+  std::vector<double> work, workMin, cpu, cpuMin;
   for (const auto& c : contenders) {
     double mean = std::accumulate(c.ms.begin(), c.ms.end(), 0.0) / c.ms.size();
     double med = median(c.ms);
+    double lowest = *std::min_element(c.ms.begin(), c.ms.end());
     work.push_back(med - c.waitsMs);
+    workMin.push_back(lowest - c.waitsMs);
     cpu.push_back(median(c.cpuMs));
-    std::printf("%-60s %9.2f %9.2f %9.2f %9.3f %12.2f %9.2f\n", c.name.c_str(),
-                *std::min_element(c.ms.begin(), c.ms.end()), med, mean, c.waitsMs, work.back(),
-                cpu.back());
+    cpuMin.push_back(*std::min_element(c.cpuMs.begin(), c.cpuMs.end()));
+    std::printf("%-60s %8.2f %8.2f %8.2f %7.3f %8.2f %8.2f %8.2f %8.2f\n", c.name.c_str(), lowest,
+                med, mean, c.waitsMs, workMin.back(), work.back(), cpuMin.back(), cpu.back());
   }
-  std::printf("vantic-click / xdotool, wall time minus fixed waits (medians): %.2f\n",
-              work[0] / work[1]);
-  std::printf(
-      "vantic-click / xdotool, cpu time (medians; the figure that a busy machine does "
-      "not distort): %.2f\n",
-      cpu[0] / cpu[1]);
+  // Ratios to xdotool (contender 1) of every vantic-click build.
+  for (size_t i = 0; i < contenders.size(); ++i) {
+    if (i == 1) continue;
+    const std::string which = i == 0 ? "vantic-click" : contenders[i].argv[0];
+    std::printf("%s / xdotool, wall time minus fixed waits: median %.2f, min %.2f\n", which.c_str(),
+                work[i] / work[1], workMin[i] / workMin[1]);
+    std::printf(
+        "%s / xdotool, cpu time (the figure that a busy machine does not distort): median %.2f, "
+        "min %.2f\n",
+        which.c_str(), cpu[i] / cpu[1], cpuMin[i] / cpuMin[1]);
+  }
   return 0;
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs click_bench on a fresh test desktop. Build without the sanitizers first, e.g.
 #   cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release && cmake --build build/release
-#   bench/click_bench.sh build/release [--runs N]
+#   bench/click_bench.sh build/release [--runs N] [--baseline OTHER_VANTIC_CLICK]...
+# A --baseline build (say, one of main before a change) runs in the same rotation.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:?usage: click_bench.sh BUILD_DIR [click_bench options]}

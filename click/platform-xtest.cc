@@ -1,23 +1,32 @@
-// The X11 backend of vantic-click: XTest input for the events, root-window properties for the
-// frontmost application, XQueryPointer for the cursor.
+// The X11 backend of vantic-click, on XCB: XTest FakeInput for the events, root-window properties
+// for the frontmost application, QueryPointer for the cursor.
+//
+// The tool lives for one action, so its cost is mostly process start and round trips to the
+// server. XCB lets requests go out before earlier replies are in: at connect the XTEST extension
+// query, both atoms and the first cursor read leave together and answer in one round trip, and
+// the only waits on the server after that are the ones that depend on a reply (the two property
+// reads) and the syncs before the plan's waits. XCB also reports protocol errors as values, so an
+// error (a BadWindow for an active window that closed between two requests) can never end the
+// process; every read here has a fallback.
 //
 // X quirks this file relies on, with the reasons:
-// - Every event is flushed to the server at once, and every wait begins with XSync: the wait then
-//   starts only when the server has processed everything before it, so the gaps the server (and
-//   the toolkits that count clicks by time) sees are the plan's. Flushing alone lets a wait start
-//   while requests are still queued; under a window manager's synchronous button grabs the
-//   server then took the first click of a double click late and the gap between the clicks
-//   shrank below the plan. Syncing after every event as well would add a round trip per event
-//   and gain nothing: requests on one connection are processed in order.
+// - Every event is flushed to the server at once, and every wait begins with a round trip
+//   (GetInputFocus): the wait then starts only when the server has processed everything before
+//   it, so the gaps the server (and the toolkits that count clicks by time) sees are the plan's.
+//   Flushing alone lets a wait start while requests are still queued; under a window manager's
+//   synchronous button grabs the server then took the first click of a double click late and the
+//   gap between the clicks shrank below the plan. Syncing after every event as well would add a
+//   round trip per event and gain nothing: requests on one connection are processed in order.
 // - X has no delivery to one process: an event meant for one pid goes system-wide.
 // - Toolkits count clicks themselves from the timing and position of presses, so the click
 //   state an event carries has nothing to map to and is dropped.
 // - The protocol's coordinates are 16-bit: points are taken to the pixel that contains them and
 //   clamped into that range, so infinities, NaN and huge values cannot overflow a conversion.
-#include <X11/XKBlib.h>
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
-#include <X11/extensions/XTest.h>
+// - The connection never asks for BIG-REQUESTS (XCB does only when a request outgrows the
+//   setup's limit, which these small requests never do): that would cost a round trip.
+#include <xcb/xcb.h>
+#include <xcb/xproto.h>
+#include <xcb/xtest.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -25,9 +34,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 
 #include "click/platform.h"
 
@@ -39,36 +50,49 @@ namespace {
 // person would scroll, and take milliseconds.
 constexpr int64_t kMaxWheelClicks = 1000;
 
-constexpr unsigned kButtonForLeft = 1;
-constexpr unsigned kButtonForMiddle = 2;
-constexpr unsigned kButtonForRight = 3;
-constexpr unsigned kWheelUp = 4;     // vertical, positive amounts
-constexpr unsigned kWheelDown = 5;   // vertical, negative amounts
-constexpr unsigned kWheelLeft = 6;   // horizontal, positive amounts
-constexpr unsigned kWheelRight = 7;  // horizontal, negative amounts
+constexpr uint8_t kButtonForLeft = 1;
+constexpr uint8_t kButtonForMiddle = 2;
+constexpr uint8_t kButtonForRight = 3;
+constexpr uint8_t kWheelUp = 4;     // vertical, positive amounts
+constexpr uint8_t kWheelDown = 5;   // vertical, negative amounts
+constexpr uint8_t kWheelLeft = 6;   // horizontal, positive amounts
+constexpr uint8_t kWheelRight = 7;  // horizontal, negative amounts
 
-// XTestFakeMotionEvent's screen argument for "the screen the pointer is on".
-constexpr int kPointerScreen = -1;
+// FakeInput's root for a motion: none means the screen the pointer is on. The detail 0 makes
+// the motion absolute.
+constexpr xcb_window_t kPointerScreen = XCB_NONE;
+constexpr uint8_t kAbsoluteMotion = 0;
+// FakeInput's device for core events: the server uses its XTest device.
+constexpr uint8_t kCoreDevice = 0;
 
-struct DisplayCloser {
-  void operator()(Display* display) const { XCloseDisplay(display); }
+constexpr char kActiveWindowName[] = "_NET_ACTIVE_WINDOW";
+constexpr char kWmPidName[] = "_NET_WM_PID";
+
+struct ConnectionCloser {
+  void operator()(xcb_connection_t* connection) const { xcb_disconnect(connection); }
 };
-using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
+using ConnectionPtr = std::unique_ptr<xcb_connection_t, ConnectionCloser>;
 
-struct XFreeDeleter {
-  void operator()(unsigned char* data) const { XFree(data); }
+// XCB hands over replies and errors as malloc'ed blocks.
+struct FreeDeleter {
+  void operator()(void* block) const { std::free(block); }
 };
+template <typename T>
+using Reply = std::unique_ptr<T, FreeDeleter>;
 
-// Xlib's default handler ends the process on any protocol error, such as a BadWindow for an
-// active window that closed between two requests. Every read here has a fallback instead.
-int ignoreProtocolError(Display*, XErrorEvent*) {
-  return 0;
+// Waits for the reply to a request; an error reply (or a broken connection) gives none.
+template <auto replyOf, typename Cookie>
+auto take(xcb_connection_t* connection, Cookie cookie) {
+  xcb_generic_error_t* rawError = nullptr;
+  using Body = std::remove_pointer_t<decltype(replyOf(connection, cookie, &rawError))>;
+  Reply<Body> reply(replyOf(connection, cookie, &rawError));
+  Reply<xcb_generic_error_t> error(rawError);
+  return reply;
 }
 
-int toPixel(double value) {
+int16_t toPixel(double value) {
   if (std::isnan(value)) return 0;
-  double pixel = std::floor(value);
-  return static_cast<int>(std::clamp(pixel, -32768.0, 32767.0));
+  return static_cast<int16_t>(std::clamp(std::floor(value), -32768.0, 32767.0));
 }
 
 struct XTestEvent : Event {
@@ -80,35 +104,57 @@ struct XTestEvent : Event {
   int32_t horizontal = 0;
 };
 
-class XTestPlatform : public Platform {
+// Requests sent at connect, before their replies are needed.
+struct EarlyRequests {
+  xcb_intern_atom_cookie_t activeWindow;
+  xcb_intern_atom_cookie_t wmPid;
+  xcb_query_pointer_cookie_t pointer;
+};
+
+class XcbPlatform : public Platform {
  public:
-  explicit XTestPlatform(DisplayPtr display) : display_(std::move(display)) {}
+  XcbPlatform(ConnectionPtr connection, xcb_window_t root, EarlyRequests early)
+      : connection_(std::move(connection)),
+        root_(root),
+        activeWindowAtom_{early.activeWindow},
+        wmPidAtom_{early.wmPid},
+        earlyPointer_(early.pointer) {}
+
+  ~XcbPlatform() override {
+    // Replies never taken would otherwise wait in the connection's queue until it closes.
+    xcb_connection_t* c = connection_.get();
+    for (const PendingAtom* pending : {&activeWindowAtom_, &wmPidAtom_}) {
+      if (pending->cookie) xcb_discard_reply(c, pending->cookie->sequence);
+    }
+    if (earlyPointer_) xcb_discard_reply(c, earlyPointer_->sequence);
+  }
+
+  XcbPlatform(const XcbPlatform&) = delete;
+  XcbPlatform& operator=(const XcbPlatform&) = delete;
 
   int32_t frontmostPid() override {
-    Display* d = display_.get();
-    // Both atoms in one round trip; only_if_exists, as a missing atom means no such property.
-    char* names[] = {const_cast<char*>("_NET_ACTIVE_WINDOW"), const_cast<char*>("_NET_WM_PID")};
-    Atom atoms[2] = {None, None};
-    XInternAtoms(d, names, 2, True, atoms);
-    Atom activeAtom = atoms[0], pidAtom = atoms[1];
-    if (activeAtom == None || pidAtom == None) return 0;
-    auto active = readLong(DefaultRootWindow(d), activeAtom, XA_WINDOW);
-    if (!active || *active == 0) return 0;
-    auto pid = readLong(static_cast<Window>(*active), pidAtom, XA_CARDINAL);
-    if (!pid || *pid <= 0 || *pid > INT32_MAX) return 0;
+    // A missing atom (only_if_exists) means that no client ever set such a property.
+    xcb_atom_t active = atom(activeWindowAtom_);
+    xcb_atom_t pidAtom = atom(wmPidAtom_);
+    if (active == XCB_ATOM_NONE || pidAtom == XCB_ATOM_NONE) return 0;
+    auto window = readCard32(root_, active, XCB_ATOM_WINDOW);
+    if (!window || *window == XCB_WINDOW_NONE) return 0;
+    auto pid = readCard32(*window, pidAtom, XCB_ATOM_CARDINAL);
+    if (!pid || *pid == 0 || *pid > INT32_MAX) return 0;
     return static_cast<int32_t>(*pid);
   }
 
   std::optional<Point> cursorPosition() override {
-    Window root = None, child = None;
-    int rootX = 0, rootY = 0, winX = 0, winY = 0;
-    unsigned mask = 0;
-    // The result is False when the pointer is on another screen; the root coordinates are still
-    // those of the pointer on its own screen.
-    XQueryPointer(display_.get(), DefaultRootWindow(display_.get()), &root, &child, &rootX, &rootY,
-                  &winX, &winY, &mask);
-    if (root == None) return std::nullopt;
-    return Point{static_cast<double>(rootX), static_cast<double>(rootY)};
+    xcb_connection_t* c = connection_.get();
+    // The read sent at connect stands for the cursor until the first event goes out.
+    xcb_query_pointer_cookie_t cookie =
+        earlyPointer_ ? *earlyPointer_ : xcb_query_pointer(c, root_);
+    earlyPointer_.reset();
+    // same_screen is false when the pointer is on another screen; the root coordinates are
+    // still those of the pointer on its own screen.
+    auto reply = take<xcb_query_pointer_reply>(c, cookie);
+    if (!reply) return std::nullopt;
+    return Point{static_cast<double>(reply->root_x), static_cast<double>(reply->root_y)};
   }
 
   std::unique_ptr<Event> createMouseEvent(EventType type, MouseButton button, Point at) override {
@@ -123,32 +169,32 @@ class XTestPlatform : public Platform {
 
   void postSystemWide(Event& base) override {
     auto& event = static_cast<XTestEvent&>(base);
-    Display* d = display_.get();
+    beforeEvent();
     if (event.isScroll) {
       // The approach move has already put the pointer on the target; the wheel clicks go to the
       // window under it.
       wheel(event.vertical, kWheelUp, kWheelDown);
       wheel(event.horizontal, kWheelLeft, kWheelRight);
-      XFlush(d);
+      xcb_flush(connection_.get());
       return;
     }
-    XTestFakeMotionEvent(d, kPointerScreen, toPixel(event.at.x), toPixel(event.at.y), CurrentTime);
+    motion(event.at);
     switch (event.type) {
       case kLeftMouseDown:
       case kRightMouseDown:
       case kOtherMouseDown:
-        XTestFakeButtonEvent(d, xButton(event.button), True, CurrentTime);
+        button(XCB_BUTTON_PRESS, xButton(event.button));
         break;
       case kLeftMouseUp:
       case kRightMouseUp:
       case kOtherMouseUp:
-        XTestFakeButtonEvent(d, xButton(event.button), False, CurrentTime);
+        button(XCB_BUTTON_RELEASE, xButton(event.button));
         break;
       case kMouseMoved:
       case kLeftMouseDragged:
         break;
     }
-    XFlush(d);
+    xcb_flush(connection_.get());
   }
 
   void postToPid(int32_t, Event& event) override { postSystemWide(event); }
@@ -166,14 +212,16 @@ class XTestPlatform : public Platform {
   void release(std::unique_ptr<Event>) override {}
 
   void warpCursor(Point to) override {
-    // An XTest motion rather than XWarpPointer: it moves the pointer the way a user would, so
+    // An XTest motion rather than WarpPointer: it moves the pointer the way a user would, so
     // toolkits see the pointer leave the window they were just clicked in.
-    XTestFakeMotionEvent(display_.get(), kPointerScreen, toPixel(to.x), toPixel(to.y), CurrentTime);
-    XFlush(display_.get());
+    beforeEvent();
+    motion(to);
+    xcb_flush(connection_.get());
   }
 
   void sleepMicroseconds(uint32_t microseconds) override {
-    XSync(display_.get(), False);
+    xcb_connection_t* c = connection_.get();
+    take<xcb_get_input_focus_reply>(c, xcb_get_input_focus(c));
     timespec left{static_cast<time_t>(microseconds / 1000000),
                   static_cast<long>(microseconds % 1000000) * 1000};
     while (nanosleep(&left, &left) != 0 && errno == EINTR) {
@@ -181,22 +229,52 @@ class XTestPlatform : public Platform {
   }
 
  private:
-  std::optional<unsigned long> readLong(Window window, Atom property, Atom type) {
-    Atom actualType = None;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* raw = nullptr;
-    int status = XGetWindowProperty(display_.get(), window, property, 0, 1, False, type,
-                                    &actualType, &format, &count, &after, &raw);
-    std::unique_ptr<unsigned char, XFreeDeleter> data(raw);
-    if (status != Success || !data || actualType != type || format != 32 || count < 1) {
-      return std::nullopt;
+  // An atom's value, taken from its early request the first time.
+  struct PendingAtom {
+    std::optional<xcb_intern_atom_cookie_t> cookie;
+    xcb_atom_t value = XCB_ATOM_NONE;
+  };
+
+  xcb_atom_t atom(PendingAtom& pending) {
+    if (pending.cookie) {
+      auto reply = take<xcb_intern_atom_reply>(connection_.get(), *pending.cookie);
+      pending.cookie.reset();
+      if (reply) pending.value = reply->atom;
     }
-    // Xlib hands format-32 data over as an array of long, whatever the size of long.
-    return static_cast<unsigned long>(reinterpret_cast<long*>(data.get())[0]);
+    return pending.value;
   }
 
-  static unsigned xButton(MouseButton button) {
+  // The first 32-bit value of a window's property of that type, or none.
+  std::optional<uint32_t> readCard32(xcb_window_t window, xcb_atom_t property, xcb_atom_t type) {
+    xcb_connection_t* c = connection_.get();
+    auto reply =
+        take<xcb_get_property_reply>(c, xcb_get_property(c, false, window, property, type, 0, 1));
+    if (!reply || reply->type != type || reply->format != 32 || reply->value_len < 1 ||
+        xcb_get_property_value_length(reply.get()) < static_cast<int>(sizeof(uint32_t))) {
+      return std::nullopt;
+    }
+    return *static_cast<const uint32_t*>(xcb_get_property_value(reply.get()));
+  }
+
+  // The early cursor read stood for the cursor before any event: once one goes out it is stale.
+  void beforeEvent() {
+    if (earlyPointer_) {
+      xcb_discard_reply(connection_.get(), earlyPointer_->sequence);
+      earlyPointer_.reset();
+    }
+  }
+
+  void motion(Point at) {
+    xcb_test_fake_input(connection_.get(), XCB_MOTION_NOTIFY, kAbsoluteMotion, XCB_CURRENT_TIME,
+                        kPointerScreen, toPixel(at.x), toPixel(at.y), kCoreDevice);
+  }
+
+  void button(uint8_t type, uint8_t number) {
+    xcb_test_fake_input(connection_.get(), type, number, XCB_CURRENT_TIME, XCB_NONE, 0, 0,
+                        kCoreDevice);
+  }
+
+  static uint8_t xButton(MouseButton button) {
     switch (button) {
       case kButtonRight:
         return kButtonForRight;
@@ -208,39 +286,62 @@ class XTestPlatform : public Platform {
     return kButtonForLeft;
   }
 
-  void wheel(int32_t amount, unsigned positive, unsigned negative) {
-    unsigned button = amount > 0 ? positive : negative;
+  void wheel(int32_t amount, uint8_t positive, uint8_t negative) {
+    uint8_t number = amount > 0 ? positive : negative;
     int64_t clicks = std::min<int64_t>(std::abs(static_cast<int64_t>(amount)), kMaxWheelClicks);
     for (int64_t i = 0; i < clicks; ++i) {
-      XTestFakeButtonEvent(display_.get(), button, True, CurrentTime);
-      XTestFakeButtonEvent(display_.get(), button, False, CurrentTime);
+      button(XCB_BUTTON_PRESS, number);
+      button(XCB_BUTTON_RELEASE, number);
     }
   }
 
-  DisplayPtr display_;
+  ConnectionPtr connection_;
+  xcb_window_t root_;
+  PendingAtom activeWindowAtom_;
+  PendingAtom wmPidAtom_;
+  std::optional<xcb_query_pointer_cookie_t> earlyPointer_;
 };
 
 }  // namespace
 
 std::unique_ptr<Platform> openSystemPlatform(std::string& error) {
-  const char* name = XDisplayName(nullptr);
-  // The keyboard extension is of no use here, and Xlib would set it up with two round trips at
-  // open: the tool's whole run is a handful of round trips, so that counts.
-  XkbIgnoreExtension(True);
-  DisplayPtr display(XOpenDisplay(nullptr));
-  if (!display) {
-    error = std::string("cannot open the X display \"") + (name ? name : "") +
-            "\"; no pointer action was performed";
+  const char* name = std::getenv("DISPLAY");
+  const std::string unreachable = std::string("cannot open the X display \"") + (name ? name : "") +
+                                  "\"; no pointer action was performed";
+  int screenNumber = 0;
+  ConnectionPtr connection(xcb_connect(nullptr, &screenNumber));
+  xcb_connection_t* c = connection.get();
+  const xcb_setup_t* setup = xcb_connection_has_error(c) ? nullptr : xcb_get_setup(c);
+  xcb_screen_iterator_t screens{};
+  if (setup) {
+    screens = xcb_setup_roots_iterator(setup);
+    for (int i = 0; i < screenNumber && screens.rem > 0; ++i) xcb_screen_next(&screens);
+  }
+  if (!setup || screens.rem <= 0) {
+    error = unreachable;
     return nullptr;
   }
-  // Resetting the grab control (to its default) is the cheapest XTest request that reports a
-  // missing extension: it has no reply, unlike the version query.
-  if (!XTestGrabControl(display.get(), False)) {
+  const xcb_window_t root = screens.data->root;
+
+  // Everything that needs no earlier reply leaves now, in one write; the extension check below
+  // waits for the first reply, and the others arrive with it.
+  xcb_prefetch_extension_data(c, &xcb_test_id);
+  EarlyRequests early{
+      xcb_intern_atom(c, true, sizeof kActiveWindowName - 1, kActiveWindowName),
+      xcb_intern_atom(c, true, sizeof kWmPidName - 1, kWmPidName),
+      xcb_query_pointer(c, root),
+  };
+  auto platform = std::make_unique<XcbPlatform>(std::move(connection), root, early);
+  const xcb_query_extension_reply_t* xtest = xcb_get_extension_data(c, &xcb_test_id);
+  if (xcb_connection_has_error(c)) {
+    error = unreachable;
+    return nullptr;
+  }
+  if (!xtest || !xtest->present) {
     error = "the X server has no XTEST extension; no pointer action was performed";
     return nullptr;
   }
-  XSetErrorHandler(ignoreProtocolError);
-  return std::make_unique<XTestPlatform>(std::move(display));
+  return platform;
 }
 
 }  // namespace click

@@ -64,8 +64,12 @@ std::optional<double> parseDouble(std::string_view text) {
   return value;
 }
 
-std::optional<int64_t> parseInt64(std::string_view text) { return parseInteger<int64_t>(text); }
-std::optional<int32_t> parseInt32(std::string_view text) { return parseInteger<int32_t>(text); }
+std::optional<int64_t> parseInt64(std::string_view text) {
+  return parseInteger<int64_t>(text);
+}
+std::optional<int32_t> parseInt32(std::string_view text) {
+  return parseInteger<int32_t>(text);
+}
 
 std::string formatShortest(double value) {
   char buffer[64];

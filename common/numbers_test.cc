@@ -27,7 +27,10 @@ TEST(ParseDouble, RejectsPartialEmptyAndLeadingSpace) {
     EXPECT_EQ(parseDouble(bad), std::nullopt) << '"' << bad << '"';
   }
   // An embedded NUL ends strtod's reading early, so the whole argument was not consumed.
-  EXPECT_EQ(parseDouble(std::string_view("1\0" "2", 3)), std::nullopt);
+  EXPECT_EQ(parseDouble(std::string_view("1\0"
+                                         "2",
+                                         3)),
+            std::nullopt);
 }
 
 TEST(ParseDouble, IgnoresTheProcessLocale) {

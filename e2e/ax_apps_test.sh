@@ -2,10 +2,8 @@
 # vantic-ax on other toolkits: a Qt 6 Widgets window, a zenity dialog and a Chromium page.
 . "$(dirname "$0")/ax_lib.sh"
 
-# Qt 6.4 does not register when AT_SPI_BUS_ADDRESS is set (it connects to that bus but never
-# exposes its tree); without it, it asks the session bus for the address as GTK does.
 if [ -n "${AX_QT_APP:-}" ]; then
-  qpid=$(launch --name qt -- env -u AT_SPI_BUS_ADDRESS "$AX_QT_APP")
+  qpid=$(launch --name qt -- "$AX_QT_APP")
   snap "${wide[@]}"
   [ $status -eq 0 ] || fail "qt: status $status"
   check '

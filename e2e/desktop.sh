@@ -89,17 +89,28 @@ bus_pid() {
 }
 
 start() {
+  [ ! -s "$dir/pids" ] || die "$dir already holds a running desktop (stop it first)"
+  # A display that another desktop is taking down at the same moment can be handed out and then
+  # vanish under us (seen while several desktops started and stopped in parallel). Such a start
+  # is stopped and made again from scratch.
+  local attempt
+  for attempt in 1 2 3; do
+    : >"$dir/pids"
+    if (start_once "$@"); then return 0; fi
+    stop
+    echo "desktop.sh: start attempt $attempt failed; the logs end with:" >&2
+    tail -n 3 "$dir"/*.log >&2 2>/dev/null || true
+  done
+  die "could not start a desktop in $dir"
+}
+
+start_once() {
   local stock_wm=0
   [ "${1:-}" = "--stock-wm" ] && stock_wm=1
-  mkdir -p "$dir"
-  [ ! -s "$dir/pids" ] || die "$dir already holds a running desktop (stop it first)"
-  : >"$dir/pids"
-  trap 'status=$?; [ $status -eq 0 ] || stop; exit $status' EXIT
   mkdir -p "$dir/home" "$dir/config" "$dir/data" "$dir/cache" "$dir/runtime"
   chmod 0700 "$dir/runtime"
 
-  # Xvfb picks a free display itself and tells which through -displayfd: no race with other
-  # desktops started at the same time.
+  # Xvfb picks a free display itself and tells which through -displayfd.
   local displayfile="$dir/display"
   : >"$displayfile"
   Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$displayfile" >"$dir/xvfb.log" 2>&1 &
@@ -142,7 +153,10 @@ EOF
   wait_for 10 has_a11y_bus || die "the accessibility bus did not start"
   local a11y
   a11y=$(a11y_address)
-  echo "export AT_SPI_BUS_ADDRESS='$a11y'" >>"$dir/env.sh"
+  # Applications find the accessibility bus through org.a11y.Bus on the session bus, as on a
+  # real desktop. Exporting AT_SPI_BUS_ADDRESS instead would keep Qt 6.4 from ever exposing its
+  # tree (it connects to that bus but never registers), so the address is kept under our own name.
+  echo "MEVRIK_A11Y_BUS='$a11y'" >>"$dir/env.sh"
 
   # The accessibility bus daemon and the registry are started by the launcher and by bus
   # activation; record them by the pids the buses report so that stop can end them too.
@@ -160,10 +174,10 @@ EOF
 registered() {
   local want=$1 name
   . "$dir/env.sh"
-  for name in $(gdbus call --address "$AT_SPI_BUS_ADDRESS" --dest org.a11y.atspi.Registry \
+  for name in $(gdbus call --address "$MEVRIK_A11Y_BUS" --dest org.a11y.atspi.Registry \
     --object-path /org/a11y/atspi/accessible/root \
     --method org.a11y.atspi.Accessible.GetChildren 2>/dev/null | grep -o "':[0-9.]*'" | tr -d "'"); do
-    [ "$(bus_pid "$AT_SPI_BUS_ADDRESS" "$name")" = "$want" ] && return 0
+    [ "$(bus_pid "$MEVRIK_A11Y_BUS" "$name")" = "$want" ] && return 0
   done
   return 1
 }

@@ -106,6 +106,8 @@ MevrikModel::MevrikModel(Services& services, ModelSettings settings, QObject* pa
       endpoint(settings_.serviceUrl, QStringLiteral("/api/installations"));
 
   firstLaunchPrompt_.setSingleShot(true);
+  // A coarse timer (Qt's default) may fire up to 5% early; the prompt waits the full delay.
+  firstLaunchPrompt_.setTimerType(Qt::PreciseTimer);
   connect(&firstLaunchPrompt_, &QTimer::timeout, this, &MevrikModel::requestAccessibility);
   // A registration sent just before the user quits would otherwise be cut off with the
   // network layer.
