@@ -16,6 +16,10 @@ struct AtspiStates {
   bool has(int state) const { return state >= 0 && state < 64 && ((bits >> state) & 1) != 0; }
 };
 
+// "AX" and the AT-SPI role's own name in CamelCase ("AXPushButton"); a role newer than the
+// headers we build with -> "AXRole" and its number.
+std::string atspiRoleName(int role);
+
 // The AX role name for an AT-SPI role (the numbers of AtspiRole). `parentRole` is the role of the
 // object the element was listed under, or -1 when unknown: a menu directly inside a menu bar is a
 // menu title, inside a menu it is an item. Roles without an AX counterpart come back as "AX" and

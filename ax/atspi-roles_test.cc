@@ -1,7 +1,9 @@
 #include "ax/atspi-roles.h"
 
-#include <atspi/atspi-constants.h>
+#include <atspi/atspi.h>
 #include <gtest/gtest.h>
+
+#include <cctype>
 
 namespace ax {
 namespace {
@@ -10,6 +12,30 @@ AtspiStates with(std::initializer_list<int> states) {
   AtspiStates s;
   for (int st : states) s.bits |= uint64_t{1} << st;
   return s;
+}
+
+// The table of role names must say what libatspi's own names say, for every role it knows.
+TEST(AtspiRoles, RoleNamesMatchLibatspi) {
+  for (int role = 0; role < ATSPI_ROLE_LAST_DEFINED; ++role) {
+    gchar* raw = atspi_role_get_name(static_cast<AtspiRole>(role));
+    ASSERT_NE(raw, nullptr) << role;
+    std::string expected = "AX";
+    bool upper = true;
+    for (const char* c = raw; *c; ++c) {
+      if (*c == ' ' || *c == '-' || *c == '_') {
+        upper = true;
+        continue;
+      }
+      expected += upper ? static_cast<char>(std::toupper(static_cast<unsigned char>(*c))) : *c;
+      upper = false;
+    }
+    g_free(raw);
+    EXPECT_EQ(atspiRoleName(role), expected) << role;
+  }
+  EXPECT_EQ(atspiRoleName(ATSPI_ROLE_LAST_DEFINED + 5),
+            "AXRole" + std::to_string(ATSPI_ROLE_LAST_DEFINED + 5));
+  EXPECT_EQ(atspiRoleName(-1), "AXRole-1");
+  EXPECT_EQ(axRoleFor(ATSPI_ROLE_FILLER, -1, {}), "AXFiller");
 }
 
 TEST(AtspiRoles, MapsTheRolesUsersActOn) {

@@ -11,35 +11,23 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <map>
 #include <string_view>
 #include <thread>
 #include <unordered_map>
 
+#include "ax/atspi-bus.h"
 #include "ax/atspi-roles.h"
 #include "ax/platform-system.h"
+#include "ax/walk.h"
 
 namespace ax {
 namespace {
 
 // ---- Ownership of GLib, GIO and Xlib results -----------------------------------------------
 
-struct GObjectUnref {
-  void operator()(gpointer p) const { g_object_unref(p); }
-};
 struct VariantUnref {
   void operator()(GVariant* v) const { g_variant_unref(v); }
-};
-struct ErrorFree {
-  void operator()(GError* e) const { g_error_free(e); }
-};
-struct ContextUnref {
-  void operator()(GMainContext* c) const { g_main_context_unref(c); }
-};
-struct ConnectionClose {
-  void operator()(GDBusConnection* c) const {
-    g_dbus_connection_close_sync(c, nullptr, nullptr);
-    g_object_unref(c);
-  }
 };
 struct DisplayClose {
   void operator()(Display* d) const { XCloseDisplay(d); }
@@ -52,10 +40,6 @@ struct MonitorsFree {
 };
 
 using VariantPtr = std::unique_ptr<GVariant, VariantUnref>;
-using ErrorPtr = std::unique_ptr<GError, ErrorFree>;
-using ConnectionPtr = std::unique_ptr<GDBusConnection, ConnectionClose>;
-using CancellablePtr = std::unique_ptr<GCancellable, GObjectUnref>;
-using ContextPtr = std::unique_ptr<GMainContext, ContextUnref>;
 using DisplayPtr = std::unique_ptr<Display, DisplayClose>;
 
 constexpr const char* kAccessible = "org.a11y.atspi.Accessible";
@@ -106,6 +90,11 @@ struct Node {
   int parentRole = -1;  // role of the object it was listed under, -1 when unknown
   int32_t pid = 0;      // the owning application's process id, when known
   bool application = false;
+  // The registry's root: its children are the applications, listed for their bus names only.
+  bool registry = false;
+  // Set when the walk is known to come here: its record's reads go out as soon as the answers
+  // they depend on (role, states, text length) are in.
+  bool prefetchDetails = false;
   std::array<Slot, kCallCount> slots;
   std::optional<std::vector<Element>> children;  // built once from the GetChildren answer
 };
@@ -150,6 +139,10 @@ std::optional<AtspiStates> statesOf(const Node& n) {
   if (count > 0) states.bits |= w[0];
   if (count > 1) states.bits |= static_cast<uint64_t>(w[1]) << 32;
   return states;
+}
+
+VariantPtr childOf(GVariant* container, gsize index) {
+  return VariantPtr(g_variant_get_child_value(container, index));
 }
 
 // The value inside a property reply "(v)".
@@ -274,37 +267,26 @@ std::optional<std::string> textProperty(Display* d, Window w, const char* name, 
 
 class AtspiPlatform::Impl {
  public:
-  Impl() : context_(g_main_context_new()), cancellable_(g_cancellable_new()) {
-    // Replies to our asynchronous calls are dispatched to this context, which only this backend
-    // iterates: nothing else runs while the core waits for an answer.
-    g_main_context_push_thread_default(context_.get());
-    previousXErrorHandler_ = XSetErrorHandler(ignoreXError);
-  }
+  Impl() { previousXErrorHandler_ = XSetErrorHandler(ignoreXError); }
 
   ~Impl() {
-    // Calls still in flight (answers nobody waited for) hold their node; cancel them and let
-    // their callbacks run so that nothing is left behind.
-    g_cancellable_cancel(cancellable_.get());
-    while (pending_ > 0) g_main_context_iteration(context_.get(), TRUE);
+    // Calls still in flight (answers nobody waited for) are dropped with their connection.
+    pending_.clear();
     a11y_.reset();
     session_.reset();
     display_.reset();
     XSetErrorHandler(previousXErrorHandler_);
-    g_main_context_pop_thread_default(context_.get());
   }
 
   // -- Trust ---------------------------------------------------------------------------------
 
   bool statusEnabled() {
-    GDBusConnection* bus = session();
+    BusWire* bus = session();
     if (!bus) return false;
-    GError* raw = nullptr;
-    VariantPtr reply(g_dbus_connection_call_sync(
-        bus, "org.a11y.Bus", "/org/a11y/bus", kProperties, "Get",
-        g_variant_new("(ss)", "org.a11y.Status", "IsEnabled"), G_VARIANT_TYPE("(v)"),
-        G_DBUS_CALL_FLAGS_NONE, kDefaultTimeoutMs * 4, nullptr, &raw));
-    ErrorPtr error(raw);
-    if (!reply) return false;
+    VariantPtr reply(bus->callSync("org.a11y.Bus", "/org/a11y/bus", kProperties, "Get",
+                                   g_variant_new("(ss)", "org.a11y.Status", "IsEnabled"),
+                                   kDefaultTimeoutMs * 4, true));
+    if (!reply || !g_variant_is_of_type(reply.get(), G_VARIANT_TYPE("(v)"))) return false;
     VariantPtr inner = unboxed(reply.get());
     return inner && g_variant_is_of_type(inner.get(), G_VARIANT_TYPE_BOOLEAN) &&
            g_variant_get_boolean(inner.get());
@@ -313,13 +295,11 @@ class AtspiPlatform::Impl {
   bool trusted() { return statusEnabled() && a11y() != nullptr; }
 
   bool trustedWithPrompt() {
-    if (GDBusConnection* bus = session()) {
-      GError* raw = nullptr;
-      VariantPtr reply(g_dbus_connection_call_sync(
-          bus, "org.a11y.Bus", "/org/a11y/bus", kProperties, "Set",
+    if (BusWire* bus = session()) {
+      VariantPtr reply(bus->callSync(
+          "org.a11y.Bus", "/org/a11y/bus", kProperties, "Set",
           g_variant_new("(ssv)", "org.a11y.Status", "IsEnabled", g_variant_new_boolean(TRUE)),
-          nullptr, G_DBUS_CALL_FLAGS_NONE, kDefaultTimeoutMs * 4, nullptr, &raw));
-      ErrorPtr error(raw);
+          kDefaultTimeoutMs * 4, true));
     }
     return trusted();
   }
@@ -353,8 +333,12 @@ class AtspiPlatform::Impl {
   }
 
   std::vector<Rect> monitors() {
+    if (!monitors_) monitors_ = readMonitors(display());
+    return *monitors_;
+  }
+
+  static std::vector<Rect> readMonitors(Display* d) {
     std::vector<Rect> out;
-    Display* d = display();
     if (!d) return out;
     Window root = DefaultRootWindow(d);
     int count = 0;
@@ -439,7 +423,7 @@ class AtspiPlatform::Impl {
  private:
   // -- Connections ---------------------------------------------------------------------------
 
-  GDBusConnection* session() {
+  BusWire* session() {
     if (!sessionTried_) {
       sessionTried_ = true;
       // The session bus the environment names, else the systemd user bus. Never GLib's own
@@ -451,44 +435,29 @@ class AtspiPlatform::Impl {
         std::string socket = std::string(runtime) + "/bus";
         if (g_file_test(socket.c_str(), G_FILE_TEST_EXISTS)) address = "unix:path=" + socket;
       }
-      if (!address.empty()) session_ = connect(address.c_str());
+      if (!address.empty()) session_ = BusWire::connect(address, kDefaultTimeoutMs * 4);
     }
     return session_.get();
   }
 
-  GDBusConnection* a11y() {
+  BusWire* a11y() {
     if (!a11yTried_) {
       a11yTried_ = true;
       // The same order libatspi follows: the explicit address, else ask the session's launcher.
       const char* explicitAddress = std::getenv("AT_SPI_BUS_ADDRESS");
       if (explicitAddress && *explicitAddress) {
-        a11y_ = connect(explicitAddress);
-      } else if (GDBusConnection* bus = session()) {
-        GError* raw = nullptr;
-        VariantPtr reply(g_dbus_connection_call_sync(
-            bus, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", nullptr,
-            G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, kDefaultTimeoutMs * 4, nullptr, &raw));
-        ErrorPtr error(raw);
-        if (reply) {
+        a11y_ = BusWire::connect(explicitAddress, kDefaultTimeoutMs * 4);
+      } else if (BusWire* bus = session()) {
+        VariantPtr reply(bus->callSync("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus",
+                                       "GetAddress", nullptr, kDefaultTimeoutMs * 4, true));
+        if (reply && g_variant_is_of_type(reply.get(), G_VARIANT_TYPE("(s)"))) {
           const char* address = nullptr;
           g_variant_get(reply.get(), "(&s)", &address);
-          if (address && *address) a11y_ = connect(address);
+          if (address && *address) a11y_ = BusWire::connect(address, kDefaultTimeoutMs * 4);
         }
       }
     }
     return a11y_.get();
-  }
-
-  static ConnectionPtr connect(const char* address) {
-    GError* raw = nullptr;
-    GDBusConnection* c = g_dbus_connection_new_for_address_sync(
-        address,
-        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, &raw);
-    ErrorPtr error(raw);
-    if (c) g_dbus_connection_set_exit_on_close(c, FALSE);
-    return ConnectionPtr(c);
   }
 
   Display* display() {
@@ -501,28 +470,36 @@ class AtspiPlatform::Impl {
 
   // -- Asynchronous calls --------------------------------------------------------------------
 
+  // A request on its way: whose answer it is, and the reply type it must have (nullptr: any).
   struct Pending {
-    Impl* impl;
     std::shared_ptr<Node> node;
     Call call;
+    const char* replyType;
   };
 
-  static void onReply(GObject* source, GAsyncResult* result, gpointer data) {
-    std::unique_ptr<Pending> p(static_cast<Pending*>(data));
-    GError* raw = nullptr;
-    VariantPtr reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &raw));
-    ErrorPtr error(raw);
-    Slot& slot = p->node->slots[p->call];
+  void onReply(BusWire::Answer answer) {
+    VariantPtr reply(answer.body);
+    auto found = pending_.find(answer.serial);
+    if (found == pending_.end()) return;
+    Pending p = std::move(found->second);
+    pending_.erase(found);
+    if (reply && p.replyType && !g_variant_is_of_type(reply.get(), G_VARIANT_TYPE(p.replyType))) {
+      reply.reset();
+    }
+    Slot& slot = p.node->slots[p.call];
     slot.state = reply ? Slot::State::kDone : Slot::State::kFailed;
     slot.reply = std::move(reply);
-    --p->impl->pending_;
+    if (slot.state == Slot::State::kDone && p.node->prefetchDetails &&
+        (p.call == kGetRole || p.call == kGetState || p.call == kCharacterCount)) {
+      issueDetails(p.node);
+    }
   }
 
   // Sends the request for `call` unless it was sent before. Returns whether it went out now.
   bool issue(const std::shared_ptr<Node>& node, Call call) {
     Slot& slot = node->slots[call];
     if (slot.state != Slot::State::kEmpty) return false;
-    GDBusConnection* bus = a11y();
+    BusWire* bus = a11y();
     if (!bus || node->bus.empty()) {
       slot.state = Slot::State::kFailed;
       return false;
@@ -591,12 +568,13 @@ class AtspiPlatform::Impl {
       case kCallCount:
         return false;
     }
+    uint32_t serial = bus->call(destination, path, iface, method, params, timeoutMs_);
+    if (serial == 0) {
+      slot.state = Slot::State::kFailed;
+      return false;
+    }
     slot.state = Slot::State::kPending;
-    ++pending_;
-    g_dbus_connection_call(bus, destination, path, iface, method, params,
-                           anyReply ? nullptr : G_VARIANT_TYPE(replyType),
-                           G_DBUS_CALL_FLAGS_NO_AUTO_START, timeoutMs_, cancellable_.get(),
-                           &Impl::onReply, new Pending{this, node, call});
+    pending_[serial] = Pending{node, call, anyReply ? nullptr : replyType};
     return true;
   }
 
@@ -607,7 +585,17 @@ class AtspiPlatform::Impl {
 
   void await(const std::vector<std::shared_ptr<Node>>& nodes) {
     for (const auto& n : nodes) {
-      while (anyPending(*n)) g_main_context_iteration(context_.get(), TRUE);
+      while (anyPending(*n)) {
+        std::vector<BusWire::Answer> answers =
+            a11y_ ? a11y_->wait() : std::vector<BusWire::Answer>{};
+        if (answers.empty()) {
+          // Nothing more can come (the connection is gone): what is outstanding has failed.
+          for (auto& [serial, p] : pending_) p.node->slots[p.call].state = Slot::State::kFailed;
+          pending_.clear();
+          break;
+        }
+        for (BusWire::Answer& a : answers) onReply(a);
+      }
     }
   }
 
@@ -682,10 +670,7 @@ class AtspiPlatform::Impl {
 
   // What one GetItems answer says about one object.
   struct BulkItem {
-    VariantPtr role;         // "(u)"
-    VariantPtr states;       // "(au)"
-    VariantPtr name;         // "(v)"
-    VariantPtr description;  // "(v)"
+    VariantPtr item;  // its entry of the answer, "((so)(so)(so)iiassusau)"
     int32_t childCount = -1;
     std::vector<std::pair<int32_t, std::string>> children;  // index in parent, path
   };
@@ -702,27 +687,24 @@ class AtspiPlatform::Impl {
     GVariant* reply = replyOf(*bulkRequest_, kGetItems);
     if (!reply || !g_variant_is_of_type(reply, G_VARIANT_TYPE(kItemsType))) return;
     bulkBus_ = app.bus;
+    // Only the place in the tree is read here; the rest of an item stays in the answer until
+    // the walk reaches the object (see seed), as most objects are never visited.
     VariantPtr items(g_variant_get_child_value(reply, 0));
-    GVariantIter iter;
-    g_variant_iter_init(&iter, items.get());
-    const char *objectBus, *path, *appBus, *appPath, *parentBus, *parentPath, *name, *description;
-    int32_t index = 0, childCount = 0;
-    uint32_t role = 0;
-    GVariantIter* interfaces = nullptr;
-    GVariant* states = nullptr;
-    while (g_variant_iter_next(&iter, "((&s&o)(&s&o)(&s&o)iias&su&s@au)", &objectBus, &path,
-                               &appBus, &appPath, &parentBus, &parentPath, &index, &childCount,
-                               &interfaces, &name, &role, &description, &states)) {
-      g_variant_iter_free(interfaces);
-      VariantPtr stateWords(states);
-      BulkItem& item = bulk_[path];
-      item.role.reset(g_variant_ref_sink(g_variant_new("(u)", role)));
-      item.states.reset(g_variant_ref_sink(g_variant_new("(@au)", stateWords.get())));
-      item.name.reset(g_variant_ref_sink(g_variant_new("(v)", g_variant_new_string(name))));
-      item.description.reset(
-          g_variant_ref_sink(g_variant_new("(v)", g_variant_new_string(description))));
-      item.childCount = childCount;
-      if (index >= 0) bulk_[parentPath].children.emplace_back(index, path);
+    const gsize count = g_variant_n_children(items.get());
+    for (gsize i = 0; i < count; ++i) {
+      VariantPtr item(g_variant_get_child_value(items.get(), i));
+      VariantPtr self = childOf(item.get(), 0);
+      VariantPtr selfPath = childOf(self.get(), 1);
+      BulkItem& entry = bulk_[g_variant_get_string(selfPath.get(), nullptr)];
+      entry.childCount = g_variant_get_int32(childOf(item.get(), 4).get());
+      const int32_t index = g_variant_get_int32(childOf(item.get(), 3).get());
+      if (index >= 0) {
+        VariantPtr parent = childOf(item.get(), 2);
+        VariantPtr parentPath = childOf(parent.get(), 1);
+        bulk_[g_variant_get_string(parentPath.get(), nullptr)].children.emplace_back(
+            index, g_variant_get_string(selfPath.get(), nullptr));
+      }
+      entry.item = std::move(item);
     }
   }
 
@@ -751,16 +733,18 @@ class AtspiPlatform::Impl {
   void seed(Node& node) {
     if (bulk_.empty() || node.bus != bulkBus_) return;
     auto found = bulk_.find(node.path);
-    if (found == bulk_.end() || !found->second.role) return;
+    if (found == bulk_.end() || !found->second.item) return;
     BulkItem& item = found->second;
-    auto done = [&node](Call c, const VariantPtr& v) {
+    // Each field as the reply of its own request would carry it.
+    auto done = [&node](Call c, GVariant* reply) {
       node.slots[c].state = Slot::State::kDone;
-      node.slots[c].reply.reset(g_variant_ref(v.get()));
+      node.slots[c].reply.reset(g_variant_ref_sink(reply));
     };
-    done(kGetRole, item.role);
-    done(kGetState, item.states);
-    done(kName, item.name);
-    done(kDescription, item.description);
+    GVariant* fields = item.item.get();
+    done(kGetRole, g_variant_new("(u)", g_variant_get_uint32(childOf(fields, 7).get())));
+    done(kGetState, g_variant_new("(@au)", childOf(fields, 9).get()));
+    done(kName, g_variant_new("(v)", childOf(fields, 6).get()));
+    done(kDescription, g_variant_new("(v)", childOf(fields, 8).get()));
     // The children only when the bridge listed them all; otherwise they are asked for.
     if (item.childCount >= 0 && item.children.size() == static_cast<size_t>(item.childCount)) {
       std::sort(item.children.begin(), item.children.end());
@@ -799,8 +783,23 @@ class AtspiPlatform::Impl {
       list.push_back(std::make_shared<AtspiElement>(child));
     }
     node->children = std::move(list);
-    if (!node->application) prefetch(*node, depth);
+    if (!node->application && !node->registry) prefetch(*node, depth);
     return &*node->children;
+  }
+
+  // The reads a record needs (title, description, placeholder, value, enabled), sent ahead of the
+  // walk for an element whose role makes it a likely record: otherwise each would be a round trip
+  // of its own while the application sits idle. Nothing goes out before the role and states are
+  // known (a hidden object is never asked), and the text goes out once its length is known.
+  void issueDetails(const std::shared_ptr<Node>& node) {
+    if (node->application || node->slots[kGetRole].state != Slot::State::kDone ||
+        node->slots[kGetState].state != Slot::State::kDone || hiddenNode(*node)) {
+      return;
+    }
+    if (!recordRoles_.contains(axRoleOf(*node))) return;
+    for (const std::string& name : kDetailNames) {
+      for (Call c : callsFor(*node, name)) issue(node, c);
+    }
   }
 
   // The walk reads every listed child's base attributes next, in order: asking for them all now
@@ -813,6 +812,8 @@ class AtspiPlatform::Impl {
       const auto& child = asAtspi(c)->node;
       if (child->slots[kGetState].state == Slot::State::kDone && hiddenNode(*child)) continue;
       for (Call call : {kGetRole, kGetState, kGetExtents, kGetChildren}) issue(child, call);
+      child->prefetchDetails = true;
+      issueDetails(child);
       if (depth < kMaxPrefetchDepth && !child->children &&
           child->slots[kGetChildren].state == Slot::State::kDone) {
         childrenOf(child, depth + 1);
@@ -989,6 +990,7 @@ class AtspiPlatform::Impl {
       auto registry = std::make_shared<Node>();
       registry->bus = kRegistry;
       registry->path = kRootPath;
+      registry->registry = true;
       fetch({registry}, kGetChildren);
       std::vector<Element> apps;
       if (const std::vector<Element>* children = childrenOf(registry)) {
@@ -1022,6 +1024,19 @@ class AtspiPlatform::Impl {
 
   FrontmostApplication fromActiveWindow(Display* d, Window w, int32_t pid) {
     activePid_ = pid;
+    FrontmostApplication out;
+    out.pid = pid;
+    Element app = application(pid);
+    const std::shared_ptr<Node>& appNode = asAtspi(app)->node;
+    const bool accessible = !appNode->bus.empty();
+    if (accessible) {
+      startBulk(*appNode);
+      // The walk starts from the application's windows: their list travels with the bulk read,
+      // and so does the name asked for below.
+      issue(appNode, kGetChildren);
+      issue(appNode, kName);
+    }
+    // The window's own properties and the monitors are read while the application answers.
     Atom utf8 = XInternAtom(d, "UTF8_STRING", False);
     activeWindowTitle_ = textProperty(d, w, "_NET_WM_NAME", utf8)
                              .value_or(textProperty(d, w, "WM_NAME", XA_STRING).value_or(""));
@@ -1037,14 +1052,6 @@ class AtspiPlatform::Impl {
         if (!cls.empty()) wmClass = cls;
       }
     }
-    FrontmostApplication out;
-    out.pid = pid;
-    Element app = application(pid);
-    if (!asAtspi(app)->node->bus.empty()) {
-      startBulk(*asAtspi(app)->node);
-      out.name = applicationName(app);
-    }
-    if (!out.name) out.name = wmClass;
     out.bundleId = textProperty(d, w, "_GTK_APPLICATION_ID", utf8);
     if (!out.bundleId) {
       // GTK marks only the application's main windows; a dialog names its main window as the
@@ -1054,6 +1061,9 @@ class AtspiPlatform::Impl {
       }
     }
     if (!out.bundleId || out.bundleId->empty()) out.bundleId = wmClass;
+    if (!monitors_) monitors_ = readMonitors(d);
+    if (accessible) out.name = applicationName(app);
+    if (!out.name) out.name = wmClass;
     return out;
   }
 
@@ -1084,18 +1094,17 @@ class AtspiPlatform::Impl {
     return std::nullopt;
   }
 
-  ContextPtr context_;
-  CancellablePtr cancellable_;
-  ConnectionPtr session_;
-  ConnectionPtr a11y_;
+  std::unique_ptr<BusWire> session_;
+  std::unique_ptr<BusWire> a11y_;
   DisplayPtr display_;
   bool sessionTried_ = false;
   bool a11yTried_ = false;
   bool displayTried_ = false;
   XErrorHandler previousXErrorHandler_ = nullptr;
-  int pending_ = 0;
+  std::unordered_map<uint32_t, Pending> pending_;
   int timeoutMs_ = kDefaultTimeoutMs;
   std::optional<std::vector<Element>> applications_;
+  std::optional<std::vector<Rect>> monitors_;
   int32_t activePid_ = 0;
   std::string activeWindowTitle_;
   int activeWindowWidth_ = 0;
@@ -1105,6 +1114,10 @@ class AtspiPlatform::Impl {
   std::shared_ptr<Node> bulkRequest_;
   std::string bulkBus_;
   std::unordered_map<std::string, BulkItem> bulk_;
+  // The AX roles the walk makes records of (the only elements whose details it reads).
+  const std::map<std::string, std::string> recordRoles_ = makeRoleNames();
+  static inline const std::array<std::string, 5> kDetailNames = {
+      "AXTitle", "AXDescription", "AXPlaceholderValue", "AXValue", "AXEnabled"};
 };
 
 // ---- Platform ----------------------------------------------------------------------------------

@@ -1,0 +1,71 @@
+// One connection to a D-Bus message bus, spoken directly on its socket from the calling thread.
+//
+// The snapshot sends a few hundred small method calls and wants them in flight together. GDBus
+// routes every message through a worker thread, with several system calls and two thread
+// wake-ups per message, which cost more CPU than the application needed to answer. Here calls
+// are queued, written together in one system call, and the replies are read in large chunks on
+// the same thread. Messages are built and parsed by GDBusMessage, so the wire format is GIO's.
+#pragma once
+
+#include <gio/gio.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ax {
+
+class BusWire {
+ public:
+  // Connects to the first address of a D-Bus address list that works (unix:path= and
+  // unix:abstract= transports), authenticates as this user and says Hello. nullptr when the bus
+  // cannot be reached within timeoutMs.
+  static std::unique_ptr<BusWire> connect(const std::string& address, int timeoutMs);
+
+  ~BusWire();
+  BusWire(const BusWire&) = delete;
+  BusWire& operator=(const BusWire&) = delete;
+
+  // Queues a method call (it is written at the next wait) and returns its serial, 0 when the
+  // connection is gone. `params` may be floating; it is consumed. Without autoStart the bus does
+  // not launch the destination.
+  uint32_t call(const char* destination, const char* path, const char* iface, const char* method,
+                GVariant* params, int timeoutMs, bool autoStart = false);
+
+  // What became of a call: its reply body (an empty tuple for a reply without arguments), or
+  // nullptr when it failed (an error reply, its timeout, or the connection closing).
+  struct Answer {
+    uint32_t serial = 0;
+    GVariant* body = nullptr;  // owned by the caller
+  };
+
+  // Writes what is queued, then waits until at least one call has an answer (or none is
+  // outstanding) and returns every answer that is in.
+  std::vector<Answer> wait();
+
+  // call() and wait() until that call's answer is in; other answers are dropped. Owned result.
+  GVariant* callSync(const char* destination, const char* path, const char* iface,
+                     const char* method, GVariant* params, int timeoutMs, bool autoStart);
+
+  bool open() const { return fd_ >= 0; }
+
+ private:
+  explicit BusWire(int fd) : fd_(fd) {}
+  bool authenticate(int timeoutMs);
+  bool flush();
+  GVariant* awaitAnswer(uint32_t serial);
+  void readAvailable(std::vector<Answer>& out);
+  void parseBuffered(std::vector<Answer>& out);
+  void failAll(std::vector<Answer>& out);
+  void close();
+
+  int fd_;
+  uint32_t nextSerial_ = 1;
+  std::string out_;                        // bytes queued for the socket
+  std::string in_;                         // bytes read and not yet parsed
+  std::map<uint32_t, int64_t> deadlines_;  // outstanding calls: serial -> deadline (µs, monotonic)
+};
+
+}  // namespace ax
