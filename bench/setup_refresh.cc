@@ -1,8 +1,8 @@
-// setup-refresh-bench: how long MevrikModel::refresh takes over a large Codex plug-in cache that
+// setup_refresh_bench: how long MevrikModel::refresh takes over a large Codex plug-in cache that
 // does not hold the plug-in, so the walk has to visit everything. Prints milliseconds per
 // refresh, beside a plain QDirIterator walk that checks every full path, for comparison.
 //
-//   setup-refresh-bench [files (100000)] [refreshes (20)]
+//   setup_refresh_bench [files (100000)] [refreshes (20)]
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
