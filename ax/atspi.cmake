@@ -13,6 +13,10 @@ pkg_check_modules(AX_ATSPI_LIB REQUIRED IMPORTED_TARGET atspi-2)
 # The backend's code; what it links comes with the target that uses it (see below).
 add_library(ax_atspi STATIC
   ${CMAKE_CURRENT_LIST_DIR}/platform-atspi.cc
+  ${CMAKE_CURRENT_LIST_DIR}/atspi-attributes.cc
+  ${CMAKE_CURRENT_LIST_DIR}/atspi-prefetch.cc
+  ${CMAKE_CURRENT_LIST_DIR}/atspi-requests.cc
+  ${CMAKE_CURRENT_LIST_DIR}/atspi-x11.cc
   ${CMAKE_CURRENT_LIST_DIR}/atspi-bus.cc
   ${CMAKE_CURRENT_LIST_DIR}/atspi-roles.cc)
 target_include_directories(ax_atspi PUBLIC ${PROJECT_SOURCE_DIR} ${AX_ATSPI_LIB_INCLUDE_DIRS}
