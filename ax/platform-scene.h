@@ -1,20 +1,9 @@
 // The scene backend: a scripted application for tests, fuzzing, benchmarks and bug reports.
 //
-// A scene is a JSON text (format in DESIGN.md, "Scene files") or a Scene built in memory. It
+// A scene is a JSON text (its format: ax/scenes/README.md) or a Scene built in memory. It
 // answers the trust check, the frontmost application, the screens and every attribute read from
 // its script, and keeps a fake clock that advances by a fixed step on every request to an
 // element and by the time slept. Nothing here touches the real desktop.
-//
-// Readings of the format fixed here:
-// - a JSON number without fraction or exponent that fits a signed 64-bit integer is an integer;
-//   every other number is a double;
-// - a reference to an id that "elements" does not list is an element without attributes (every
-//   read of it fails with -25212);
-// - {"fails": CODE} and {"novalue": true} are attribute values only, not list entries, and CODE
-//   must be a non-zero 32-bit integer;
-// - coordinates of "screens" and "rect" may be "inf", "-inf" or "nan" too, like those of "point"
-//   and "size";
-// - wrong JSON types where the format names one are errors, reported by parseScene.
 #pragma once
 
 #include <cstdint>
