@@ -1,10 +1,6 @@
 #include "ax/platform-scene.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -12,6 +8,8 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
+
+#include "common/test_process.h"
 
 namespace ax {
 namespace {
@@ -126,7 +124,7 @@ TEST(SceneTest, ClockAdvancesPerRequestAndBySleeping) {
   EXPECT_EQ(p.now(), 3.25);
 }
 
-TEST(SceneTest, BatchFailuresAndDefaults) {
+TEST(SceneTest, ShortBatchesAndDefaultsAreAsScripted) {
   ScenePlatform p = platformFrom(R"({"elements": {"app": {"batch": "short", "AXRole": "r"},
                                                    "f": {"batch": "fail"}}})");
   const Element app = p.createApplicationElement(1);
@@ -142,12 +140,6 @@ TEST(SceneTest, BatchFailuresAndDefaults) {
 
 // ---- The scenes folder, replayed through the real vantic-ax-replay. ----
 
-struct ProcessResult {
-  std::string out;
-  std::string err;
-  int status = -1;
-};
-
 std::string slurp(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   std::ostringstream text;
@@ -155,32 +147,9 @@ std::string slurp(const std::string& path) {
   return text.str();
 }
 
-ProcessResult runReplay(const std::vector<std::string>& args) {
-  const std::string dir = testing::TempDir();
-  const std::string outPath = dir + "/ax_replay_out", errPath = dir + "/ax_replay_err";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
-  std::vector<char*> argv;
-  std::string program = AX_REPLAY_PATH;
-  argv.push_back(program.data());
-  std::vector<std::string> copies = args;
-  for (std::string& a : copies) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  ProcessResult result;
-  if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  result.out = slurp(outPath);
-  result.err = slurp(errPath);
-  return result;
+mevrik::ProcessResult runReplay(std::vector<std::string> args) {
+  args.insert(args.begin(), AX_REPLAY_PATH);
+  return mevrik::runProcess(std::move(args));
 }
 
 // Byte rules a JSON reader would not notice: one line, one trailing line feed, solidus escaped,
@@ -238,7 +207,7 @@ TEST(SceneFilesTest, ReplayPrintsTheExpectedDocuments) {
     std::vector<std::string> args = {scene.string()};
     for (const json& a : json::parse(argsLine.substr(6))) args.push_back(a.get<std::string>());
 
-    const ProcessResult got = runReplay(args);
+    const mevrik::ProcessResult got = runReplay(args);
     EXPECT_EQ(std::to_string(got.status), statusLine.substr(8)) << name;
     if (expectedOut.empty()) {
       EXPECT_EQ(got.out, "") << name;
@@ -254,7 +223,7 @@ TEST(SceneFilesTest, ReplayPrintsTheExpectedDocuments) {
 }
 
 TEST(SceneFilesTest, UnreadableSceneIsAUsageError) {
-  ProcessResult got = runReplay({});
+  mevrik::ProcessResult got = runReplay({});
   EXPECT_EQ(got.status, 2);
   EXPECT_EQ(got.out, "");
   EXPECT_NE(got.err.find("usage"), std::string::npos);

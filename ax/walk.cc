@@ -10,16 +10,18 @@ namespace {
 
 const std::vector<std::string> kMenuItemAttributes = {kAXTitle, kAXPosition, kAXSize, kAXChildren};
 
-// The base read of every visited element, one batched request.
-struct BaseRead {
-  std::string role;
+// One batched read of a text attribute (a visited element's role, a menu-bar title's title), the
+// position, the size and the children.
+struct FrameRead {
+  std::string text;
   std::optional<Point> pos;
   std::optional<Size> size;
   std::optional<Value> children;
 };
 
-BaseRead readBase(Platform& platform, const Element& element) {
-  std::vector<std::optional<Value>> v = multi(platform, element, kBaseAttributes);
+FrameRead readFrame(Platform& platform, const Element& element,
+                    const std::vector<std::string>& names) {
+  std::vector<std::optional<Value>> v = multi(platform, element, names);
   return {asString(v[0]), asPoint(v[1]), asSize(v[2]), std::move(v[3])};
 }
 
@@ -36,19 +38,6 @@ DetailRead readDetails(Platform& platform, const Element& element) {
   const std::vector<std::optional<Value>> v = multi(platform, element, kDetailAttributes);
   return {asString(v[0]), asString(v[1]), asString(v[2]), asString(v[3]),
           v[4] && v[4]->kind == Value::Kind::kBoolean ? v[4]->boolean : true};
-}
-
-// A menu-bar title, one batched request.
-struct MenuItemRead {
-  std::string title;
-  std::optional<Point> pos;
-  std::optional<Size> size;
-  std::optional<Value> children;
-};
-
-MenuItemRead readMenuItem(Platform& platform, const Element& element) {
-  std::vector<std::optional<Value>> v = multi(platform, element, kMenuItemAttributes);
-  return {asString(v[0]), asPoint(v[1]), asSize(v[2]), std::move(v[3])};
 }
 
 constexpr size_t kLabelClip = 100;
@@ -83,7 +72,7 @@ bool offScreen(const RunState& state, const Point& pos, const Size& size) {
          state.screen.h <= pos.y;
 }
 
-// Step 10 of a visit: whether the element becomes a record, and the record.
+// The last part of a visit: whether the element becomes a record, and the record.
 void decideRecord(Platform& platform, RunState& state, const Element& element,
                   const std::string& role, const std::optional<Point>& pos,
                   const std::optional<Size>& size) {
@@ -250,18 +239,19 @@ void visit(Platform& platform, RunState& state, const Element& element, int64_t 
     return;
   }
 
-  const BaseRead v = readBase(platform, element);
+  const FrameRead v = readFrame(platform, element, kBaseAttributes);
+  const std::string& role = v.text;
   if (state.debug) {
-    ++state.roleCounts[v.role];
+    ++state.roleCounts[role];
     if (!v.children) ++state.childErrors;
   }
   if (v.pos && v.size && v.size->w > 0 && v.size->h > 0 && offScreen(state, *v.pos, *v.size)) {
     return;
   }
 
-  if (v.role == "AXWebArea" && !state.url) state.url = asString(attr(platform, element, kAXURL));
+  if (role == "AXWebArea" && !state.url) state.url = asString(attr(platform, element, kAXURL));
 
-  decideRecord(platform, state, element, v.role, v.pos, v.size);
+  decideRecord(platform, state, element, role, v.pos, v.size);
 
   const std::vector<Value>* children = asElementList(v.children);
   if (!children) return;
@@ -277,14 +267,15 @@ void menuBarPass(Platform& platform, RunState& state) {
 
   for (const Value& item : *items) {
     if (recordCount(state) >= state.maxElements) return;
-    const MenuItemRead v = readMenuItem(platform, item.element);
-    if (!v.pos || !v.size || v.title.empty() || !(v.size->w >= 1)) continue;
+    const FrameRead v = readFrame(platform, item.element, kMenuItemAttributes);
+    const std::string& title = v.text;
+    if (!v.pos || !v.size || title.empty() || !(v.size->w >= 1)) continue;
     ElementRecord record;
     // Same rule as for window records: unrepresentable geometry skips the title and its menu.
     if (!recordGeometry(*v.pos, *v.size, record)) continue;
     record.i = recordCount(state) + 1;
     record.role = "menu";
-    record.label = clip(v.title, kMenuTitleClip);
+    record.label = clip(title, kMenuTitleClip);
     record.disabled = false;
     state.elements.push_back(std::move(record));
 

@@ -31,7 +31,7 @@ std::string button(const std::string& id, const std::string& title, int x = 10, 
          R"(]}, "AXSize": {"size": [20, 10]})" + extra + "}";
 }
 
-TEST(ValueTest, TextFormsAndMissingValues) {
+TEST(ValueTest, AsStringGivesTextFormsAndNothingForOtherKinds) {
   EXPECT_EQ(asString(std::nullopt), "");
   EXPECT_EQ(asString(Value::ofText("t")), "t");
   EXPECT_EQ(asString(Value::ofInteger(-12)), "-12");
@@ -71,7 +71,7 @@ TEST(ValueTest, BatchedReadsGiveOneEntryPerName) {
   EXPECT_TRUE(multi(platform, ok, {}).empty());
 }
 
-TEST(VisitTest, RecordsFollowTheDecisionSteps) {
+TEST(VisitTest, RecordsFollowTheLabelValueAndGeometryRules) {
   const std::string children =
       R"({"ref": "desc"}, {"ref": "ph"}, {"ref": "bare"}, {"ref": "text"}, {"ref": "head"},
          {"ref": "check"}, {"ref": "spaces"}, {"ref": "thin"}, {"ref": "zero"}, {"ref": "group"},
