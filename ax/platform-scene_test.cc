@@ -124,20 +124,6 @@ TEST(SceneTest, ClockAdvancesPerRequestAndBySleeping) {
   EXPECT_EQ(p.now(), 3.25);
 }
 
-TEST(SceneTest, ShortBatchesAndDefaultsAreAsScripted) {
-  ScenePlatform p = platformFrom(R"({"elements": {"app": {"batch": "short", "AXRole": "r"},
-                                                   "f": {"batch": "fail"}}})");
-  const Element app = p.createApplicationElement(1);
-  EXPECT_EQ(p.copyMultipleAttributeValues(app, {"AXRole", "AXTitle"}).values->size(), 1u);
-  EXPECT_EQ(p.copyAttributeValue(app, "AXRole").value->text, "r");
-  EXPECT_TRUE(p.isProcessTrusted());
-  EXPECT_EQ(p.frontmostApplication()->pid, 1);
-  EXPECT_FALSE(p.frontmostApplication()->name);
-  ASSERT_EQ(p.screens().size(), 1u);
-  EXPECT_EQ(p.screens()[0].w, 1440);
-  EXPECT_EQ(p.screens()[0].h, 900);
-}
-
 // ---- The scenes folder, replayed through the real vantic-ax-replay. ----
 
 std::string slurp(const std::string& path) {

@@ -57,9 +57,7 @@ TEST(ValueTest, AsStringGivesTextFormsAndNothingForOtherKinds) {
 TEST(ValueTest, BatchedReadsGiveOneEntryPerName) {
   Scene scene = sceneFrom(R"({"elements": {
     "ok": {"AXRole": "AXButton", "AXTitle": null, "AXValue": {"axerror": -25200},
-           "AXDescription": {"novalue": true}, "AXEnabled": {"fails": -25204}},
-    "fail": {"batch": "fail", "AXRole": "AXButton"},
-    "short": {"batch": "short", "AXRole": "AXButton"}},
+           "AXDescription": {"novalue": true}, "AXEnabled": {"fails": -25204}}},
     "app": "ok"})");
   ScenePlatform platform(std::move(scene));
   const Element ok = platform.createApplicationElement(0);
