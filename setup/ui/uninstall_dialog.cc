@@ -54,7 +54,9 @@ void UninstallConfirmation::open() {
   for (const QPointer<QWidget>& panel : std::as_const(panels_)) {
     if (!anchor && panel && panel->isVisible()) anchor = panel;
   }
-  auto* dialog = new QDialog(anchor ? anchor->window() : nullptr);
+  auto* dialog = new QDialog(
+      anchor ? anchor->window() : nullptr,
+      Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
   dialog->setObjectName(QStringLiteral("uninstallConfirmation"));
   dialog->setWindowTitle(QStringLiteral("Mevrik"));
   dialog->setWindowModality(Qt::WindowModal);
