@@ -3,12 +3,9 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QFile>
-#include <QTimer>
-#include <QWidget>
-#include <ctime>
 
 #include "setup/platform/services.h"
+#include "setup/ui/first_frame_probe.h"
 #include "setup/ui/mevrik_app.h"
 #include "setup/ui/style.h"
 
@@ -30,44 +27,6 @@ class InstanceService : public QObject {
 
  private:
   setup::MevrikApp& app_;
-};
-
-// For bench/: when MEVRIK_BENCH_FIRST_FRAME names a file, the monotonic clock (ns) and the
-// resident memory (kB) right after the window's first frame are written to it.
-class FirstFrameProbe : public QObject {
- public:
-  explicit FirstFrameProbe(QString path) : path_(std::move(path)) {}
-
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override {
-    if (event->type() == QEvent::Paint && !done_) {
-      done_ = true;
-      // One turn later the backing store has been flushed to the window system.
-      QTimer::singleShot(0, this, [this] { write(); });
-    }
-    return QObject::eventFilter(watched, event);
-  }
-
- private:
-  void write() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    QByteArray rss = "0";
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (status.open(QIODevice::ReadOnly)) {
-      for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:")) rss = line.mid(6).trimmed().split(' ').first();
-      }
-    }
-    QFile out(path_);
-    if (out.open(QIODevice::WriteOnly)) {
-      out.write(QByteArray::number(qint64(now.tv_sec) * 1000000000 + now.tv_nsec) + ' ' + rss +
-                '\n');
-    }
-  }
-
-  QString path_;
-  bool done_ = false;
 };
 
 }  // namespace
@@ -93,13 +52,8 @@ int main(int argc, char** argv) {
     }
   }
 
-  std::unique_ptr<FirstFrameProbe> probe;
-  const QString probePath = qEnvironmentVariable("MEVRIK_BENCH_FIRST_FRAME");
   app.start();
-  if (!probePath.isEmpty()) {
-    probe = std::make_unique<FirstFrameProbe>(probePath);
-    app.window()->installEventFilter(probe.get());
-  }
+  setup::reportFirstFrameForBenchmark(*app.window());
   return QApplication::exec();
 }
 
