@@ -117,6 +117,45 @@ assert b["x"] > 640 and b["y"] < 800, b  # below the icon at the top right, insi
 one(d, "text", "v9.9.9"); one(d, "button", "状態を再確認")
 '
 
+# Clicking the icon again closes the pop-up. Closing the window as a task bar would (the test
+# desktop's window manager has no mouse bindings, so its title-bar buttons do nothing) leaves the
+# application in the tray; a second start brings the window back and ends at once.
+"$VANTIC_CLICK" $icon >/dev/null
+snap_until 5 'd["window"] == "Mevrik by Fennick"' "${wide[@]}" || fail "the pop-up stayed open"
+python3 - "$(xdotool search --name '^Mevrik by Fennick$' | head -n 1)" <<'PY'
+# _NET_CLOSE_WINDOW to the root window: the window manager asks the window to close.
+import ctypes, sys
+x = ctypes.cdll.LoadLibrary("libX11.so.6")
+x.XOpenDisplay.restype = ctypes.c_void_p
+x.XDefaultRootWindow.restype = x.XInternAtom.restype = ctypes.c_ulong
+x.XDefaultRootWindow.argtypes = x.XCloseDisplay.argtypes = [ctypes.c_void_p]
+x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+class ClientMessage(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong),
+                ("message_type", ctypes.c_ulong), ("format", ctypes.c_int),
+                ("data", ctypes.c_long * 5), ("pad", ctypes.c_long * 16)]
+d = x.XOpenDisplay(None)
+root = x.XDefaultRootWindow(d)
+event = ClientMessage(33, 0, 1, d, int(sys.argv[1]), x.XInternAtom(d, b"_NET_CLOSE_WINDOW", 0), 32)
+event.data[1] = 2  # the request comes from the user, through a pager or task bar
+x.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
+x.XSendEvent(d, root, 0, (1 << 19) | (1 << 20), ctypes.byref(event))
+x.XCloseDisplay(d)
+PY
+for _ in $(seq 100); do
+  [ -z "$(xdotool search --onlyvisible --name '^Mevrik by Fennick$' 2>/dev/null)" ] && break
+  sleep 0.05
+done
+[ -z "$(xdotool search --onlyvisible --name '^Mevrik by Fennick$' 2>/dev/null)" ] ||
+  fail "the close button did not close the window"
+sleep 0.5
+kill -0 "$mpid" 2>/dev/null || fail "closing the window ended the application"
+timeout 10 "$MEVRIK_APP" || fail "a second start did not end by itself"
+snap_until 10 'd["window"] == "Mevrik by Fennick"' "${wide[@]}" ||
+  fail "a second start did not bring the window back: $(query 'summary(d)')"
+"$VANTIC_CLICK" $icon >/dev/null
+
 # "アプリを終了" from the pop-up's menu ends the process.
 press button "その他"
 snap_until 5 'has(d, "menuitem", "アプリを終了")' "${wide[@]}" || fail "no pop-up menu"
