@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QLabel>
 
-#include "setup/ui/first_frame_probe.h"
+#include "setup/ui/first_frame.h"
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);

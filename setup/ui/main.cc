@@ -5,7 +5,7 @@
 #include <QDBusMessage>
 
 #include "setup/platform/services.h"
-#include "setup/ui/first_frame_probe.h"
+#include "setup/ui/first_frame.h"
 #include "setup/ui/mevrik_app.h"
 #include "setup/ui/style.h"
 

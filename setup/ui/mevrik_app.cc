@@ -10,6 +10,7 @@
 #include <QWindow>
 
 #include "setup/platform/services.h"
+#include "setup/ui/first_frame.h"
 #include "setup/ui/mevrik_panel.h"
 #include "setup/ui/symbols.h"
 
@@ -82,8 +83,14 @@ void MevrikApp::start() {
     QTimer::singleShot(0, this, &MevrikApp::bringWindowToFront);
   });
 
+  window_->show();
+  // The tray icon comes after the window's first frame, which need not wait for the tray's
+  // round trips.
+  runAfterNextFrame(*window_, [this] { startTray(); });
+}
+
+void MevrikApp::startTray() {
   if (QSystemTrayIcon::isSystemTrayAvailable()) {
-    buildPopup();
     tray_ = std::make_unique<QSystemTrayIcon>(applicationIcon());
     tray_->setToolTip(QString::fromUtf8(kWindowTitle));
     connect(tray_.get(), &QSystemTrayIcon::activated, this,
@@ -94,7 +101,6 @@ void MevrikApp::start() {
   }
   // Without a tray, a closed window would leave a process nobody can reach.
   QApplication::setQuitOnLastWindowClosed(!tray_);
-  window_->show();
 }
 
 void MevrikApp::bringWindowToFront() {
@@ -132,7 +138,8 @@ void MevrikApp::followFocus(QWindow* focused) {
 }
 
 void MevrikApp::togglePopup() {
-  if (!popup_) return;
+  // Made on first use: the window's first frame does not wait for a second panel.
+  if (!popup_) buildPopup();
   if (popup_->isVisible()) {
     popup_->hide();
     return;

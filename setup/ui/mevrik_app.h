@@ -52,6 +52,7 @@ class MevrikApp : public QObject {
   QSystemTrayIcon* trayIcon() const { return tray_.get(); }
 
  private:
+  void startTray();
   void buildPopup();
   void bringWindowToFront();
   void followFocus(QWindow* focused);

@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include "setup/model/mevrik_model.h"
+#include "setup/ui/first_frame.h"
 #include "setup/ui/setup_step_card.h"
 #include "setup/ui/style.h"
 #include "setup/ui/symbols.h"
@@ -301,13 +302,18 @@ void MevrikPanel::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   // A window coming back from the minimised state is not a new appearance.
   if (event->spontaneous()) return;
-  model_.refresh();
-  model_.registerInstallation();
-  model_.requestAccessibilityOnFirstLaunch();
-  model_.enableLaunchAtLogin();
-  model_.checkForUpdates(false);
   updateTimer_.start();
-  emit cameOnScreen();
+  // The launch calls, in their order, once the panel's frame is on screen: the first frame
+  // already shows the state that the model read when it was made.
+  runAfterNextFrame(*this, [this] {
+    if (!isVisible()) return;
+    model_.refresh();
+    model_.registerInstallation();
+    model_.requestAccessibilityOnFirstLaunch();
+    model_.enableLaunchAtLogin();
+    model_.checkForUpdates(false);
+    emit cameOnScreen();
+  });
 }
 
 void MevrikPanel::hideEvent(QHideEvent* event) {

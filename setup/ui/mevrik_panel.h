@@ -34,7 +34,8 @@ class MevrikPanel : public QWidget {
   QMenu* moreMenu() const { return moreMenu_; }
 
  signals:
-  // The panel came on screen (hidden to shown) and made its launch calls.
+  // The panel came on screen (hidden to shown), its frame was drawn, and it made its launch
+  // calls.
   void cameOnScreen();
 
  protected:

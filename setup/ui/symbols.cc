@@ -1,5 +1,6 @@
 #include "setup/ui/symbols.h"
 
+#include <QIconEngine>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPainterPathStroker>
@@ -92,17 +93,28 @@ void paintSymbol(QPainter& painter, Symbol symbol, const QRectF& box, const QCol
   painter.restore();
 }
 
-QIcon applicationIcon() {
-  QIcon icon;
-  for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
-    QPixmap pixmap(size, size);
+namespace {
+
+// The application icon drawn at whatever size is asked for, when it is asked for.
+class SymbolIconEngine : public QIconEngine {
+ public:
+  void paint(QPainter* painter, const QRect& rect, QIcon::Mode, QIcon::State) override {
+    paintSymbol(*painter, Symbol::kBoltCircle, rect, tintColor(), Qt::white);
+  }
+  QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+    QPixmap pixmap(size);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
-    paintSymbol(painter, Symbol::kBoltCircle, QRectF(0, 0, size, size), tintColor(), Qt::white);
-    painter.end();
-    icon.addPixmap(pixmap);
+    paint(&painter, QRect(QPoint(), size), mode, state);
+    return pixmap;
   }
-  return icon;
+  QIconEngine* clone() const override { return new SymbolIconEngine; }
+};
+
+}  // namespace
+
+QIcon applicationIcon() {
+  return QIcon(new SymbolIconEngine);
 }
 
 SymbolView::SymbolView(Symbol symbol, int size, QColor color, const QString& accessibleName,

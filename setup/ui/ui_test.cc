@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QMenu>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -351,6 +352,19 @@ class UiTest : public QObject {
     // Offscreen there is no tray: closing the window quits.
     QVERIFY(!app.trayIcon());
     QVERIFY(QApplication::quitOnLastWindowClosed());
+    // The pop-up: a frameless window with a second panel on the same model, inside the screen.
+    app.togglePopup();
+    QWidget* popup = app.popup();
+    QVERIFY(popup->isVisible() && popup->windowFlags().testFlag(Qt::FramelessWindowHint));
+    QVERIFY(app.popupPanel() != app.windowPanel());
+    QVERIFY(popup->screen()->availableGeometry().contains(popup->frameGeometry()));
+    services_.trusted = true;
+    installPlugin();
+    model->refresh();
+    QVERIFY(visibleTexts(*popup).contains("セットアップ完了"));
+    QVERIFY(visibleTexts(*app.window()).contains("セットアップ完了"));
+    app.togglePopup();
+    QVERIFY(!popup->isVisible());
   }
 
   void placesThePopupInsideTheScreen_data() {
