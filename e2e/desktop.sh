@@ -113,7 +113,8 @@ start_once() {
   # Xvfb picks a free display itself and tells which through -displayfd.
   local displayfile="$dir/display"
   : >"$displayfile"
-  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$displayfile" >"$dir/xvfb.log" 2>&1 &
+  # DESKTOP_SCREEN gives another size (screenshots at 2x need a taller screen).
+  Xvfb -displayfd 3 -screen 0 "${DESKTOP_SCREEN:-1280x800x24}" -nolisten tcp 3>"$displayfile" >"$dir/xvfb.log" 2>&1 &
   record $! Xvfb
   wait_for 10 grep -q '[0-9]' "$displayfile" || die "Xvfb did not start (see $dir/xvfb.log)"
   local display=":$(tr -dc 0-9 <"$displayfile")"
