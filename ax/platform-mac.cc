@@ -13,6 +13,7 @@ namespace ax {
 namespace {
 
 using mevrik::CFRef;
+using mevrik::toUtf8;
 
 // The backend's element reference: owns one AXUIElementRef.
 struct MacElement : ElementRef {
@@ -23,19 +24,6 @@ struct MacElement : ElementRef {
 AXUIElementRef axElement(const Element& element) {
   const auto* mac = dynamic_cast<const MacElement*>(element.get());
   return mac ? mac->ref.get() : nullptr;
-}
-
-std::string utf8(CFStringRef string) {
-  if (!string) return {};
-  const CFRange all = CFRangeMake(0, CFStringGetLength(string));
-  CFIndex bytes = 0;
-  // A lone UTF-16 surrogate cannot be written in UTF-8; it becomes '?'.
-  CFStringGetBytes(string, all, kCFStringEncodingUTF8, '?', false, nullptr, 0, &bytes);
-  std::string out(static_cast<size_t>(bytes), '\0');
-  CFStringGetBytes(string, all, kCFStringEncodingUTF8, '?', false,
-                   reinterpret_cast<UInt8*>(out.data()), bytes, &bytes);
-  out.resize(static_cast<size_t>(bytes));
-  return out;
 }
 
 Value fromAxValue(AXValueRef value) {
@@ -66,7 +54,7 @@ Value fromAxValue(AXValueRef value) {
 Value fromCF(CFTypeRef value) {
   const CFTypeID type = CFGetTypeID(value);
   if (type == CFNullGetTypeID()) return Value::null();
-  if (type == CFStringGetTypeID()) return Value::ofText(utf8(static_cast<CFStringRef>(value)));
+  if (type == CFStringGetTypeID()) return Value::ofText(toUtf8(static_cast<CFStringRef>(value)));
   if (type == CFBooleanGetTypeID()) {
     return Value::ofBoolean(CFBooleanGetValue(static_cast<CFBooleanRef>(value)));
   }
@@ -84,11 +72,11 @@ Value fromCF(CFTypeRef value) {
   if (type == CFURLGetTypeID()) {
     const auto url = static_cast<CFURLRef>(value);
     const CFRef<CFURLRef> absolute(CFURLCopyAbsoluteURL(url));
-    return Value::ofUrl(utf8(CFURLGetString(absolute ? absolute.get() : url)));
+    return Value::ofUrl(toUtf8(CFURLGetString(absolute ? absolute.get() : url)));
   }
   if (type == CFAttributedStringGetTypeID()) {
     return Value::ofAttributed(
-        utf8(CFAttributedStringGetString(static_cast<CFAttributedStringRef>(value))));
+        toUtf8(CFAttributedStringGetString(static_cast<CFAttributedStringRef>(value))));
   }
   if (type == AXValueGetTypeID()) return fromAxValue(static_cast<AXValueRef>(value));
   if (type == AXUIElementGetTypeID()) {
@@ -197,9 +185,7 @@ double MacPlatform::now() {
 CFStringRef MacPlatform::name(const std::string& text) {
   auto [it, inserted] = names_.try_emplace(text);
   if (inserted) {
-    it->second = CFRef<CFStringRef>(
-        CFStringCreateWithBytes(kCFAllocatorDefault, reinterpret_cast<const UInt8*>(text.data()),
-                                static_cast<CFIndex>(text.size()), kCFStringEncodingUTF8, false));
+    it->second = mevrik::cfString(text);
   }
   return it->second.get();
 }

@@ -1,10 +1,12 @@
-// Ownership of one CoreFoundation object: what a Create or Copy function returned is released
-// exactly once, when its owner goes. For the macOS backends (and their Linux test builds on the
-// Apple stand-in); include it only where <CoreFoundation/CoreFoundation.h> exists.
+// Ownership of one CoreFoundation object (what a Create or Copy function returned is released
+// exactly once, when its owner goes), and UTF-8 text to and from CoreFoundation strings. For the
+// macOS backends (and their Linux test builds on the Apple stand-in); include it only where
+// <CoreFoundation/CoreFoundation.h> exists.
 #pragma once
 
 #include <CoreFoundation/CoreFoundation.h>
 
+#include <string>
 #include <utility>
 
 namespace mevrik {
@@ -45,5 +47,26 @@ class CFRef {
  private:
   T ref_ = nullptr;
 };
+
+// A new string from UTF-8 text (null for bytes that are not UTF-8).
+inline CFRef<CFStringRef> cfString(const std::string& text) {
+  return CFRef<CFStringRef>(
+      CFStringCreateWithBytes(kCFAllocatorDefault, reinterpret_cast<const UInt8*>(text.data()),
+                              static_cast<CFIndex>(text.size()), kCFStringEncodingUTF8, false));
+}
+
+// The UTF-8 text of a string; "" for null. A lone UTF-16 surrogate, which UTF-8 cannot carry,
+// becomes '?'.
+inline std::string toUtf8(CFStringRef string) {
+  if (!string) return {};
+  const CFRange all = CFRangeMake(0, CFStringGetLength(string));
+  CFIndex bytes = 0;
+  CFStringGetBytes(string, all, kCFStringEncodingUTF8, '?', false, nullptr, 0, &bytes);
+  std::string out(static_cast<size_t>(bytes), '\0');
+  CFStringGetBytes(string, all, kCFStringEncodingUTF8, '?', false,
+                   reinterpret_cast<UInt8*>(out.data()), bytes, &bytes);
+  out.resize(static_cast<size_t>(bytes));
+  return out;
+}
 
 }  // namespace mevrik

@@ -49,6 +49,17 @@ void advanceClock(double seconds);
 std::optional<float> messagingTimeout();
 std::vector<std::string> attributesSet();
 
+// -- Bundle and preferences --------------------------------------------------------------------
+
+// A value of the main bundle's Info.plist (retained by the world; null removes it).
+void setInfoValue(const std::string& key, CFTypeRef value);
+// The main bundle's resources folder; none makes CFBundleCopyResourcesDirectoryURL give NULL.
+void setResourcesFolder(std::optional<std::string> path);
+// The value stored under the key in the current application's preferences, or null (not retained).
+CFPropertyListRef preference(const std::string& key);
+// How often the current application's preferences were written out.
+int preferenceSynchronizations();
+
 // -- Quartz events -----------------------------------------------------------------------------
 
 // One call of a CoreGraphics event function, or a note a test adds between them.

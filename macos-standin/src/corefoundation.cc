@@ -108,6 +108,8 @@ std::string toUtf8(CFStringRef string) {
 void reset() {
   resetAccessibility();
   World& w = world();
+  releaseAll(w.info);
+  releaseAll(w.preferences);
   const int64_t live = w.live;
   w = World{};
   w.live = live;

@@ -25,6 +25,7 @@ enum TypeId : CFTypeID {
   kAxValueType,
   kAxElementType,
   kEventType,
+  kBundleType,
 };
 
 struct Object {
@@ -66,6 +67,11 @@ struct World {
   std::optional<float> timeout;
   std::vector<std::string> sets;
 
+  std::vector<std::pair<std::string, CFTypeRef>> info;         // retained values
+  std::vector<std::pair<std::string, CFTypeRef>> preferences;  // retained values
+  std::optional<std::string> resources;
+  int synchronizations = 0;
+
   std::vector<Call> calls;
   std::optional<CGPoint> cursor = CGPoint{0, 0};
   bool failReadsAfterFirst = false;
@@ -80,6 +86,8 @@ World& world();
 
 // Drops the Accessibility part of the world (called by reset()).
 void resetAccessibility();
+// Releases the values of a key-value list and empties it.
+void releaseAll(std::vector<std::pair<std::string, CFTypeRef>>& values);
 
 }  // namespace standin
 

@@ -1,9 +1,10 @@
 // Stand-in of the part of CoreFoundation that the macOS backends use, for Linux test builds only.
 //
 // Types, constants and signatures follow Apple's CFBase.h, CFArray.h, CFDictionary.h, CFString.h,
-// CFNumber.h, CFURL.h, CFAttributedString.h and CFDate.h. Nothing beyond what the backends and
-// their tests call is declared; add declarations here, copied from Apple's headers, as callers
-// need them. The implementation (corefoundation.cc) keeps everything in memory.
+// CFNumber.h, CFURL.h, CFAttributedString.h, CFBundle.h, CFPreferences.h and CFDate.h. Nothing
+// beyond what the backends and their tests call is declared; add declarations here, copied from
+// Apple's headers, as callers need them. The implementation (corefoundation.cc) keeps everything in
+// memory.
 #pragma once
 
 #include <stdbool.h>
@@ -27,6 +28,7 @@ typedef unsigned long CFOptionFlags;
 typedef unsigned long CFHashCode;
 typedef signed long CFIndex;
 typedef const void* CFTypeRef;
+typedef CFTypeRef CFPropertyListRef;
 typedef const struct __CFString* CFStringRef;
 typedef const struct __CFAllocator* CFAllocatorRef;
 typedef const struct __CFNull* CFNullRef;
@@ -144,6 +146,8 @@ CFTypeID CFURLGetTypeID(void);
 CFURLRef CFURLCreateWithString(CFAllocatorRef allocator, CFStringRef URLString, CFURLRef baseURL);
 CFURLRef CFURLCopyAbsoluteURL(CFURLRef relativeURL);
 CFStringRef CFURLGetString(CFURLRef anURL);
+Boolean CFURLGetFileSystemRepresentation(CFURLRef url, Boolean resolveAgainstBase, UInt8* buffer,
+                                         CFIndex maxBufLen);
 
 // CFAttributedString.h
 typedef const struct __CFAttributedString* CFAttributedStringRef;
@@ -151,6 +155,18 @@ CFTypeID CFAttributedStringGetTypeID(void);
 CFAttributedStringRef CFAttributedStringCreate(CFAllocatorRef alloc, CFStringRef str,
                                                CFDictionaryRef attributes);
 CFStringRef CFAttributedStringGetString(CFAttributedStringRef aStr);
+
+// CFBundle.h
+typedef struct __CFBundle* CFBundleRef;
+CFBundleRef CFBundleGetMainBundle(void);
+CFTypeRef CFBundleGetValueForInfoDictionaryKey(CFBundleRef bundle, CFStringRef key);
+CFURLRef CFBundleCopyResourcesDirectoryURL(CFBundleRef bundle);
+
+// CFPreferences.h
+extern const CFStringRef kCFPreferencesCurrentApplication;
+CFPropertyListRef CFPreferencesCopyAppValue(CFStringRef key, CFStringRef applicationID);
+void CFPreferencesSetAppValue(CFStringRef key, CFPropertyListRef value, CFStringRef applicationID);
+Boolean CFPreferencesAppSynchronize(CFStringRef applicationID);
 
 // CFDate.h
 typedef double CFTimeInterval;
