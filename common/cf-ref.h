@@ -33,6 +33,8 @@ class CFRef {
   static CFRef retain(T ref) { return CFRef(ref ? static_cast<T>(CFRetain(ref)) : nullptr); }
 
   T get() const { return ref_; }
+  // Hands the reference to the caller, who must release it.
+  T release() { return std::exchange(ref_, nullptr); }
   explicit operator bool() const { return ref_ != nullptr; }
   // For out-parameters of Copy functions: the slot to write a new reference into.
   T* out() {
