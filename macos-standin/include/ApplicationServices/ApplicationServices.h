@@ -15,8 +15,7 @@ extern "C" {
 #endif
 
 // AXError.h
-typedef SInt32 AXError;
-enum {
+enum AXError : SInt32 {
   kAXErrorSuccess = 0,
   kAXErrorFailure = -25200,
   kAXErrorIllegalArgument = -25201,
@@ -29,8 +28,7 @@ enum {
 };
 
 // AXValue.h
-typedef UInt32 AXValueType;
-enum {
+enum AXValueType : UInt32 {
   kAXValueCGPointType = 1,
   kAXValueCGSizeType = 2,
   kAXValueCGRectType = 3,

@@ -127,8 +127,7 @@ extern const CFBooleanRef kCFBooleanFalse;
 CFTypeID CFBooleanGetTypeID(void);
 Boolean CFBooleanGetValue(CFBooleanRef boolean);
 
-typedef CFIndex CFNumberType;
-enum {
+enum CFNumberType : CFIndex {
   kCFNumberSInt32Type = 3,
   kCFNumberSInt64Type = 4,
   kCFNumberFloat64Type = 6,

@@ -7,6 +7,9 @@
 // declaration from Apple's header here and record it in coregraphics.cc.
 #pragma once
 
+// Apple declares these enumerations with CF_ENUM, which in C++ gives an enumeration type with a
+// fixed underlying type; so do the declarations here (the stand-in is compiled as C++ only).
+
 #include <CoreFoundation/CoreFoundation.h>
 #include <stdbool.h>
 #include <stdint.h>
@@ -35,21 +38,21 @@ struct CGRect {
 typedef struct CGRect CGRect;
 
 // CGError.h
-typedef int32_t CGError;
-enum { kCGErrorSuccess = 0, kCGErrorFailure = 1000 };
+enum CGError : int32_t { kCGErrorSuccess = 0, kCGErrorFailure = 1000 };
 
 // CGEventTypes.h
 typedef struct __CGEvent* CGEventRef;
 typedef struct __CGEventSource* CGEventSourceRef;
 
-typedef uint32_t CGMouseButton;
-enum { kCGMouseButtonLeft = 0, kCGMouseButtonRight = 1, kCGMouseButtonCenter = 2 };
+enum CGMouseButton : uint32_t {
+  kCGMouseButtonLeft = 0,
+  kCGMouseButtonRight = 1,
+  kCGMouseButtonCenter = 2
+};
 
-typedef uint32_t CGScrollEventUnit;
-enum { kCGScrollEventUnitPixel = 0, kCGScrollEventUnitLine = 1 };
+enum CGScrollEventUnit : uint32_t { kCGScrollEventUnitPixel = 0, kCGScrollEventUnitLine = 1 };
 
-typedef uint32_t CGEventType;
-enum {
+enum CGEventType : uint32_t {
   kCGEventNull = 0,
   kCGEventLeftMouseDown = 1,
   kCGEventLeftMouseUp = 2,
@@ -67,11 +70,13 @@ enum {
   kCGEventOtherMouseDragged = 27,
 };
 
-typedef uint32_t CGEventField;
-enum { kCGMouseEventNumber = 0, kCGMouseEventClickState = 1 };
+enum CGEventField : uint32_t { kCGMouseEventNumber = 0, kCGMouseEventClickState = 1 };
 
-typedef uint32_t CGEventTapLocation;
-enum { kCGHIDEventTap = 0, kCGSessionEventTap = 1, kCGAnnotatedSessionEventTap = 2 };
+enum CGEventTapLocation : uint32_t {
+  kCGHIDEventTap = 0,
+  kCGSessionEventTap = 1,
+  kCGAnnotatedSessionEventTap = 2
+};
 
 // CGEvent.h
 CFTypeID CGEventGetTypeID(void);
