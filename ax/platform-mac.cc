@@ -7,8 +7,6 @@
 #include <thread>
 #include <utility>
 
-#include "ax/platform-system.h"
-
 namespace ax {
 namespace {
 
@@ -202,7 +200,7 @@ CFArrayRef MacPlatform::names(const std::vector<std::string>& texts) {
   return it->second.get();
 }
 
-std::unique_ptr<Platform> makeSystemPlatform() {
+std::unique_ptr<Platform> createSystemPlatform() {
   return std::make_unique<MacPlatform>();
 }
 

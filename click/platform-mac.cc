@@ -87,7 +87,7 @@ void QuartzPlatform::sleepMicroseconds(uint32_t microseconds) {
 }
 
 // Quartz needs no connection: events go to the window server of the user's session.
-std::unique_ptr<Platform> openSystemPlatform(std::string&) {
+std::unique_ptr<Platform> createSystemPlatform(std::string&) {
   return std::make_unique<QuartzPlatform>();
 }
 

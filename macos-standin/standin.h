@@ -24,7 +24,7 @@ int64_t liveReferences();
 // -- Accessibility -----------------------------------------------------------------------------
 
 // How AXUIElementCopyMultipleAttributeValues answers for one element.
-enum class Batch { Normal, Fail, Short };
+enum class Batch { kNormal, kFail, kShort };
 
 // Adds an element without attributes; returns its number (0, 1, ...).
 uint32_t addElement();

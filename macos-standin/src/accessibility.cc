@@ -213,7 +213,7 @@ AXError AXUIElementCopyMultipleAttributeValues(AXUIElementRef element, CFArrayRe
   standin::request();
   *values = nullptr;
   const standin::Node* node = standin::find(element);
-  if (node && node->batch == standin::Batch::Fail) return kAXErrorCannotComplete;
+  if (node && node->batch == standin::Batch::kFail) return kAXErrorCannotComplete;
   auto* out = new __CFArray;
   for (CFTypeRef name : attributes->values) {
     const standin::Attribute* a =
@@ -228,7 +228,7 @@ AXError AXUIElementCopyMultipleAttributeValues(AXUIElementRef element, CFArrayRe
       out->values.push_back(standin::copyOut(a->value));
     }
   }
-  if (node && node->batch == standin::Batch::Short && !out->values.empty()) {
+  if (node && node->batch == standin::Batch::kShort && !out->values.empty()) {
     CFRelease(out->values.back());
     out->values.pop_back();
   }

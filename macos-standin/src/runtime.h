@@ -54,7 +54,7 @@ struct Attribute {
 
 struct Node {
   std::vector<Attribute> attributes;
-  Batch batch = Batch::Normal;
+  Batch batch = Batch::kNormal;
 };
 
 struct World {
