@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <deque>
 #include <map>
 #include <string_view>
 #include <thread>
@@ -47,6 +48,7 @@ constexpr const char* kProperties = "org.freedesktop.DBus.Properties";
 constexpr const char* kRootPath = "/org/a11y/atspi/accessible/root";
 constexpr const char* kRegistry = "org.a11y.atspi.Registry";
 constexpr int kDefaultTimeoutMs = 600;
+constexpr int kMaxWalkDepth = 100;  // the walk's own depth limit; also ends a cycle
 // Text is clipped to 120 characters in the snapshot; reading a few thousand keeps long documents
 // cheap while leaving clipping (and its ellipsis) to the core.
 constexpr int32_t kMaxTextCharacters = 4000;
@@ -65,6 +67,8 @@ enum Call {
   kGetState,
   kGetExtents,
   kGetChildren,
+  kChildCount,
+  kChildAtIndex,  // asked of the parent: the address of the child at the node's index
   kName,
   kDescription,
   kAttributes,
@@ -95,6 +99,13 @@ struct Node {
   // Set when the walk is known to come here: its record's reads go out as soon as the answers
   // they depend on (role, states, text length) are in.
   bool prefetchDetails = false;
+  // Children of a wide element are listed by index, not by address (see childrenOf): such a
+  // child knows its parent and index, and its path stays empty until GetChildAtIndex answers.
+  std::weak_ptr<Node> parent;
+  int32_t index = -1;
+  int depth = 0;              // levels below the window list, which bounds the read-ahead
+  int32_t readAheadUpTo = 0;  // children of a wide element queued for the read-ahead so far
+  bool queued = false;        // in the read-ahead queue already (or read)
   std::array<Slot, kCallCount> slots;
   std::optional<std::vector<Element>> children;  // built once from the GetChildren answer
 };
@@ -170,8 +181,9 @@ std::optional<std::string> dictionaryEntry(const Node& n, Call c, const char* ke
   return std::string(value);
 }
 
-std::optional<int32_t> characterCount(const Node& n) {
-  GVariant* r = replyOf(n, kCharacterCount);
+// The number in a property reply "(v)" holding an int32 (CharacterCount, ChildCount).
+std::optional<int32_t> intProperty(const Node& n, Call c) {
+  GVariant* r = replyOf(n, c);
   if (!r) return std::nullopt;
   VariantPtr inner = unboxed(r);
   if (!inner || !g_variant_is_of_type(inner.get(), G_VARIANT_TYPE_INT32)) return std::nullopt;
@@ -380,6 +392,7 @@ class AtspiPlatform::Impl {
       return result;
     }
     Node& node = *e->node;
+    walkedTo(e->node);
     fetchFor(e->node, names);
     // A batch whose element did not answer at all fails as a whole, as one failed request would.
     if (!node.application && node.slots[kGetRole].state == Slot::State::kFailed &&
@@ -486,13 +499,45 @@ class AtspiPlatform::Impl {
     if (reply && p.replyType && !g_variant_is_of_type(reply.get(), G_VARIANT_TYPE(p.replyType))) {
       reply.reset();
     }
+    if (!reply) ++failures_;
     Slot& slot = p.node->slots[p.call];
     slot.state = reply ? Slot::State::kDone : Slot::State::kFailed;
     slot.reply = std::move(reply);
-    if (slot.state == Slot::State::kDone && p.node->prefetchDetails &&
-        (p.call == kGetRole || p.call == kGetState || p.call == kCharacterCount)) {
-      issueDetails(p.node);
+    if (slot.state != Slot::State::kDone) return;
+    if (p.call == kChildAtIndex && !resolve(*p.node)) return;
+    if (!p.node->prefetchDetails) return;
+    switch (p.call) {
+      case kChildAtIndex:
+        readAhead(p.node);
+        break;
+      case kGetRole:
+      case kGetState:
+      case kCharacterCount:
+        issueDetails(p.node);
+        [[fallthrough]];
+      case kGetExtents:
+      case kGetChildren:
+      case kChildCount:
+        queueChildren(p.node);
+        break;
+      default:
+        break;
     }
+  }
+
+  // Takes the address a GetChildAtIndex answer gives. A child that went away meanwhile (the null
+  // object) leaves an element whose every read fails.
+  bool resolve(Node& node) {
+    const char* bus = nullptr;
+    const char* path = nullptr;
+    g_variant_get(replyOf(node, kChildAtIndex), "((&s&o))", &bus, &path);
+    if (std::string_view(path) == "/org/a11y/atspi/null" || !*path) {
+      node.bus.clear();
+      return false;
+    }
+    if (*bus) node.bus = bus;
+    node.path = path;
+    return true;
   }
 
   // Sends the request for `call` unless it was sent before. Returns whether it went out now.
@@ -500,8 +545,16 @@ class AtspiPlatform::Impl {
     Slot& slot = node->slots[call];
     if (slot.state != Slot::State::kEmpty) return false;
     BusWire* bus = a11y();
-    if (!bus || node->bus.empty()) {
+    if (!bus || node->bus.empty() || stalls_ >= kMaxStalls) {
       slot.state = Slot::State::kFailed;
+      return false;
+    }
+    std::shared_ptr<Node> parent = node->parent.lock();
+    if (node->path.empty() && call != kChildAtIndex) {
+      // The child's address comes first; the call goes out once it is known (see fetchFor).
+      issue(node, kChildAtIndex);
+      if (node->slots[kChildAtIndex].state == Slot::State::kFailed)
+        slot.state = Slot::State::kFailed;
       return false;
     }
     const char* destination = node->bus.c_str();
@@ -526,6 +579,19 @@ class AtspiPlatform::Impl {
       case kGetChildren:
         method = "GetChildren", replyType = "(a(so))";
         break;
+      case kChildCount:
+        iface = kProperties, method = "Get";
+        params = g_variant_new("(ss)", kAccessible, "ChildCount");
+        break;
+      case kChildAtIndex:
+        if (!parent || parent->path.empty()) {
+          slot.state = Slot::State::kFailed;
+          return false;
+        }
+        path = parent->path.c_str();
+        method = "GetChildAtIndex", replyType = "((so))";
+        params = g_variant_new("(i)", node->index);
+        break;
       case kName:
       case kDescription:
         iface = kProperties, method = "Get";
@@ -540,7 +606,8 @@ class AtspiPlatform::Impl {
         break;
       case kGetText: {
         iface = "org.a11y.atspi.Text", method = "GetText", replyType = "(s)";
-        int32_t count = std::min(characterCount(*node).value_or(0), kMaxTextCharacters);
+        int32_t count =
+            std::min(intProperty(*node, kCharacterCount).value_or(0), kMaxTextCharacters);
         params = g_variant_new("(ii)", 0, count);
         break;
       }
@@ -586,17 +653,44 @@ class AtspiPlatform::Impl {
   void await(const std::vector<std::shared_ptr<Node>>& nodes) {
     for (const auto& n : nodes) {
       while (anyPending(*n)) {
+        const auto start = std::chrono::steady_clock::now();
         std::vector<BusWire::Answer> answers =
-            a11y_ ? a11y_->wait() : std::vector<BusWire::Answer>{};
+            a11y_ && stalls_ < kMaxStalls ? a11y_->wait() : std::vector<BusWire::Answer>{};
         if (answers.empty()) {
-          // Nothing more can come (the connection is gone): what is outstanding has failed.
+          // Nothing more can come (the connection is gone, or the application stopped
+          // answering): what is outstanding has failed.
           for (auto& [serial, p] : pending_) p.node->slots[p.call].state = Slot::State::kFailed;
           pending_.clear();
           break;
         }
+        const size_t failuresBefore = failures_;
         for (BusWire::Answer& a : answers) onReply(a);
+        // A wait that ended in a timeout: after a few of them the run stops waiting for the
+        // application at all, so that a hung one costs a bounded time, not 0.6 s per request.
+        if (failures_ > failuresBefore && std::chrono::steady_clock::now() - start >=
+                                              std::chrono::milliseconds(timeoutMs_ * 9 / 10)) {
+          ++stalls_;
+        }
+        pump();
       }
     }
+  }
+
+  // Sends a failed request again for the given elements and waits for it. False when no retry
+  // is left or none of them had failed.
+  bool again(const std::vector<std::shared_ptr<Node>>& nodes, Call call) {
+    if (retries_ >= kRetries || stalls_ >= kMaxStalls) return false;
+    bool any = false;
+    for (const auto& n : nodes) {
+      Slot& slot = n->slots[call];
+      if (slot.state != Slot::State::kFailed) continue;
+      slot.state = Slot::State::kEmpty;
+      any = issue(n, call) || any;
+    }
+    if (!any) return false;
+    ++retries_;
+    await(nodes);
+    return true;
   }
 
   // The same request for several elements, in flight together.
@@ -623,7 +717,16 @@ class AtspiPlatform::Impl {
       return hidden ? std::vector<Call>{} : std::vector<Call>{kGetExtents, kGetState};
     }
     if (name == "AXChildren") {
-      return hidden ? std::vector<Call>{} : std::vector<Call>{kGetChildren, kGetState};
+      if (hidden || n.slots[kGetChildren].state == Slot::State::kDone) return {};
+      switch (n.slots[kChildCount].state) {
+        case Slot::State::kDone:
+          if (intProperty(n, kChildCount).value_or(0) > kListedChildren) return {kGetState};
+          return {kGetChildren, kGetState};
+        case Slot::State::kFailed:
+          return {kGetChildren, kGetState};
+        default:
+          return {kChildCount, kGetState};
+      }
     }
     if (name == "AXTitle") return {kName, kGetRole, kGetState};
     if (name == "AXDescription") return {kDescription};
@@ -639,8 +742,8 @@ class AtspiPlatform::Impl {
         case ValueSource::kText:
           if (n.slots[kCharacterCount].state == Slot::State::kFailed) return {kName};
           if (n.slots[kCharacterCount].state != Slot::State::kDone) return {kCharacterCount};
-          return characterCount(n).value_or(0) > 0 ? std::vector<Call>{kGetText}
-                                                   : std::vector<Call>{};
+          return intProperty(n, kCharacterCount).value_or(0) > 0 ? std::vector<Call>{kGetText}
+                                                                 : std::vector<Call>{};
         case ValueSource::kChecked:
           return {kGetState};
         case ValueSource::kNumber:
@@ -758,32 +861,49 @@ class AtspiPlatform::Impl {
     }
   }
 
-  // The element's children, made once, so that every copy of the list shares their nodes.
-  const std::vector<Element>* childrenOf(const std::shared_ptr<Node>& node, int depth = 0) {
+  // The element's children, made once, so that every copy of the list shares their nodes. Most
+  // elements list them with one GetChildren; a wide one (a table of thousands of rows) would keep
+  // the application busy building every child's reference (Chromium: about 0.1 ms each), so its
+  // children are made from its ChildCount and each asks for its own address when first read.
+  const std::vector<Element>* childrenOf(const std::shared_ptr<Node>& node) {
     if (node->children) return &*node->children;
-    GVariant* r = replyOf(*node, kGetChildren);
-    if (!r) return nullptr;
-    std::vector<Element> list;
-    VariantPtr array(g_variant_get_child_value(r, 0));
-    GVariantIter iter;
-    g_variant_iter_init(&iter, array.get());
-    const char* bus = nullptr;
-    const char* path = nullptr;
     std::optional<uint32_t> role = roleOf(*node);
-    int parentRole = node->application ? ATSPI_ROLE_APPLICATION : role ? int(*role) : -1;
-    while (g_variant_iter_next(&iter, "(&s&o)", &bus, &path)) {
-      // Toolkits list the null object for a child that went away meanwhile.
-      if (std::string_view(path) == "/org/a11y/atspi/null") continue;
+    const int parentRole = node->application ? ATSPI_ROLE_APPLICATION : role ? int(*role) : -1;
+    auto makeChild = [&](const char* bus, std::string path) {
       auto child = std::make_shared<Node>();
-      child->bus = *bus ? bus : node->bus;
-      child->path = path;
+      child->bus = bus && *bus ? bus : node->bus;
+      child->path = std::move(path);
       child->parentRole = parentRole;
       child->pid = node->pid;
-      seed(*child);
-      list.push_back(std::make_shared<AtspiElement>(child));
+      child->depth = node->depth + 1;
+      if (!child->path.empty()) seed(*child);
+      return child;
+    };
+    std::vector<Element> list;
+    if (GVariant* r = replyOf(*node, kGetChildren)) {
+      VariantPtr array(g_variant_get_child_value(r, 0));
+      GVariantIter iter;
+      g_variant_iter_init(&iter, array.get());
+      const char* bus = nullptr;
+      const char* path = nullptr;
+      while (g_variant_iter_next(&iter, "(&s&o)", &bus, &path)) {
+        // Toolkits list the null object for a child that went away meanwhile.
+        if (std::string_view(path) == "/org/a11y/atspi/null") continue;
+        list.push_back(std::make_shared<AtspiElement>(makeChild(bus, path)));
+      }
+    } else if (std::optional<int32_t> count = intProperty(*node, kChildCount);
+               count && *count > kListedChildren) {
+      list.reserve(static_cast<size_t>(*count));
+      for (int32_t i = 0; i < *count; ++i) {
+        auto child = makeChild(nullptr, "");
+        child->parent = node;
+        child->index = i;
+        list.push_back(std::make_shared<AtspiElement>(std::move(child)));
+      }
+    } else {
+      return nullptr;
     }
     node->children = std::move(list);
-    if (!node->application && !node->registry) prefetch(*node, depth);
     return &*node->children;
   }
 
@@ -802,23 +922,100 @@ class AtspiPlatform::Impl {
     }
   }
 
-  // The walk reads every listed child's base attributes next, in order: asking for them all now
-  // keeps the application busy answering instead of waiting for our next question. Where the
-  // bulk answer already lists a child's own children, their requests go out too, down the
-  // subtree in the walk's order, so most of a window is in flight before the walk gets there.
-  void prefetch(const Node& node, int depth) {
-    constexpr int kMaxPrefetchDepth = 100;  // the walk's own depth limit; also ends a cycle
-    for (const Element& c : *node.children) {
-      const auto& child = asAtspi(c)->node;
-      if (child->slots[kGetState].state == Slot::State::kDone && hiddenNode(*child)) continue;
-      for (Call call : {kGetRole, kGetState, kGetExtents, kGetChildren}) issue(child, call);
-      child->prefetchDetails = true;
-      issueDetails(child);
-      if (depth < kMaxPrefetchDepth && !child->children &&
-          child->slots[kGetChildren].state == Slot::State::kDone) {
-        childrenOf(child, depth + 1);
-      }
+  // -- Reading ahead of the walk ---------------------------------------------------------------
+
+  // The walk reads every element's role, states, extents and children, one element after the
+  // other, and the details of likely records. Asking for them only when the walk gets there would
+  // leave the application idle between our questions; asking for a whole window at once would
+  // make the walk's next question wait behind thousands of others. So the reads of the elements
+  // the walk is expected to meet next go out ahead of it, in its order (depth first), while no
+  // more than kReadAhead calls are on their way: the application never holds a long queue, and
+  // the walk's own calls (which are sent at once) wait behind at most that many.
+  static constexpr size_t kReadAhead = 96;
+  // Children of a wide element are read ahead this many at a time, as the walk moves along them.
+  static constexpr int32_t kWideWindow = 48;
+  // Above this many children an element's children are read by index (see childrenOf).
+  static constexpr int32_t kListedChildren = 64;
+
+  // Queues the children of an element whose list is known, unless nothing under it can give a
+  // record: hidden, or lying wholly off the first screen.
+  void queueChildren(const std::shared_ptr<Node>& node) {
+    const Node& n = *node;
+    if (n.slots[kGetState].state != Slot::State::kDone || hiddenNode(n) || offScreen(n)) return;
+    if (n.slots[kGetChildren].state == Slot::State::kEmpty &&
+        n.slots[kChildCount].state == Slot::State::kDone &&
+        intProperty(n, kChildCount).value_or(0) <= kListedChildren) {
+      issue(node, kGetChildren);
+      return;
     }
+    if (n.depth > kMaxWalkDepth || !childrenOf(node)) return;
+    queueWindow(*node, 0);
+  }
+
+  // Puts the children of `parent` from `from` on (a window of them for a wide element) at the
+  // front of the queue, in order: the walk goes depth first, so they come before anything queued
+  // earlier.
+  void queueWindow(Node& parent, int32_t from) {
+    const std::vector<Element>& children = *parent.children;
+    const int32_t size = static_cast<int32_t>(children.size());
+    int32_t to = size;
+    if (size > kListedChildren) {
+      to = std::min(size, from + kWideWindow);
+      if (to <= parent.readAheadUpTo) return;
+      from = std::max(from, parent.readAheadUpTo);
+      parent.readAheadUpTo = to;
+    }
+    for (int32_t i = to - 1; i >= from; --i) {
+      const auto& child = asAtspi(children[static_cast<size_t>(i)])->node;
+      if (child->queued) continue;
+      child->queued = true;
+      readAheadQueue_.push_front(child);
+    }
+    pump();
+  }
+
+  // Sends queued reads while fewer than kReadAhead calls are on their way.
+  void pump() {
+    while (!readAheadQueue_.empty() && pending_.size() < kReadAhead) {
+      std::shared_ptr<Node> node = std::move(readAheadQueue_.front());
+      readAheadQueue_.pop_front();
+      node->prefetchDetails = true;
+      readAhead(node);
+    }
+  }
+
+  void readAhead(const std::shared_ptr<Node>& node) {
+    if (node->path.empty()) {
+      issue(node, kChildAtIndex);
+      return;
+    }
+    if (node->slots[kGetState].state == Slot::State::kDone && hiddenNode(*node)) return;
+    for (Call call : {kGetRole, kGetState, kGetExtents}) issue(node, call);
+    if (node->slots[kGetChildren].state == Slot::State::kEmpty) issue(node, kChildCount);
+    issueDetails(node);
+    queueChildren(node);
+  }
+
+  // The walk reached `node`: a wide parent's next children are read ahead as it moves along.
+  void walkedTo(const std::shared_ptr<Node>& node) {
+    node->queued = true;
+    if (node->index < 0) return;
+    if (std::shared_ptr<Node> parent = node->parent.lock(); parent && parent->children) {
+      queueWindow(*parent, node->index + 1);
+    }
+  }
+
+  // Whether the element lies wholly off the first screen, as the walk's pruning decides it.
+  bool offScreen(const Node& n) {
+    GVariant* r = replyOf(n, kGetExtents);
+    if (!r || n.application) return false;
+    int32_t x = 0, y = 0, w = 0, h = 0;
+    g_variant_get(r, "((iiii))", &x, &y, &w, &h);
+    const std::vector<Rect> screens = monitors();
+    if (screens.empty()) return false;
+    const Rect& screen = screens.front();
+    const double sx = x * scale_, sy = y * scale_, sw = w * scale_, sh = h * scale_;
+    return sw > 0 && sh > 0 && (sx + sw <= 0 || sy + sh <= 0 || screen.w <= sx || screen.h <= sy);
   }
 
   static std::vector<std::shared_ptr<Node>> nodesOf(const std::vector<Element>& list) {
@@ -853,6 +1050,8 @@ class AtspiPlatform::Impl {
       if (hidden) return ok(Value::ofList({}));
       const std::vector<Element>* children = childrenOf(node);
       if (!children) return fail();
+      // The walk goes into these children next.
+      if (!children->empty()) queueWindow(n, 0);
       std::vector<Value> list;
       for (const Element& c : *children) list.push_back(Value::ofElement(c));
       return ok(Value::ofList(std::move(list)));
@@ -896,7 +1095,7 @@ class AtspiPlatform::Impl {
     if (!role) return fail();
     switch (valueSourceFor(static_cast<int>(*role), axRoleOf(n))) {
       case ValueSource::kText: {
-        std::optional<int32_t> count = characterCount(n);
+        std::optional<int32_t> count = intProperty(n, kCharacterCount);
         if (!count) {
           // Qt's labels have no Text interface: their text is their name.
           if (axRoleOf(n) != "AXStaticText") return fail();
@@ -937,7 +1136,11 @@ class AtspiPlatform::Impl {
       return ok(Value::ofElement(std::make_shared<AtspiElement>(nullptr)));
     }
     if (name == "AXChildren" || name == "AXWindows" || name == "AXFocusedWindow") {
+      // An application busy with a large page can let these first requests time out. Without
+      // them the snapshot would hold no window, which reads like an application without one, so
+      // they are asked again (at most kRetries times in a run, within the stall limit).
       const std::vector<Element>* windows = childrenOf(node);
+      while (!windows && again({node}, kGetChildren)) windows = childrenOf(node);
       if (!windows) return fail();
       if (name == "AXChildren") {
         std::vector<Value> list;
@@ -948,6 +1151,9 @@ class AtspiPlatform::Impl {
       for (const auto& w : nodes) issue(w, kGetState);
       for (const auto& w : nodes) issue(w, kGetExtents);
       await(nodes);
+      auto answered = [](const std::shared_ptr<Node>& w) { return statesOf(*w).has_value(); };
+      while (std::none_of(nodes.begin(), nodes.end(), answered) && again(nodes, kGetState)) {
+      }
       std::vector<Value> chosen;
       for (size_t i = 0; i < nodes.size(); ++i) {
         std::optional<AtspiStates> s = statesOf(*nodes[i]);
@@ -1109,6 +1315,14 @@ class AtspiPlatform::Impl {
   std::string activeWindowTitle_;
   int activeWindowWidth_ = 0;
   double scale_ = 1.0;
+  size_t failures_ = 0;  // calls that failed (error replies, timeouts)
+  // Waits that ended in a timeout, and the run's limit on them: with the walk's own last request
+  // this keeps a run within its budget plus three messaging timeouts.
+  int stalls_ = 0;
+  static constexpr int kMaxStalls = 2;
+  int retries_ = 0;  // window reads asked again after a failure
+  static constexpr int kRetries = 2;
+  std::deque<std::shared_ptr<Node>> readAheadQueue_;
   bool bulkTried_ = false;
   std::shared_ptr<Node> listener_;
   std::shared_ptr<Node> bulkRequest_;
