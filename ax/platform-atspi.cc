@@ -229,6 +229,13 @@ bool hiddenNode(const Node& n) {
 
 // ---- X11 -------------------------------------------------------------------------------------
 
+// A Wayland session, as its compositor announces it to the programs it starts.
+bool waylandSession() {
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  const char* type = std::getenv("XDG_SESSION_TYPE");
+  return (wayland && *wayland) || (type && std::string_view(type) == "wayland");
+}
+
 // Xlib's default error handler ends the process; a window can vanish between two requests, and
 // such a failure must only mean "no value".
 int ignoreXError(Display*, XErrorEvent*) {
@@ -304,7 +311,9 @@ class AtspiPlatform::Impl {
            g_variant_get_boolean(inner.get());
   }
 
-  bool trusted() { return statusEnabled() && a11y() != nullptr; }
+  // In a Wayland session windows do not know where they lie on the screen, and X11 sees only
+  // XWayland's windows: records would carry wrong centres. The run stops at the trust check.
+  bool trusted() { return !waylandSession() && statusEnabled() && a11y() != nullptr; }
 
   bool trustedWithPrompt() {
     if (BusWire* bus = session()) {
@@ -1347,6 +1356,11 @@ bool AtspiPlatform::isProcessTrustedWithPrompt() {
 }
 
 std::string AtspiPlatform::notTrustedMessage() {
+  if (waylandSession()) {
+    return "Wayland session: vantic-ax needs an X11 session (windows on Wayland do not report "
+           "their screen positions, so no click target could be given); log in to an X11 "
+           "session, e.g. GNOME on Xorg";
+  }
   return "accessibility not enabled: turn on assistive technologies (gsettings set "
          "org.gnome.desktop.interface toolkit-accessibility true, or run vantic-ax --prompt), "
          "make sure the accessibility bus (at-spi2-core) runs, then restart the application";
