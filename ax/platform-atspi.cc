@@ -521,10 +521,10 @@ class AtspiPlatform::Impl {
         break;
       case kGetRole:
       case kGetState:
+      case kGetExtents:
       case kCharacterCount:
         issueDetails(p.node);
         [[fallthrough]];
-      case kGetExtents:
       case kGetChildren:
       case kChildCount:
         queueChildren(p.node);
@@ -922,7 +922,8 @@ class AtspiPlatform::Impl {
   // known (a hidden object is never asked), and the text goes out once its length is known.
   void issueDetails(const std::shared_ptr<Node>& node) {
     if (node->application || node->slots[kGetRole].state != Slot::State::kDone ||
-        node->slots[kGetState].state != Slot::State::kDone || hiddenNode(*node)) {
+        node->slots[kGetState].state != Slot::State::kDone || hiddenNode(*node) ||
+        !placedOnScreen(*node)) {
       return;
     }
     if (!recordRoles_.contains(axRoleOf(*node))) return;
@@ -950,7 +951,9 @@ class AtspiPlatform::Impl {
   // record: hidden, or lying wholly off the first screen.
   void queueChildren(const std::shared_ptr<Node>& node) {
     const Node& n = *node;
-    if (n.slots[kGetState].state != Slot::State::kDone || hiddenNode(n) || offScreen(n)) return;
+    if (n.slots[kGetState].state != Slot::State::kDone || hiddenNode(n) || !placedOnScreen(n)) {
+      return;
+    }
     if (n.slots[kGetChildren].state == Slot::State::kEmpty &&
         n.slots[kChildCount].state == Slot::State::kDone &&
         intProperty(n, kChildCount).value_or(0) <= kListedChildren) {
@@ -1014,17 +1017,21 @@ class AtspiPlatform::Impl {
     }
   }
 
-  // Whether the element lies wholly off the first screen, as the walk's pruning decides it.
-  bool offScreen(const Node& n) {
+  // Whether the element's extents have come back and do not put it wholly off the first screen
+  // (the walk's pruning): nothing under a pruned element is read ahead, nor are its details.
+  // Failed extents do not prune.
+  bool placedOnScreen(const Node& n) {
+    if (n.slots[kGetExtents].state == Slot::State::kFailed) return true;
     GVariant* r = replyOf(n, kGetExtents);
-    if (!r || n.application) return false;
+    if (!r) return false;
     int32_t x = 0, y = 0, w = 0, h = 0;
     g_variant_get(r, "((iiii))", &x, &y, &w, &h);
     const std::vector<Rect> screens = monitors();
-    if (screens.empty()) return false;
+    if (screens.empty()) return true;
     const Rect& screen = screens.front();
     const double sx = x * scale_, sy = y * scale_, sw = w * scale_, sh = h * scale_;
-    return sw > 0 && sh > 0 && (sx + sw <= 0 || sy + sh <= 0 || screen.w <= sx || screen.h <= sy);
+    return !(sw > 0 && sh > 0 &&
+             (sx + sw <= 0 || sy + sh <= 0 || screen.w <= sx || screen.h <= sy));
   }
 
   static std::vector<std::shared_ptr<Node>> nodesOf(const std::vector<Element>& list) {
