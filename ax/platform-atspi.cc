@@ -99,11 +99,12 @@ struct Node {
   // Set when the walk is known to come here: its record's reads go out as soon as the answers
   // they depend on (role, states, text length) are in.
   bool prefetchDetails = false;
+  std::weak_ptr<Node> parent;  // the element it was listed under
   // Children of a wide element are listed by index, not by address (see childrenOf): such a
-  // child knows its parent and index, and its path stays empty until GetChildAtIndex answers.
-  std::weak_ptr<Node> parent;
+  // child's path stays empty until GetChildAtIndex answers.
   int32_t index = -1;
-  int depth = 0;              // levels below the window list, which bounds the read-ahead
+  double scale = 0;  // the factor its extents take to screen pixels, once known (see scaleOf)
+  int depth = 0;     // levels below the window list, which bounds the read-ahead
   int32_t readAheadUpTo = 0;  // children of a wide element queued for the read-ahead so far
   bool queued = false;        // in the read-ahead queue already (or read)
   std::array<Slot, kCallCount> slots;
@@ -885,6 +886,7 @@ class AtspiPlatform::Impl {
       child->parentRole = parentRole;
       child->pid = node->pid;
       child->depth = node->depth + 1;
+      child->parent = node;
       if (!child->path.empty()) seed(*child);
       return child;
     };
@@ -905,7 +907,6 @@ class AtspiPlatform::Impl {
       list.reserve(static_cast<size_t>(*count));
       for (int32_t i = 0; i < *count; ++i) {
         auto child = makeChild(nullptr, "");
-        child->parent = node;
         child->index = i;
         list.push_back(std::make_shared<AtspiElement>(std::move(child)));
       }
@@ -950,7 +951,7 @@ class AtspiPlatform::Impl {
   // Queues the children of an element whose list is known, unless nothing under it can give a
   // record: hidden, or lying wholly off the first screen.
   void queueChildren(const std::shared_ptr<Node>& node) {
-    const Node& n = *node;
+    Node& n = *node;
     if (n.slots[kGetState].state != Slot::State::kDone || hiddenNode(n) || !placedOnScreen(n)) {
       return;
     }
@@ -1020,7 +1021,7 @@ class AtspiPlatform::Impl {
   // Whether the element's extents have come back and do not put it wholly off the first screen
   // (the walk's pruning): nothing under a pruned element is read ahead, nor are its details.
   // Failed extents do not prune.
-  bool placedOnScreen(const Node& n) {
+  bool placedOnScreen(Node& n) {
     if (n.slots[kGetExtents].state == Slot::State::kFailed) return true;
     GVariant* r = replyOf(n, kGetExtents);
     if (!r) return false;
@@ -1029,7 +1030,8 @@ class AtspiPlatform::Impl {
     const std::vector<Rect> screens = monitors();
     if (screens.empty()) return true;
     const Rect& screen = screens.front();
-    const double sx = x * scale_, sy = y * scale_, sw = w * scale_, sh = h * scale_;
+    const double f = scaleOf(n);
+    const double sx = x * f, sy = y * f, sw = w * f, sh = h * f;
     return !(sw > 0 && sh > 0 &&
              (sx + sw <= 0 || sy + sh <= 0 || screen.w <= sx || screen.h <= sy));
   }
@@ -1058,8 +1060,9 @@ class AtspiPlatform::Impl {
       if (hidden || !r) return fail();
       int32_t x = 0, y = 0, w = 0, h = 0;
       g_variant_get(r, "((iiii))", &x, &y, &w, &h);
-      if (name == "AXPosition") return ok(Value::ofPoint(x * scale_, y * scale_));
-      return ok(Value::ofSize(w * scale_, h * scale_));
+      const double f = scaleOf(n);
+      if (name == "AXPosition") return ok(Value::ofPoint(x * f, y * f));
+      return ok(Value::ofSize(w * f, h * f));
     }
     if (name == "AXChildren") {
       // A hidden object's subtree is hidden too; an empty list ends the walk there.
@@ -1201,6 +1204,28 @@ class AtspiPlatform::Impl {
     double ratio = static_cast<double>(activeWindowWidth_) / w;
     double whole = std::round(ratio);
     if (whole >= 2 && std::fabs(ratio - whole) < 0.15) scale_ = whole;
+  }
+
+  // The factor for one element's extents. Chromium started with a device scale factor reports
+  // its own controls in logical pixels but a page's content in screen pixels already: a web
+  // document wider than the window once scaled is taken as it is, and so is all it contains.
+  double scaleOf(Node& n) {
+    if (scale_ == 1.0) return 1.0;
+    if (n.scale > 0) return n.scale;
+    if (roleOf(n) == std::optional<uint32_t>(ATSPI_ROLE_DOCUMENT_WEB)) {
+      GVariant* r = replyOf(n, kGetExtents);
+      if (!r) return scale_;
+      int32_t x = 0, y = 0, w = 0, h = 0;
+      g_variant_get(r, "((iiii))", &x, &y, &w, &h);
+      n.scale = w * scale_ > activeWindowWidth_ * 1.1 ? 1.0 : scale_;
+      return n.scale;
+    }
+    std::shared_ptr<Node> parent = n.parent.lock();
+    const double f = parent && !parent->application ? scaleOf(*parent) : scale_;
+    // Known once an ancestor document has decided, or when there is none (the window's parent
+    // is the application).
+    if (!parent || parent->application || parent->scale > 0) n.scale = f;
+    return f;
   }
 
   // -- Applications --------------------------------------------------------------------------
