@@ -48,16 +48,11 @@ constexpr const char* kProperties = "org.freedesktop.DBus.Properties";
 constexpr const char* kRootPath = "/org/a11y/atspi/accessible/root";
 constexpr const char* kRegistry = "org.a11y.atspi.Registry";
 constexpr int kDefaultTimeoutMs = 600;
-constexpr int kMaxWalkDepth = 100;  // the walk's own depth limit; also ends a cycle
+constexpr int kMaxWalkDepth = 100;      // the walk's own depth limit; also ends a cycle
+constexpr int32_t kMaxVisited = 20000;  // the walk's own limit on visited elements
 // Text is clipped to 120 characters in the snapshot; reading a few thousand keeps long documents
 // cheap while leaving clipping (and its ellipsis) to the core.
 constexpr int32_t kMaxTextCharacters = 4000;
-// The event the backend listens to while it runs. Toolkit bridges (atk-bridge) keep the object
-// cache that answers GetItems only while some client listens to events; this one is rare, so
-// the application sends next to nothing because of it.
-constexpr const char* kBulkEvent = "window:activate";
-constexpr const char* kItemsType = "(a((so)(so)(so)iiassusau))";
-
 // ---- One element: its D-Bus address and what has been fetched for it ------------------------
 
 // The D-Bus requests one element can need. Each is sent at most once per run; its answer (or
@@ -76,9 +71,7 @@ enum Call {
   kGetText,
   kCurrentValue,
   kDocumentAttributes,
-  kProcessId,      // asked of the bus daemon about the element's connection
-  kRegisterEvent,  // asked of the registry (see loadBulk)
-  kGetItems,       // asked of an application's cache object (see loadBulk)
+  kProcessId,  // asked of the bus daemon about the element's connection
   kCallCount,
 };
 
@@ -151,10 +144,6 @@ std::optional<AtspiStates> statesOf(const Node& n) {
   if (count > 0) states.bits |= w[0];
   if (count > 1) states.bits |= static_cast<uint64_t>(w[1]) << 32;
   return states;
-}
-
-VariantPtr childOf(GVariant* container, gsize index) {
-  return VariantPtr(g_variant_get_child_value(container, index));
 }
 
 // The value inside a property reply "(v)".
@@ -573,8 +562,6 @@ class AtspiPlatform::Impl {
     const char* method = nullptr;
     GVariant* params = nullptr;
     const char* replyType = "(v)";
-    // Replies whose shape varies between versions are checked by their readers instead.
-    bool anyReply = false;
     switch (call) {
       case kGetRole:
         method = "GetRole", replyType = "(u)";
@@ -633,15 +620,6 @@ class AtspiPlatform::Impl {
         iface = "org.freedesktop.DBus", method = "GetConnectionUnixProcessID", replyType = "(u)";
         params = g_variant_new("(s)", node->bus.c_str());
         break;
-      case kRegisterEvent:
-        iface = "org.a11y.atspi.Registry", method = "RegisterEvent";
-        params = g_variant_new("(s@ass)", kBulkEvent, g_variant_new_strv(nullptr, 0), "");
-        anyReply = true;
-        break;
-      case kGetItems:
-        iface = "org.a11y.atspi.Cache", method = "GetItems";
-        anyReply = true;
-        break;
       case kCallCount:
         return false;
     }
@@ -651,7 +629,7 @@ class AtspiPlatform::Impl {
       return false;
     }
     slot.state = Slot::State::kPending;
-    pending_[serial] = Pending{node, call, anyReply ? nullptr : replyType};
+    pending_[serial] = Pending{node, call, replyType};
     return true;
   }
 
@@ -766,7 +744,6 @@ class AtspiPlatform::Impl {
   }
 
   void fetchFor(const std::shared_ptr<Node>& node, const std::vector<std::string>& names) {
-    if (node->application) loadBulk(*node);
     for (;;) {
       bool sent = false;
       for (const std::string& name : names) {
@@ -776,98 +753,6 @@ class AtspiPlatform::Impl {
       bool waiting = anyPending(*node);
       if (!sent && !waiting) break;
       await({node});
-    }
-  }
-
-  // -- Reading many elements at once --------------------------------------------------------
-
-  // What one GetItems answer says about one object.
-  struct BulkItem {
-    VariantPtr item;  // its entry of the answer, "((so)(so)(so)iiassusau)"
-    int32_t childCount = -1;
-    std::vector<std::pair<int32_t, std::string>> children;  // index in parent, path
-  };
-
-  // One request for the role, states, name, description and place in the tree of every object
-  // the application's bridge knows (GTK and Chromium; Qt answers an empty list), instead of four
-  // requests per element. The walk then asks each element only for what the bulk answer lacks
-  // (its extents, and the value of candidates). Any failure leaves the element-by-element reads.
-  void loadBulk(const Node& app) {
-    if (bulkTried_ || app.bus.empty()) return;
-    bulkTried_ = true;
-    startBulk(app);
-    await({bulkRequest_});
-    GVariant* reply = replyOf(*bulkRequest_, kGetItems);
-    if (!reply || !g_variant_is_of_type(reply, G_VARIANT_TYPE(kItemsType))) return;
-    bulkBus_ = app.bus;
-    // Only the place in the tree is read here; the rest of an item stays in the answer until
-    // the walk reaches the object (see seed), as most objects are never visited.
-    VariantPtr items(g_variant_get_child_value(reply, 0));
-    const gsize count = g_variant_n_children(items.get());
-    for (gsize i = 0; i < count; ++i) {
-      VariantPtr item(g_variant_get_child_value(items.get(), i));
-      VariantPtr self = childOf(item.get(), 0);
-      VariantPtr selfPath = childOf(self.get(), 1);
-      BulkItem& entry = bulk_[g_variant_get_string(selfPath.get(), nullptr)];
-      entry.childCount = g_variant_get_int32(childOf(item.get(), 4).get());
-      const int32_t index = g_variant_get_int32(childOf(item.get(), 3).get());
-      if (index >= 0) {
-        VariantPtr parent = childOf(item.get(), 2);
-        VariantPtr parentPath = childOf(parent.get(), 1);
-        bulk_[g_variant_get_string(parentPath.get(), nullptr)].children.emplace_back(
-            index, g_variant_get_string(selfPath.get(), nullptr));
-      }
-      entry.item = std::move(item);
-    }
-  }
-
-  // Sends the bulk request without waiting for it, so that it travels while the run goes on.
-  // The registry must have told the application about our listener first (the bridge builds
-  // its cache on hearing of one), hence the wait for that answer.
-  void startBulk(const Node& app) {
-    if (bulkRequest_ || app.bus.empty()) return;
-    listen();
-    await({listener_});
-    bulkRequest_ = std::make_shared<Node>();
-    bulkRequest_->bus = app.bus;
-    bulkRequest_->path = "/org/a11y/atspi/cache";
-    issue(bulkRequest_, kGetItems);
-  }
-
-  void listen() {
-    if (listener_) return;
-    listener_ = std::make_shared<Node>();
-    listener_->bus = kRegistry;
-    listener_->path = "/org/a11y/atspi/registry";
-    issue(listener_, kRegisterEvent);
-  }
-
-  // Fills what the bulk answer knows about the node, as if its own requests had come back.
-  void seed(Node& node) {
-    if (bulk_.empty() || node.bus != bulkBus_) return;
-    auto found = bulk_.find(node.path);
-    if (found == bulk_.end() || !found->second.item) return;
-    BulkItem& item = found->second;
-    // Each field as the reply of its own request would carry it.
-    auto done = [&node](Call c, GVariant* reply) {
-      node.slots[c].state = Slot::State::kDone;
-      node.slots[c].reply.reset(g_variant_ref_sink(reply));
-    };
-    GVariant* fields = item.item.get();
-    done(kGetRole, g_variant_new("(u)", g_variant_get_uint32(childOf(fields, 7).get())));
-    done(kGetState, g_variant_new("(@au)", childOf(fields, 9).get()));
-    done(kName, g_variant_new("(v)", childOf(fields, 6).get()));
-    done(kDescription, g_variant_new("(v)", childOf(fields, 8).get()));
-    // The children only when the bridge listed them all; otherwise they are asked for.
-    if (item.childCount >= 0 && item.children.size() == static_cast<size_t>(item.childCount)) {
-      std::sort(item.children.begin(), item.children.end());
-      GVariantBuilder builder;
-      g_variant_builder_init(&builder, G_VARIANT_TYPE("a(so)"));
-      for (const auto& [index, path] : item.children) {
-        g_variant_builder_add(&builder, "(so)", node.bus.c_str(), path.c_str());
-      }
-      node.slots[kGetChildren].state = Slot::State::kDone;
-      node.slots[kGetChildren].reply.reset(g_variant_ref_sink(g_variant_new("(a(so))", &builder)));
     }
   }
 
@@ -887,7 +772,6 @@ class AtspiPlatform::Impl {
       child->pid = node->pid;
       child->depth = node->depth + 1;
       child->parent = node;
-      if (!child->path.empty()) seed(*child);
       return child;
     };
     std::vector<Element> list;
@@ -904,8 +788,11 @@ class AtspiPlatform::Impl {
       }
     } else if (std::optional<int32_t> count = intProperty(*node, kChildCount);
                count && *count > kListedChildren) {
-      list.reserve(static_cast<size_t>(*count));
-      for (int32_t i = 0; i < *count; ++i) {
+      // A spreadsheet reports every cell of its sheet (LibreOffice Calc: 2^31 - 1). The walk
+      // visits at most kMaxVisited elements in all, so a longer list cannot be told apart.
+      const int32_t listed = std::min(*count, kMaxVisited + 1);
+      list.reserve(static_cast<size_t>(listed));
+      for (int32_t i = 0; i < listed; ++i) {
         auto child = makeChild(nullptr, "");
         child->index = i;
         list.push_back(std::make_shared<AtspiElement>(std::move(child)));
@@ -1233,7 +1120,6 @@ class AtspiPlatform::Impl {
   // Every application on the accessibility registry, with its process id.
   const std::vector<Element>& applications() {
     if (!applications_) {
-      listen();  // travels along with the registry's list, for the bulk read later
       auto registry = std::make_shared<Node>();
       registry->bus = kRegistry;
       registry->path = kRootPath;
@@ -1277,9 +1163,8 @@ class AtspiPlatform::Impl {
     const std::shared_ptr<Node>& appNode = asAtspi(app)->node;
     const bool accessible = !appNode->bus.empty();
     if (accessible) {
-      startBulk(*appNode);
-      // The walk starts from the application's windows: their list travels with the bulk read,
-      // and so does the name asked for below.
+      // The walk starts from the application's windows; their list and the name asked for
+      // below travel while the X11 properties are read.
       issue(appNode, kGetChildren);
       issue(appNode, kName);
     }
@@ -1364,11 +1249,6 @@ class AtspiPlatform::Impl {
   int retries_ = 0;  // window reads asked again after a failure
   static constexpr int kRetries = 2;
   std::deque<std::shared_ptr<Node>> readAheadQueue_;
-  bool bulkTried_ = false;
-  std::shared_ptr<Node> listener_;
-  std::shared_ptr<Node> bulkRequest_;
-  std::string bulkBus_;
-  std::unordered_map<std::string, BulkItem> bulk_;
   // The AX roles the walk makes records of (the only elements whose details it reads).
   const std::map<std::string, std::string> recordRoles_ = makeRoleNames();
   static inline const std::array<std::string, 5> kDetailNames = {
