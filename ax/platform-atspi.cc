@@ -2,7 +2,6 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
-#include <X11/extensions/Xrandr.h>
 #include <atspi/atspi-constants.h>
 #include <gio/gio.h>
 
@@ -35,9 +34,6 @@ struct DisplayClose {
 };
 struct XFreeDeleter {
   void operator()(void* p) const { XFree(p); }
-};
-struct MonitorsFree {
-  void operator()(XRRMonitorInfo* m) const { XRRFreeMonitors(m); }
 };
 
 using VariantPtr = std::unique_ptr<GVariant, VariantUnref>;
@@ -348,30 +344,15 @@ class AtspiPlatform::Impl {
     return *monitors_;
   }
 
+  // The system's screens: X11's first screen is the root window, which spans every monitor
+  // (XRandR places them side by side in it). Its frame is what the walk prunes against, so an
+  // application on a second monitor keeps its records, and their centres are root-window pixels,
+  // the points a click uses. The monitors themselves are not screens of their own on X11.
   static std::vector<Rect> readMonitors(Display* d) {
-    std::vector<Rect> out;
-    if (!d) return out;
-    Window root = DefaultRootWindow(d);
-    int count = 0;
-    std::unique_ptr<XRRMonitorInfo, MonitorsFree> list(XRRGetMonitors(d, root, True, &count));
-    if (list) {
-      for (int i = 0; i < count; ++i) {
-        const XRRMonitorInfo& m = list.get()[i];
-        Rect r{static_cast<double>(m.x), static_cast<double>(m.y), static_cast<double>(m.width),
-               static_cast<double>(m.height)};
-        if (m.primary) {
-          out.insert(out.begin(), r);
-        } else {
-          out.push_back(r);
-        }
-      }
-    }
-    if (out.empty()) {
-      int screen = DefaultScreen(d);
-      out.push_back(Rect{0, 0, static_cast<double>(DisplayWidth(d, screen)),
-                         static_cast<double>(DisplayHeight(d, screen))});
-    }
-    return out;
+    if (!d) return {};
+    int screen = DefaultScreen(d);
+    return {Rect{0, 0, static_cast<double>(DisplayWidth(d, screen)),
+                 static_cast<double>(DisplayHeight(d, screen))}};
   }
 
   void setTimeout(float seconds) {

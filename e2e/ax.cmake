@@ -14,7 +14,7 @@ set(AX_E2E_ENV
   "VANTIC_CLICK=$<$<TARGET_EXISTS:vantic-click>:$<TARGET_FILE:vantic-click>>"
   "AX_QT_APP=$<$<TARGET_EXISTS:ax_qt_app>:$<TARGET_FILE:ax_qt_app>>")
 
-foreach(check gtk cycle apps faults matrix)
+foreach(check gtk cycle apps faults matrix screens)
   add_test(NAME e2e_ax_${check} COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/ax_${check}_test.sh)
   set_tests_properties(e2e_ax_${check} PROPERTIES
     LABELS e2e RESOURCE_LOCK desktop TIMEOUT 180 ENVIRONMENT "${AX_E2E_ENV}")
