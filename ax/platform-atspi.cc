@@ -67,6 +67,8 @@ enum Call {
   kGetText,
   kCurrentValue,
   kDocumentAttributes,
+  kToolkitName,
+  kToolkitVersion,
   kProcessId,  // asked of the bus daemon about the element's connection
   kCallCount,
 };
@@ -83,6 +85,10 @@ struct Node {
   int parentRole = -1;  // role of the object it was listed under, -1 when unknown
   int32_t pid = 0;      // the owning application's process id, when known
   bool application = false;
+  // GTK 4 (4.8 at least) reports extents relative to its window and sets SHOWING only on the
+  // window itself: its elements count as shown when VISIBLE, and their extents are moved by the
+  // window's place on the screen.
+  bool windowRelative = false;
   // The registry's root: its children are the applications, listed for their bus names only.
   bool registry = false;
   // Set when the walk is known to come here: its record's reads go out as soon as the answers
@@ -210,6 +216,7 @@ std::string axRoleOf(const Node& n) {
 bool hiddenNode(const Node& n) {
   if (n.application) return false;
   std::optional<AtspiStates> states = statesOf(n);
+  if (states && n.windowRelative && states->has(ATSPI_STATE_VISIBLE)) return false;
   return states && isHidden(*states);
 }
 
@@ -596,6 +603,13 @@ class AtspiPlatform::Impl {
       case kDocumentAttributes:
         iface = "org.a11y.atspi.Document", method = "GetAttributes", replyType = "(a{ss})";
         break;
+      case kToolkitName:
+      case kToolkitVersion:
+        // One property at a time: Qt 6.4 ends the application on a GetAll of this interface.
+        iface = kProperties, method = "Get";
+        params = g_variant_new("(ss)", "org.a11y.atspi.Application",
+                               call == kToolkitName ? "ToolkitName" : "Version");
+        break;
       case kProcessId:
         destination = "org.freedesktop.DBus", path = "/org/freedesktop/DBus";
         iface = "org.freedesktop.DBus", method = "GetConnectionUnixProcessID", replyType = "(u)";
@@ -751,6 +765,7 @@ class AtspiPlatform::Impl {
       child->path = std::move(path);
       child->parentRole = parentRole;
       child->pid = node->pid;
+      child->windowRelative = node->windowRelative;
       child->depth = node->depth + 1;
       child->parent = node;
       return child;
@@ -891,17 +906,13 @@ class AtspiPlatform::Impl {
   // Failed extents do not prune.
   bool placedOnScreen(Node& n) {
     if (n.slots[kGetExtents].state == Slot::State::kFailed) return true;
-    GVariant* r = replyOf(n, kGetExtents);
-    if (!r) return false;
-    int32_t x = 0, y = 0, w = 0, h = 0;
-    g_variant_get(r, "((iiii))", &x, &y, &w, &h);
+    std::optional<Rect> e = screenExtents(n);
+    if (!e) return false;
     const std::vector<Rect> screens = monitors();
     if (screens.empty()) return true;
     const Rect& screen = screens.front();
-    const double f = scaleOf(n);
-    const double sx = x * f, sy = y * f, sw = w * f, sh = h * f;
-    return !(sw > 0 && sh > 0 &&
-             (sx + sw <= 0 || sy + sh <= 0 || screen.w <= sx || screen.h <= sy));
+    return !(e->w > 0 && e->h > 0 &&
+             (e->x + e->w <= 0 || e->y + e->h <= 0 || screen.w <= e->x || screen.h <= e->y));
   }
 
   static std::vector<std::shared_ptr<Node>> nodesOf(const std::vector<Element>& list) {
@@ -924,13 +935,10 @@ class AtspiPlatform::Impl {
       return ok(Value::ofText(axRoleOf(n)));
     }
     if (name == "AXPosition" || name == "AXSize") {
-      GVariant* r = replyOf(n, kGetExtents);
-      if (hidden || !r) return fail();
-      int32_t x = 0, y = 0, w = 0, h = 0;
-      g_variant_get(r, "((iiii))", &x, &y, &w, &h);
-      const double f = scaleOf(n);
-      if (name == "AXPosition") return ok(Value::ofPoint(x * f, y * f));
-      return ok(Value::ofSize(w * f, h * f));
+      std::optional<Rect> e = screenExtents(n);
+      if (hidden || !e) return fail();
+      if (name == "AXPosition") return ok(Value::ofPoint(e->x, e->y));
+      return ok(Value::ofSize(e->w, e->h));
     }
     if (name == "AXChildren") {
       // A hidden object's subtree is hidden too; an empty list ends the walk there.
@@ -1096,6 +1104,27 @@ class AtspiPlatform::Impl {
     return f;
   }
 
+  static bool gtk4(const Node& app) {
+    return stringProperty(app, kToolkitName) == "GTK" &&
+           stringProperty(app, kToolkitVersion).value_or("").starts_with("4.");
+  }
+
+  // An element's extents in screen pixels: scaled (see scaleOf) and, for a toolkit that gives
+  // them relative to the window, moved by the window's place.
+  std::optional<Rect> screenExtents(Node& n) {
+    GVariant* r = replyOf(n, kGetExtents);
+    if (!r) return std::nullopt;
+    int32_t x = 0, y = 0, w = 0, h = 0;
+    g_variant_get(r, "((iiii))", &x, &y, &w, &h);
+    const double f = scaleOf(n);
+    Rect out{x * f, y * f, w * f, h * f};
+    if (n.windowRelative && n.pid == activePid_) {
+      out.x += windowOrigin_[0];
+      out.y += windowOrigin_[1];
+    }
+    return out;
+  }
+
   // -- Applications --------------------------------------------------------------------------
 
   // Every application on the accessibility registry, with its process id.
@@ -1148,6 +1177,8 @@ class AtspiPlatform::Impl {
       // below travel while the X11 properties are read.
       issue(appNode, kGetChildren);
       issue(appNode, kName);
+      issue(appNode, kToolkitName);
+      issue(appNode, kToolkitVersion);
     }
     // The window's own properties and the monitors are read while the application answers.
     Atom utf8 = XInternAtom(d, "UTF8_STRING", False);
@@ -1155,6 +1186,22 @@ class AtspiPlatform::Impl {
                              .value_or(textProperty(d, w, "WM_NAME", XA_STRING).value_or(""));
     XWindowAttributes attributes;
     if (XGetWindowAttributes(d, w, &attributes)) activeWindowWidth_ = attributes.width;
+    // Where the window's content starts on the root window: its origin, past the shadow GTK
+    // draws around a window with client-side decorations (_GTK_FRAME_EXTENTS: left, right, top,
+    // bottom).
+    int rootX = 0, rootY = 0;
+    Window child = None;
+    if (XTranslateCoordinates(d, w, DefaultRootWindow(d), 0, 0, &rootX, &rootY, &child)) {
+      windowOrigin_ = {static_cast<double>(rootX), static_cast<double>(rootY)};
+      int format = 0;
+      auto frame = windowProperty(d, w, "_GTK_FRAME_EXTENTS", XA_CARDINAL, &format);
+      if (frame && format == 32 && frame->size() >= 4 * sizeof(long)) {
+        long extents[4];
+        std::copy_n(frame->data(), sizeof extents, reinterpret_cast<unsigned char*>(extents));
+        windowOrigin_[0] += static_cast<double>(extents[0]);
+        windowOrigin_[1] += static_cast<double>(extents[2]);
+      }
+    }
     // WM_CLASS holds the instance name and the class name, each ended by a NUL.
     std::optional<std::string> wmClass;
     if (auto raw = textProperty(d, w, "WM_CLASS", XA_STRING)) {
@@ -1176,6 +1223,7 @@ class AtspiPlatform::Impl {
     if (!out.bundleId || out.bundleId->empty()) out.bundleId = wmClass;
     if (!monitors_) monitors_ = readMonitors(d);
     if (accessible) out.name = applicationName(app);
+    if (accessible) appNode->windowRelative = gtk4(*appNode);
     if (!out.name) out.name = wmClass;
     return out;
   }
@@ -1221,6 +1269,7 @@ class AtspiPlatform::Impl {
   int32_t activePid_ = 0;
   std::string activeWindowTitle_;
   int activeWindowWidth_ = 0;
+  std::array<double, 2> windowOrigin_{0, 0};
   double scale_ = 1.0;
   size_t failures_ = 0;  // calls that failed (error replies, timeouts)
   // Waits that ended in a timeout, and the run's limit on them: with the walk's own last request
