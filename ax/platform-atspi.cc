@@ -495,10 +495,10 @@ class AtspiPlatform::Impl {
     if (!p.node->prefetchDetails) return;
     switch (p.call) {
       case kChildAtIndex:
+      case kGetState:
         readAhead(p.node);
         break;
       case kGetRole:
-      case kGetState:
       case kGetExtents:
       case kCharacterCount:
         issueDetails(p.node);
@@ -885,8 +885,11 @@ class AtspiPlatform::Impl {
       issue(node, kChildAtIndex);
       return;
     }
-    if (node->slots[kGetState].state == Slot::State::kDone && hiddenNode(*node)) return;
-    for (Call call : {kGetRole, kGetState, kGetExtents}) issue(node, call);
+    // Role and states first: a hidden element (closed menus hold hundreds) needs nothing more.
+    issue(node, kGetRole);
+    issue(node, kGetState);
+    if (node->slots[kGetState].state != Slot::State::kDone || hiddenNode(*node)) return;
+    issue(node, kGetExtents);
     if (node->slots[kGetChildren].state == Slot::State::kEmpty) issue(node, kChildCount);
     issueDetails(node);
     queueChildren(node);
