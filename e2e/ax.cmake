@@ -19,3 +19,15 @@ foreach(check gtk cycle apps faults matrix screens)
   set_tests_properties(e2e_ax_${check} PROPERTIES
     LABELS e2e RESOURCE_LOCK desktop TIMEOUT 180 ENVIRONMENT "${AX_E2E_ENV}")
 endforeach()
+
+# Real applications of the matrix: the small ones are installed with the others and run here;
+# Firefox ESR and LibreOffice (some 400 MB to install, 10-20 s to start) run with the label
+# "heavy" only, through tools/test-matrix.sh.
+add_test(NAME e2e_ax_desktop_apps COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/ax_desktop_apps_test.sh)
+add_test(NAME e2e_ax_heavy_apps
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/ax_desktop_apps_test.sh firefox writer calc)
+set_tests_properties(e2e_ax_desktop_apps PROPERTIES LABELS e2e)
+set_tests_properties(e2e_ax_heavy_apps PROPERTIES LABELS "e2e;heavy" TIMEOUT 400)
+set_tests_properties(e2e_ax_desktop_apps e2e_ax_heavy_apps PROPERTIES
+  RESOURCE_LOCK desktop SKIP_RETURN_CODE 77 ENVIRONMENT "${AX_E2E_ENV}")
+set_tests_properties(e2e_ax_desktop_apps PROPERTIES TIMEOUT 300)
