@@ -312,7 +312,7 @@ class XcbPlatform : public Platform {
 
 }  // namespace
 
-std::unique_ptr<Platform> openSystemPlatform(std::string& error) {
+std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
   // In a Wayland session the X server is XWayland: XTest moves only its own pointer, which the
   // compositor does not give to Wayland windows, so a click would land nowhere or elsewhere.
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
