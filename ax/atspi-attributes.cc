@@ -133,6 +133,11 @@ ReadResult value(const Node& n) {
   return fail();
 }
 
+// A read the application did not answer (its window list or every window's states failed).
+ReadResult unanswered() {
+  return ReadResult{kCannotComplete, std::nullopt};
+}
+
 ReadResult textOr(std::optional<std::string> text) {
   return text ? ok(Value::ofText(*text)) : fail();
 }
@@ -226,7 +231,7 @@ const std::vector<Element>* windowList(AttributeContext& c, const std::shared_pt
 // The application's windows that are showing (or the first active one, for the focused window).
 ReadResult windows(AttributeContext& c, const std::shared_ptr<Node>& app, bool focusedOnly) {
   const std::vector<Element>* windows = windowList(c, app);
-  if (!windows) return fail();
+  if (!windows) return unanswered();
   std::vector<std::shared_ptr<Node>> nodes = nodesOf(*windows);
   for (const auto& w : nodes) c.queue.issue(w, kGetState);
   for (const auto& w : nodes) c.queue.issue(w, kGetExtents);
@@ -234,6 +239,7 @@ ReadResult windows(AttributeContext& c, const std::shared_ptr<Node>& app, bool f
   auto answered = [](const std::shared_ptr<Node>& w) { return statesOf(*w).has_value(); };
   while (std::none_of(nodes.begin(), nodes.end(), answered) && c.queue.again(nodes, kGetState)) {
   }
+  if (!nodes.empty() && std::none_of(nodes.begin(), nodes.end(), answered)) return unanswered();
   std::vector<Value> chosen;
   for (size_t i = 0; i < nodes.size(); ++i) {
     std::optional<AtspiStates> s = statesOf(*nodes[i]);
