@@ -2,6 +2,7 @@
 
 #include <atspi/atspi-constants.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string_view>
 
@@ -48,14 +49,23 @@ Calls unlessHidden(const Node& n, Calls calls) {
   return hiddenNode(n) ? Calls{} : calls;
 }
 
-ReadResult extents(AttributeContext& c, const Node& n, bool position) {
-  GVariant* r = replyOf(n, kGetExtents);
-  if (hiddenNode(n) || !r) return fail();
-  int32_t x = 0, y = 0, w = 0, h = 0;
-  g_variant_get(r, "((iiii))", &x, &y, &w, &h);
-  const double scale = c.active.scale;
-  if (position) return ok(Value::ofPoint(x * scale, y * scale));
-  return ok(Value::ofSize(w * scale, h * scale));
+ReadResult extents(AttributeContext& c, Node& n, bool position) {
+  std::optional<Rect> e = screenExtents(c.active, n);
+  if (hiddenNode(n) || !e) return fail();
+  if (position) return ok(Value::ofPoint(e->x, e->y));
+  return ok(Value::ofSize(e->w, e->h));
+}
+
+// Children: a wide element (more than kListedChildren) lists them by index (see Prefetcher).
+constexpr int32_t kListedChildren = 64;
+Calls childrenCalls(const Node& n) {
+  if (hiddenNode(n) || n.done(kGetChildren)) return {};
+  if (n.done(kChildCount)) {
+    if (intProperty(n, kChildCount).value_or(0) > kListedChildren) return {kGetState};
+    return {kGetChildren, kGetState};
+  }
+  if (n.failed(kChildCount)) return {kGetChildren, kGetState};
+  return {kChildCount, kGetState};
 }
 
 ReadResult title(AttributeContext& c, const Node& n) {
@@ -123,6 +133,11 @@ ReadResult value(const Node& n) {
   return fail();
 }
 
+// A read the application did not answer (its window list or every window's states failed).
+ReadResult unanswered() {
+  return ReadResult{kCannotComplete, std::nullopt};
+}
+
 ReadResult textOr(std::optional<std::string> text) {
   return text ? ok(Value::ofText(*text)) : fail();
 }
@@ -145,15 +160,14 @@ const AttributeRule kElementAttributes[] = {
        return unlessHidden(n, {kGetExtents, kGetState});
      },
      [](AttributeContext& c, const std::shared_ptr<Node>& n) { return extents(c, *n, false); }},
-    {kAXChildren,
-     [](const Node& n) {
-       return unlessHidden(n, {kGetChildren, kGetState});
-     },
+    {kAXChildren, childrenCalls,
      [](AttributeContext& c, const std::shared_ptr<Node>& n) {
        // A hidden object's subtree is hidden too; an empty list ends the walk there.
        if (hiddenNode(*n)) return ok(Value::ofList({}));
        const std::vector<Element>* children = c.tree.childrenOf(n);
-       return children ? listOf(*children) : fail();
+       if (!children) return fail();
+       c.tree.queueChildrenOf(*n);  // the walk goes into them next
+       return listOf(*children);
      }},
     {kAXTitle,
      [](const Node&) {
@@ -205,14 +219,27 @@ void calibrateScale(ActiveWindowState& active, const Node& window) {
   if (whole >= 2 && std::fabs(ratio - whole) < 0.15) active.scale = whole;
 }
 
+// The application's windows. An application busy with a large page can let the first requests
+// time out; without them the snapshot would hold no window, which reads like an application
+// without one, so they are asked again (within the queue's retry and timeout limits).
+const std::vector<Element>* windowList(AttributeContext& c, const std::shared_ptr<Node>& app) {
+  const std::vector<Element>* windows = c.tree.childrenOf(app);
+  while (!windows && c.queue.again({app}, kGetChildren)) windows = c.tree.childrenOf(app);
+  return windows;
+}
+
 // The application's windows that are showing (or the first active one, for the focused window).
 ReadResult windows(AttributeContext& c, const std::shared_ptr<Node>& app, bool focusedOnly) {
-  const std::vector<Element>* windows = c.tree.childrenOf(app);
-  if (!windows) return fail();
+  const std::vector<Element>* windows = windowList(c, app);
+  if (!windows) return unanswered();
   std::vector<std::shared_ptr<Node>> nodes = nodesOf(*windows);
   for (const auto& w : nodes) c.queue.issue(w, kGetState);
   for (const auto& w : nodes) c.queue.issue(w, kGetExtents);
   c.queue.await(nodes);
+  auto answered = [](const std::shared_ptr<Node>& w) { return statesOf(*w).has_value(); };
+  while (std::none_of(nodes.begin(), nodes.end(), answered) && c.queue.again(nodes, kGetState)) {
+  }
+  if (!nodes.empty() && std::none_of(nodes.begin(), nodes.end(), answered)) return unanswered();
   std::vector<Value> chosen;
   for (size_t i = 0; i < nodes.size(); ++i) {
     std::optional<AtspiStates> s = statesOf(*nodes[i]);
@@ -240,7 +267,7 @@ const AttributeRule kApplicationAttributes[] = {
      }},
     {kAXChildren, [](const Node&) { return Calls{kGetChildren}; },
      [](AttributeContext& c, const std::shared_ptr<Node>& n) {
-       const std::vector<Element>* windows = c.tree.childrenOf(n);
+       const std::vector<Element>* windows = windowList(c, n);
        return windows ? listOf(*windows) : fail();
      }},
     {kAXWindows, [](const Node&) { return Calls{kGetChildren}; },
@@ -261,7 +288,43 @@ const AttributeRule* ruleFor(const Node& node, const std::string& name) {
   return node.application ? find(kApplicationAttributes, name) : find(kElementAttributes, name);
 }
 
+// The factor for one element's extents. Chromium started with a device scale factor reports its
+// own controls in logical pixels but a page's content in screen pixels already: a web document
+// wider than the window once scaled is taken as it is, and so is all it contains.
+double scaleOf(const ActiveWindowState& active, Node& n) {
+  if (active.scale == 1.0) return 1.0;
+  if (n.scale > 0) return n.scale;
+  if (roleOf(n) == std::optional<uint32_t>(ATSPI_ROLE_DOCUMENT_WEB)) {
+    GVariant* r = replyOf(n, kGetExtents);
+    if (!r) return active.scale;
+    int32_t x = 0, y = 0, w = 0, h = 0;
+    g_variant_get(r, "((iiii))", &x, &y, &w, &h);
+    n.scale = w * active.scale > active.width * 1.1 ? 1.0 : active.scale;
+    return n.scale;
+  }
+  std::shared_ptr<Node> parent = n.parent.lock();
+  const double f = parent && !parent->application ? scaleOf(active, *parent) : active.scale;
+  // Known once an ancestor document has decided, or when there is none (the window's parent is
+  // the application).
+  if (!parent || parent->application || parent->scale > 0) n.scale = f;
+  return f;
+}
+
 }  // namespace
+
+std::optional<Rect> screenExtents(const ActiveWindowState& active, Node& node) {
+  GVariant* r = replyOf(node, kGetExtents);
+  if (!r) return std::nullopt;
+  int32_t x = 0, y = 0, w = 0, h = 0;
+  g_variant_get(r, "((iiii))", &x, &y, &w, &h);
+  const double f = scaleOf(active, node);
+  Rect out{x * f, y * f, w * f, h * f};
+  if (node.windowRelative && node.pid == active.pid) {
+    out.x += active.originX;
+    out.y += active.originY;
+  }
+  return out;
+}
 
 std::vector<Call> callsFor(const Node& node, const std::string& name) {
   const AttributeRule* rule = ruleFor(node, name);

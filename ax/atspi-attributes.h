@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,16 @@ struct ActiveWindowState {
   std::string title;
   int width = 0;
   double scale = 1.0;
+  // Where the window's content starts on the root window, for a toolkit that gives extents
+  // relative to the window (GTK 4).
+  double originX = 0;
+  double originY = 0;
 };
+
+// An element's extents in screen pixels: scaled by the active window's factor (except a web
+// page's content, see the .cc file) and, for a toolkit that gives them relative to the window,
+// moved by the window's place. None while the extents are not in.
+std::optional<Rect> screenExtents(const ActiveWindowState& active, Node& node);
 
 // What an answer may use besides the element's own replies.
 struct AttributeContext {

@@ -3,6 +3,8 @@
 #include <atspi/atspi-constants.h>
 
 #include <algorithm>
+#include <chrono>
+#include <string_view>
 
 namespace ax {
 namespace {
@@ -12,10 +14,6 @@ constexpr const char* kProperties = "org.freedesktop.DBus.Properties";
 // Text is clipped to 120 characters in the snapshot; reading a few thousand keeps long documents
 // cheap while leaving clipping (and its ellipsis) to the core.
 constexpr int32_t kMaxTextCharacters = 4000;
-// The event the backend listens to while it runs. Toolkit bridges (atk-bridge) keep the object
-// cache that answers GetItems only while some client listens to events; this one is rare, so
-// the application sends next to nothing because of it.
-constexpr const char* kBulkEvent = "window:activate";
 
 // What one request is: where it goes, its arguments and the reply type it must have.
 struct Request {
@@ -27,7 +25,7 @@ struct Request {
   const char* replyType = "(v)";  // nullptr: any (replies whose shape varies between versions)
 };
 
-Request requestFor(const Node& node, Call call) {
+Request requestFor(const Node& node, const Node* parent, Call call) {
   Request r{node.bus.c_str(), node.path.c_str()};
   auto property = [&r](const char* iface, const char* name) {
     r.iface = kProperties, r.method = "Get";
@@ -46,6 +44,14 @@ Request requestFor(const Node& node, Call call) {
       break;
     case kGetChildren:
       r.method = "GetChildren", r.replyType = "(a(so))";
+      break;
+    case kChildCount:
+      property(kAccessible, "ChildCount");
+      break;
+    case kChildAtIndex:
+      r.path = parent->path.c_str();
+      r.method = "GetChildAtIndex", r.replyType = "((so))";
+      r.params = g_variant_new("(i)", node.index);
       break;
     case kName:
       property(kAccessible, "Name");
@@ -77,12 +83,11 @@ Request requestFor(const Node& node, Call call) {
       r.replyType = "(u)";
       r.params = g_variant_new("(s)", node.bus.c_str());
       break;
-    case kRegisterEvent:
-      r.iface = "org.a11y.atspi.Registry", r.method = "RegisterEvent", r.replyType = nullptr;
-      r.params = g_variant_new("(s@ass)", kBulkEvent, g_variant_new_strv(nullptr, 0), "");
+    case kToolkitName:
+      property("org.a11y.atspi.Application", "ToolkitName");
       break;
-    case kGetItems:
-      r.iface = "org.a11y.atspi.Cache", r.method = "GetItems", r.replyType = nullptr;
+    case kToolkitVersion:
+      property("org.a11y.atspi.Application", "Version");
       break;
     case kCallCount:
       break;
@@ -154,7 +159,11 @@ std::optional<std::string> dictionaryEntry(const Node& n, Call c, const char* ke
 }
 
 std::optional<int32_t> characterCount(const Node& n) {
-  GVariant* r = replyOf(n, kCharacterCount);
+  return intProperty(n, kCharacterCount);
+}
+
+std::optional<int32_t> intProperty(const Node& n, Call c) {
+  GVariant* r = replyOf(n, c);
   if (!r) return std::nullopt;
   VariantPtr inner = unboxed(r);
   if (!inner || !g_variant_is_of_type(inner.get(), G_VARIANT_TYPE_INT32)) return std::nullopt;
@@ -179,6 +188,7 @@ std::string axRoleOf(const Node& n) {
 bool hiddenNode(const Node& n) {
   if (n.application) return false;
   std::optional<AtspiStates> states = statesOf(n);
+  if (states && n.windowRelative && states->has(ATSPI_STATE_VISIBLE)) return false;
   return states && isHidden(*states);
 }
 
@@ -193,24 +203,49 @@ void RequestQueue::onReply(BusWire::Answer answer) {
   if (reply && p.replyType && !g_variant_is_of_type(reply.get(), G_VARIANT_TYPE(p.replyType))) {
     reply.reset();
   }
+  if (!reply) ++failures_;
   Slot& slot = p.node->slots[p.call];
   slot.state = reply ? Slot::State::kDone : Slot::State::kFailed;
   slot.reply = std::move(reply);
-  if (slot.state == Slot::State::kDone && p.node->prefetchDetails && detailsReady_ &&
-      (p.call == kGetRole || p.call == kGetState || p.call == kCharacterCount)) {
-    detailsReady_(p.node);
+  if (slot.state != Slot::State::kDone) return;
+  if (p.call == kChildAtIndex) {
+    // The child's address; a child that went away meanwhile (the null object) leaves an element
+    // whose every read fails.
+    const char* bus = nullptr;
+    const char* path = nullptr;
+    g_variant_get(slot.reply.get(), "((&s&o))", &bus, &path);
+    if (std::string_view(path) == "/org/a11y/atspi/null" || !*path) {
+      p.node->bus.clear();
+      return;
+    }
+    if (*bus) p.node->bus = bus;
+    p.node->path = path;
   }
+  if (p.node->prefetchDetails && answer_) answer_(p.node, p.call);
 }
 
 bool RequestQueue::issue(const std::shared_ptr<Node>& node, Call call) {
   Slot& slot = node->slots[call];
   if (slot.state != Slot::State::kEmpty || call == kCallCount) return false;
   bus_ = connect_();
-  if (!bus_ || node->bus.empty()) {
+  if (!bus_ || node->bus.empty() || stalls_ >= kMaxStalls) {
     slot.state = Slot::State::kFailed;
     return false;
   }
-  Request r = requestFor(*node, call);
+  std::shared_ptr<Node> parent = node->parent.lock();
+  if (node->path.empty()) {
+    // A child listed by index: its address comes first, the call goes out once it is known.
+    if (call != kChildAtIndex) {
+      issue(node, kChildAtIndex);
+      if (node->failed(kChildAtIndex)) slot.state = Slot::State::kFailed;
+      return false;
+    }
+    if (!parent || parent->path.empty()) {
+      slot.state = Slot::State::kFailed;
+      return false;
+    }
+  }
+  Request r = requestFor(*node, parent.get(), call);
   uint32_t serial = bus_->call(r.destination, r.path, r.iface, r.method, r.params, timeoutMs_);
   if (serial == 0) {
     slot.state = Slot::State::kFailed;
@@ -229,16 +264,41 @@ bool RequestQueue::anyPending(const Node& n) const {
 void RequestQueue::await(const std::vector<std::shared_ptr<Node>>& nodes) {
   for (const auto& n : nodes) {
     while (anyPending(*n)) {
-      std::vector<BusWire::Answer> answers = bus_ ? bus_->wait() : std::vector<BusWire::Answer>{};
+      const auto start = std::chrono::steady_clock::now();
+      std::vector<BusWire::Answer> answers =
+          bus_ && stalls_ < kMaxStalls ? bus_->wait() : std::vector<BusWire::Answer>{};
       if (answers.empty()) {
-        // Nothing more can come (the connection is gone): what is outstanding has failed.
+        // Nothing more can come (the connection is gone, or the application stopped answering):
+        // what is outstanding has failed.
         for (auto& [serial, p] : pending_) p.node->slots[p.call].state = Slot::State::kFailed;
         pending_.clear();
         break;
       }
+      const size_t failuresBefore = failures_;
       for (BusWire::Answer& a : answers) onReply(std::move(a));
+      // A wait that ended in a timeout counts towards the run's limit.
+      if (failures_ > failuresBefore && std::chrono::steady_clock::now() - start >=
+                                            std::chrono::milliseconds(timeoutMs_ * 9 / 10)) {
+        ++stalls_;
+      }
+      if (afterAnswers_) afterAnswers_();
     }
   }
+}
+
+bool RequestQueue::again(const std::vector<std::shared_ptr<Node>>& nodes, Call call) {
+  if (retries_ >= kRetries || stalls_ >= kMaxStalls) return false;
+  bool any = false;
+  for (const auto& n : nodes) {
+    Slot& slot = n->slots[call];
+    if (slot.state != Slot::State::kFailed) continue;
+    slot.state = Slot::State::kEmpty;
+    any = issue(n, call) || any;
+  }
+  if (!any) return false;
+  ++retries_;
+  await(nodes);
+  return true;
 }
 
 void RequestQueue::fetch(const std::vector<std::shared_ptr<Node>>& nodes, Call call) {

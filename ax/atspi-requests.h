@@ -36,6 +36,8 @@ enum Call {
   kGetState,
   kGetExtents,
   kGetChildren,
+  kChildCount,
+  kChildAtIndex,  // asked of the parent: the address of the child at the node's index
   kName,
   kDescription,
   kAttributes,
@@ -43,9 +45,9 @@ enum Call {
   kGetText,
   kCurrentValue,
   kDocumentAttributes,
-  kProcessId,      // asked of the bus daemon about the element's connection
-  kRegisterEvent,  // asked of the registry (see Prefetcher::listen)
-  kGetItems,       // asked of an application's cache object (see Prefetcher::loadBulk)
+  kToolkitName,     // an application's ToolkitName and Version, one property each: Qt 6.4 quits
+  kToolkitVersion,  // on a GetAll of that interface
+  kProcessId,       // asked of the bus daemon about the element's connection
   kCallCount,
 };
 
@@ -61,11 +63,23 @@ struct Node {
   int parentRole = -1;  // role of the object it was listed under, -1 when unknown
   int32_t pid = 0;      // the owning application's process id, when known
   bool application = false;
+  // GTK 4 (4.8 at least) reports extents relative to its window and sets SHOWING only on the
+  // window itself: its elements count as shown when VISIBLE, and their extents are moved by the
+  // window's place on the screen.
+  bool windowRelative = false;
   // The registry's root: its children are the applications, listed for their bus names only.
   bool registry = false;
   // Set when the walk is known to come here: its record's reads go out as soon as the answers
   // they depend on (role, states, text length) are in.
   bool prefetchDetails = false;
+  std::weak_ptr<Node> parent;  // the element it was listed under
+  // Children of a wide element are listed by index, not by address (see ReadAhead::childrenOf):
+  // such a child's path stays empty until GetChildAtIndex answers.
+  int32_t index = -1;
+  double scale = 0;           // the factor its extents take to screen pixels, once known
+  int depth = 0;              // levels below the window list, which bounds the read-ahead
+  int32_t readAheadUpTo = 0;  // children of a wide element queued for the read-ahead so far
+  bool queued = false;        // in the read-ahead queue already (or read)
   std::array<Slot, kCallCount> slots;
   std::optional<std::vector<Element>> children;  // built once from the GetChildren answer
 
@@ -101,6 +115,8 @@ std::optional<AtspiStates> statesOf(const Node& n);
 std::optional<std::string> stringProperty(const Node& n, Call c);
 std::optional<std::string> dictionaryEntry(const Node& n, Call c, const char* key);
 std::optional<int32_t> characterCount(const Node& n);
+// The number in a property reply "(v)" holding an int32 (CharacterCount, ChildCount).
+std::optional<int32_t> intProperty(const Node& n, Call c);
 std::optional<double> currentValue(const Node& n);
 // The AX role the core sees ("AXApplication" for an application), "" while the role is unknown.
 std::string axRoleOf(const Node& n);
@@ -114,10 +130,12 @@ class RequestQueue {
   // `connect` gives the accessibility bus, connecting on first use; nullptr when unreachable.
   explicit RequestQueue(std::function<BusWire*()> connect) : connect_(std::move(connect)) {}
 
-  // Called when a role, state or text-length answer comes in for a node marked prefetchDetails.
-  void onDetailsReady(std::function<void(const std::shared_ptr<Node>&)> hook) {
-    detailsReady_ = std::move(hook);
+  // Called with every answer that comes in for a node marked prefetchDetails, and after each
+  // batch of answers (when more requests may go out).
+  void onAnswer(std::function<void(const std::shared_ptr<Node>&, Call)> hook) {
+    answer_ = std::move(hook);
   }
+  void afterAnswers(std::function<void()> hook) { afterAnswers_ = std::move(hook); }
 
   void setTimeoutMs(int ms) { timeoutMs_ = ms; }
 
@@ -128,6 +146,10 @@ class RequestQueue {
   // The same request for several elements, in flight together.
   void fetch(const std::vector<std::shared_ptr<Node>>& nodes, Call call);
   bool anyPending(const Node& n) const;
+  size_t inFlight() const { return pending_.size(); }
+  // Sends a failed request again for the given elements and waits for it. False when no retry
+  // is left (kRetries in a run) or none of them had failed.
+  bool again(const std::vector<std::shared_ptr<Node>>& nodes, Call call);
   // Drops what is still in flight (answers nobody waited for).
   void clear() { pending_.clear(); }
 
@@ -141,9 +163,19 @@ class RequestQueue {
 
   void onReply(BusWire::Answer answer);
 
+  // Waits that ended in a timeout, and the run's limit on them: after it the run stops waiting
+  // for the application, which with the walk's own last request keeps a run within its budget
+  // plus three messaging timeouts.
+  static constexpr int kMaxStalls = 2;
+  static constexpr int kRetries = 2;
+
   std::function<BusWire*()> connect_;
   BusWire* bus_ = nullptr;
-  std::function<void(const std::shared_ptr<Node>&)> detailsReady_;
+  std::function<void(const std::shared_ptr<Node>&, Call)> answer_;
+  std::function<void()> afterAnswers_;
+  size_t failures_ = 0;  // calls that failed (error replies, timeouts)
+  int stalls_ = 0;
+  int retries_ = 0;
   std::unordered_map<uint32_t, Pending> pending_;
   int timeoutMs_ = kDefaultTimeoutMs;
 };

@@ -2,7 +2,6 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
-#include <X11/extensions/Xrandr.h>
 
 #include <algorithm>
 #include <memory>
@@ -12,9 +11,6 @@ namespace {
 
 struct XFreeDeleter {
   void operator()(void* p) const { XFree(p); }
-};
-struct MonitorsFree {
-  void operator()(XRRMonitorInfo* m) const { XRRFreeMonitors(m); }
 };
 
 int ignoreXError(Display*, XErrorEvent*) {
@@ -59,30 +55,15 @@ std::optional<std::string> textProperty(Display* d, Window w, const char* name, 
   return text;
 }
 
+// The system's screens: X11's first screen is the root window, which spans every monitor
+// (XRandR places them side by side in it). Its frame is what the walk prunes against, so an
+// application on a second monitor keeps its records, and their centres are root-window pixels,
+// the points a click uses. The monitors are not screens of their own on X11.
 std::vector<Rect> readMonitors(Display* d) {
-  std::vector<Rect> out;
-  if (!d) return out;
-  Window root = DefaultRootWindow(d);
-  int count = 0;
-  std::unique_ptr<XRRMonitorInfo, MonitorsFree> list(XRRGetMonitors(d, root, True, &count));
-  if (list) {
-    for (int i = 0; i < count; ++i) {
-      const XRRMonitorInfo& m = list.get()[i];
-      Rect r{static_cast<double>(m.x), static_cast<double>(m.y), static_cast<double>(m.width),
-             static_cast<double>(m.height)};
-      if (m.primary) {
-        out.insert(out.begin(), r);
-      } else {
-        out.push_back(r);
-      }
-    }
-  }
-  if (out.empty()) {
-    int screen = DefaultScreen(d);
-    out.push_back(Rect{0, 0, static_cast<double>(DisplayWidth(d, screen)),
-                       static_cast<double>(DisplayHeight(d, screen))});
-  }
-  return out;
+  if (!d) return {};
+  int screen = DefaultScreen(d);
+  return {Rect{0, 0, static_cast<double>(DisplayWidth(d, screen)),
+               static_cast<double>(DisplayHeight(d, screen))}};
 }
 
 }  // namespace
@@ -128,6 +109,22 @@ WindowFacts X11Display::describe(unsigned long window) {
                   .value_or(textProperty(d, w, "WM_NAME", XA_STRING).value_or(""));
   XWindowAttributes attributes;
   if (XGetWindowAttributes(d, w, &attributes)) out.width = attributes.width;
+  // Where the window's content starts on the root window: its origin, past the shadow GTK draws
+  // around a window with client-side decorations (_GTK_FRAME_EXTENTS: left, right, top, bottom).
+  int rootX = 0, rootY = 0;
+  Window child = None;
+  if (XTranslateCoordinates(d, w, DefaultRootWindow(d), 0, 0, &rootX, &rootY, &child)) {
+    out.contentX = rootX;
+    out.contentY = rootY;
+    int format = 0;
+    auto frame = windowProperty(d, w, "_GTK_FRAME_EXTENTS", XA_CARDINAL, &format);
+    if (frame && format == 32 && frame->size() >= 4 * sizeof(long)) {
+      long extents[4];
+      std::copy_n(frame->data(), sizeof extents, reinterpret_cast<unsigned char*>(extents));
+      out.contentX += static_cast<double>(extents[0]);
+      out.contentY += static_cast<double>(extents[2]);
+    }
+  }
   // WM_CLASS holds the instance name and the class name, each ended by a NUL.
   if (auto raw = textProperty(d, w, "WM_CLASS", XA_STRING)) {
     size_t end = raw->find('\0');

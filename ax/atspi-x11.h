@@ -20,6 +20,7 @@ namespace ax {
 struct WindowFacts {
   std::string title;                   // _NET_WM_NAME, else WM_NAME, else ""
   int width = 0;                       // in root-window pixels; 0 when unknown
+  double contentX = 0, contentY = 0;   // where its content starts on the root window
   std::optional<std::string> wmClass;  // WM_CLASS's class name
   // _GTK_APPLICATION_ID of the window, or of the window it is transient for (a dialog names its
   // main window), else the class name.
@@ -41,7 +42,7 @@ class X11Display {
   // manager names both.
   std::optional<std::pair<unsigned long, int32_t>> activeWindow();
   WindowFacts describe(unsigned long window);
-  // The monitors, the primary one first; the whole screen when RandR lists none. Read once.
+  // The screens: the root window, which holds every monitor. Read once.
   const std::vector<Rect>& monitors();
 
  private:

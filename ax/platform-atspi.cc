@@ -3,7 +3,7 @@
 //
 // This file holds the connections, the trust check, the frontmost application and the Platform
 // calls; the requests and their answers are in atspi-requests.h, the attribute table in
-// atspi-attributes.h, the bulk read and the reads sent ahead of the walk in atspi-prefetch.h, and
+// atspi-attributes.h, the reads sent ahead of the walk in atspi-prefetch.h, and
 // the X11 side in atspi-x11.h.
 #include <atspi/atspi-constants.h>
 #include <gio/gio.h>
@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <string_view>
 #include <thread>
 
 #include "ax/atspi-attributes.h"
@@ -29,7 +30,8 @@ constexpr const char* kProperties = "org.freedesktop.DBus.Properties";
 class AtspiPlatform : public Platform {
  public:
   AtspiPlatform() {
-    queue_.onDetailsReady([this](const auto& node) { tree_.issueDetails(node); });
+    queue_.onAnswer([this](const auto& node, Call call) { tree_.onAnswer(node, call); });
+    queue_.afterAnswers([this] { tree_.pump(); });
   }
 
   ~AtspiPlatform() override {
@@ -42,7 +44,11 @@ class AtspiPlatform : public Platform {
   AtspiPlatform(const AtspiPlatform&) = delete;
   AtspiPlatform& operator=(const AtspiPlatform&) = delete;
 
-  bool isProcessTrusted() override { return statusEnabled() && a11y() != nullptr; }
+  // In a Wayland session windows do not know where they lie on the screen, and X11 sees only
+  // XWayland's windows: records would carry wrong centres. The run stops at the trust check.
+  bool isProcessTrusted() override {
+    return !waylandSession() && statusEnabled() && a11y() != nullptr;
+  }
 
   bool isProcessTrustedWithPrompt() override {
     if (BusWire* bus = session()) {
@@ -55,6 +61,11 @@ class AtspiPlatform : public Platform {
   }
 
   std::string notTrustedMessage() override {
+    if (waylandSession()) {
+      return "Wayland session: vantic-ax needs an X11 session (windows on Wayland do not report "
+             "their screen positions, so no click target could be given); log in to an X11 "
+             "session, e.g. GNOME on Xorg";
+    }
     return "accessibility not enabled: turn on assistive technologies (gsettings set "
            "org.gnome.desktop.interface toolkit-accessibility true, or run vantic-ax --prompt), "
            "make sure the accessibility bus (at-spi2-core) runs, then restart the application";
@@ -105,6 +116,7 @@ class AtspiPlatform : public Platform {
       return result;
     }
     const Node& node = *e->node;
+    tree_.walkedTo(e->node);
     fetchFor(e->node, names);
     // A batch whose element did not answer at all fails as a whole, as one failed request would.
     if (!node.application && node.failed(kGetRole) && node.failed(kGetState)) {
@@ -203,7 +215,6 @@ class AtspiPlatform : public Platform {
 
   // Sends what the attributes need and waits, round after round, until nothing new is needed.
   void fetchFor(const std::shared_ptr<Node>& node, const std::vector<std::string>& names) {
-    if (node->application) tree_.loadBulk(*node);
     for (;;) {
       bool sent = false;
       for (const std::string& name : names) {
@@ -216,12 +227,31 @@ class AtspiPlatform : public Platform {
     }
   }
 
+  // Whether the element's extents are in and do not put it wholly off the first screen (the
+  // walk's pruning); failed extents do not prune.
+  bool onScreen(Node& n) {
+    if (n.failed(kGetExtents)) return true;
+    std::optional<Rect> e = screenExtents(active_, n);
+    if (!e) return false;
+    const std::vector<Rect>& screens = x11_.monitors();
+    if (screens.empty()) return true;
+    const Rect& screen = screens.front();
+    return !(e->w > 0 && e->h > 0 &&
+             (e->x + e->w <= 0 || e->y + e->h <= 0 || screen.w <= e->x || screen.h <= e->y));
+  }
+
+  // A Wayland session, as its compositor announces it to the programs it starts.
+  static bool waylandSession() {
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    const char* type = std::getenv("XDG_SESSION_TYPE");
+    return (wayland && *wayland) || (type && std::string_view(type) == "wayland");
+  }
+
   // -- Applications --------------------------------------------------------------------------
 
   // Every application on the accessibility registry, with its process id.
   const std::vector<Element>& applications() {
     if (!applications_) {
-      tree_.listen();  // travels along with the registry's list, for the bulk read later
       auto registry = std::make_shared<Node>();
       registry->bus = "org.a11y.atspi.Registry";
       registry->path = "/org/a11y/atspi/accessible/root";
@@ -265,19 +295,28 @@ class AtspiPlatform : public Platform {
     const std::shared_ptr<Node>& appNode = asAtspi(app)->node;
     const bool accessible = !appNode->bus.empty();
     if (accessible) {
-      tree_.startBulk(*appNode);
-      // The walk starts from the application's windows: their list travels with the bulk read,
-      // and so does the name asked for below.
+      // The walk starts from the application's windows; their list, the name and the toolkit
+      // asked for below travel while the X11 properties are read.
       queue_.issue(appNode, kGetChildren);
       queue_.issue(appNode, kName);
+      queue_.issue(appNode, kToolkitName);
+      queue_.issue(appNode, kToolkitVersion);
     }
     // The window's own properties and the monitors are read while the application answers.
     WindowFacts facts = x11_.describe(window);
     active_.title = facts.title;
     if (facts.width) active_.width = facts.width;
+    active_.originX = facts.contentX;
+    active_.originY = facts.contentY;
     out.bundleId = facts.applicationId;
     x11_.monitors();
     if (accessible) out.name = applicationName(app);
+    // GTK 4 gives extents relative to the window (see Node::windowRelative).
+    if (accessible) {
+      appNode->windowRelative =
+          stringProperty(*appNode, kToolkitName) == "GTK" &&
+          stringProperty(*appNode, kToolkitVersion).value_or("").starts_with("4.");
+    }
     if (!out.name) out.name = facts.wmClass;
     return out;
   }
@@ -317,7 +356,7 @@ class AtspiPlatform : public Platform {
   bool sessionTried_ = false;
   bool a11yTried_ = false;
   RequestQueue queue_{[this] { return a11y(); }};
-  Prefetcher tree_{queue_};
+  Prefetcher tree_{queue_, [this](Node& n) { return onScreen(n); }};
   ActiveWindowState active_;
   AttributeContext context_{queue_, tree_, active_};
   std::optional<std::vector<Element>> applications_;

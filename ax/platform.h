@@ -44,6 +44,8 @@ struct Rect {
 constexpr int32_t kSuccess = 0;
 constexpr int32_t kAttributeUnsupported = -25205;
 constexpr int32_t kNoValue = -25212;
+// The application did not answer within the messaging timeout.
+constexpr int32_t kCannotComplete = -25204;
 
 // The attribute names the core reads; every backend answers them (or fails the read).
 inline constexpr char kAXRole[] = "AXRole";

@@ -18,7 +18,7 @@ desktop=$root/e2e/desktop.sh
 work=$(mktemp -d)
 trap '"$desktop" stop "$work" >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
 # Tall enough for the window at 2x.
-DESKTOP_SCREEN=1280x1700x24 "$desktop" start "$work" >/dev/null
+MEVRIK_SCREEN=1280x1700x24 "$desktop" start "$work" >/dev/null
 . "$work/env.sh"
 
 background() {

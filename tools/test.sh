@@ -17,4 +17,4 @@ cd "$build"
 # Unit tests in parallel first; then the desktop checks alone, since their timing checks (gaps
 # between synthetic events) should not compete with sanitised unit tests for the CPU.
 ctest --output-on-failure -j "$(nproc)" -LE e2e "$@"
-ctest --output-on-failure -L e2e "$@"
+ctest --output-on-failure -L e2e -LE heavy "$@"
