@@ -1,0 +1,290 @@
+// The X11 backend of vantic-type, on XCB: the core keyboard map (GetKeyboardMapping) to find
+// keys, ChangeKeyboardMapping to bind spare key codes, XTest FakeInput for the key events,
+// QueryKeymap and the modifier map for held modifiers, root-window properties for the frontmost
+// application.
+//
+// X quirks this file relies on, with the reasons:
+// - A keysym is found at the first two levels of the first group only (the core map's first two
+//   columns): those are what a key gives alone and with Shift under the usual layouts. A
+//   character further out (AltGr levels, other groups) is typed through a spare key code, which
+//   does not depend on the layout's state.
+// - Keyboard maps name some characters with older keysyms (emdash for U+2014); keysyms are
+//   compared by the character they type, so either form finds the key.
+// - A spare key code is one to which the map binds nothing. Binding one sends every client a
+//   MappingNotify before any key event that follows, and each client fetches the new map when
+//   it reads that notify: the key events that follow then type the bound keysym. Spare codes
+//   are rarely next to each other, so each is bound by its own ChangeKeyboardMapping; they all
+//   leave in one write. Both columns of a bound key carry the keysym, so Shift changes nothing.
+// - Every request is sent in order on one connection, so a key event always follows the map
+//   change it needs, and the map is put back only after the events that use it.
+// - XCB reports protocol errors as values, so a window that closes between two requests cannot
+//   end the process; a lost connection shows in lostReason().
+#include <xcb/xcb.h>
+#include <xcb/xproto.h>
+#include <xcb/xtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <type_traits>
+
+#include "type/platform.h"
+
+namespace type {
+namespace {
+
+constexpr char kActiveWindowName[] = "_NET_ACTIVE_WINDOW";
+constexpr char kWmPidName[] = "_NET_WM_PID";
+constexpr int kLockRow = 1;  // the modifier map's rows: Shift, Lock, Control, Mod1..Mod5
+
+struct ConnectionCloser {
+  void operator()(xcb_connection_t* connection) const { xcb_disconnect(connection); }
+};
+using ConnectionPtr = std::unique_ptr<xcb_connection_t, ConnectionCloser>;
+
+struct FreeDeleter {
+  void operator()(void* block) const { std::free(block); }
+};
+template <typename T>
+using Reply = std::unique_ptr<T, FreeDeleter>;
+
+// Waits for the reply to a request; an error reply (or a broken connection) gives none.
+template <auto replyOf, typename Cookie>
+auto take(xcb_connection_t* connection, Cookie cookie) {
+  xcb_generic_error_t* rawError = nullptr;
+  using Body = std::remove_pointer_t<decltype(replyOf(connection, cookie, &rawError))>;
+  Reply<Body> reply(replyOf(connection, cookie, &rawError));
+  Reply<xcb_generic_error_t> error(rawError);
+  return reply;
+}
+
+bool sameCharacter(Keysym a, Keysym b) {
+  if (a == b) return a != kNoSymbol;
+  auto ca = characterOf(a);
+  return ca && ca == characterOf(b);
+}
+
+// Requests sent at connect, answered together in one round trip.
+struct EarlyRequests {
+  xcb_intern_atom_cookie_t activeWindow;
+  xcb_intern_atom_cookie_t wmPid;
+  xcb_get_keyboard_mapping_cookie_t keyboard;
+  xcb_get_modifier_mapping_cookie_t modifiers;
+  xcb_query_keymap_cookie_t pressed;
+  xcb_query_pointer_cookie_t pointer;
+};
+
+class XcbPlatform : public Platform {
+ public:
+  XcbPlatform(ConnectionPtr connection, xcb_window_t root, const xcb_setup_t* setup,
+              EarlyRequests early)
+      : connection_(std::move(connection)), root_(root), minCode_(setup->min_keycode) {
+    xcb_connection_t* c = connection_.get();
+    if (auto reply = take<xcb_intern_atom_reply>(c, early.activeWindow)) activeAtom_ = reply->atom;
+    if (auto reply = take<xcb_intern_atom_reply>(c, early.wmPid)) pidAtom_ = reply->atom;
+    if (auto reply = take<xcb_get_keyboard_mapping_reply>(c, early.keyboard)) {
+      perCode_ = reply->keysyms_per_keycode;
+      const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(reply.get());
+      map_.assign(syms, syms + xcb_get_keyboard_mapping_keysyms_length(reply.get()));
+    }
+    if (auto reply = take<xcb_get_modifier_mapping_reply>(c, early.modifiers)) {
+      const xcb_keycode_t* codes = xcb_get_modifier_mapping_keycodes(reply.get());
+      const int perRow = reply->keycodes_per_modifier;
+      for (int row = 0; row < 8; ++row) {
+        for (int k = 0; k < perRow; ++k) {
+          if (codes[row * perRow + k] != 0)
+            modifierCodes_.push_back({row, codes[row * perRow + k]});
+        }
+      }
+    }
+    if (auto reply = take<xcb_query_keymap_reply>(c, early.pressed)) {
+      std::copy(std::begin(reply->keys), std::end(reply->keys), pressed_);
+    }
+    if (auto reply = take<xcb_query_pointer_reply>(c, early.pointer)) {
+      capsLock_ = (reply->mask & XCB_MOD_MASK_LOCK) != 0;
+    }
+  }
+
+  XcbPlatform(const XcbPlatform&) = delete;
+  XcbPlatform& operator=(const XcbPlatform&) = delete;
+
+  int32_t frontmostPid() override {
+    if (activeAtom_ == XCB_ATOM_NONE || pidAtom_ == XCB_ATOM_NONE) return 0;
+    auto window = readCard32(root_, activeAtom_, XCB_ATOM_WINDOW);
+    if (!window || *window == XCB_WINDOW_NONE) return 0;
+    auto pid = readCard32(*window, pidAtom_, XCB_ATOM_CARDINAL);
+    if (!pid || *pid == 0 || *pid > INT32_MAX) return 0;
+    return static_cast<int32_t>(*pid);
+  }
+
+  std::optional<Key> findKey(Keysym symbol) override {
+    if (perCode_ == 0) return std::nullopt;
+    for (int level = 0; level < std::min(2, perCode_); ++level) {
+      for (size_t code = 0; code < codeCount(); ++code) {
+        if (sameCharacter(map_[code * perCode_ + level], symbol)) {
+          return Key{static_cast<uint32_t>(minCode_ + code), level == 1, symbol};
+        }
+      }
+    }
+    return std::nullopt;
+  }
+
+  size_t spareKeyCount() override { return spareCodes().size(); }
+
+  std::vector<Key> bindSpareKeys(const std::vector<Keysym>& symbols) override {
+    const std::vector<xcb_keycode_t> spare = spareCodes();
+    std::vector<Key> keys;
+    for (size_t i = 0; i < symbols.size() && i < spare.size(); ++i) {
+      const xcb_keysym_t both[2] = {symbols[i], symbols[i]};
+      xcb_change_keyboard_mapping(connection_.get(), 1, spare[i], 2, both);
+      if (std::find(bound_.begin(), bound_.end(), spare[i]) == bound_.end()) {
+        bound_.push_back(spare[i]);
+      }
+      keys.push_back(Key{spare[i], false, symbols[i]});
+    }
+    xcb_flush(connection_.get());
+    return keys;
+  }
+
+  void restoreKeyboardMap() override {
+    for (xcb_keycode_t code : bound_) {
+      const xcb_keysym_t none = 0;
+      xcb_change_keyboard_mapping(connection_.get(), 1, code, 1, &none);
+      roundTrip();
+    }
+    bound_.clear();
+    xcb_flush(connection_.get());
+  }
+
+  std::vector<Key> heldModifierKeys() override {
+    std::vector<Key> held;
+    for (const auto& [row, code] : modifierCodes_) {
+      if (row == kLockRow || !isPressed(code)) continue;
+      if (std::none_of(held.begin(), held.end(), [&](const Key& k) { return k.code == code; })) {
+        held.push_back(Key{code, false, kNoSymbol});
+      }
+    }
+    return held;
+  }
+
+  bool capsLockOn() override { return capsLock_; }
+
+  void postKey(const Key& key, bool down) override {
+    xcb_test_fake_input(connection_.get(), down ? XCB_KEY_PRESS : XCB_KEY_RELEASE,
+                        static_cast<uint8_t>(key.code), XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+  }
+
+  void flush() override { xcb_flush(connection_.get()); }
+
+  void sleepMicroseconds(uint32_t microseconds) override {
+    roundTrip();
+    timespec left{static_cast<time_t>(microseconds / 1000000),
+                  static_cast<long>(microseconds % 1000000) * 1000};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+  }
+
+  std::string lostReason() override {
+    if (!xcb_connection_has_error(connection_.get())) return {};
+    return "lost the connection to the X display during the run; typing may be incomplete";
+  }
+
+ private:
+  void roundTrip() {
+    xcb_connection_t* c = connection_.get();
+    take<xcb_get_input_focus_reply>(c, xcb_get_input_focus(c));
+  }
+
+  size_t codeCount() const { return perCode_ ? map_.size() / perCode_ : 0; }
+
+  bool isPressed(xcb_keycode_t code) const { return (pressed_[code / 8] >> (code % 8)) & 1; }
+
+  // Key codes to which the map binds nothing, that are no modifier and not held down.
+  std::vector<xcb_keycode_t> spareCodes() const {
+    std::vector<xcb_keycode_t> spare;
+    for (size_t i = 0; i < codeCount(); ++i) {
+      const auto code = static_cast<xcb_keycode_t>(minCode_ + i);
+      const auto row = map_.begin() + static_cast<std::ptrdiff_t>(i * perCode_);
+      if (std::any_of(row, row + perCode_, [](xcb_keysym_t s) { return s != 0; })) continue;
+      if (isPressed(code)) continue;
+      if (std::any_of(modifierCodes_.begin(), modifierCodes_.end(),
+                      [code](const auto& m) { return m.second == code; }))
+        continue;
+      spare.push_back(code);
+    }
+    return spare;
+  }
+
+  // The first 32-bit value of a window's property of that type, or none.
+  std::optional<uint32_t> readCard32(xcb_window_t window, xcb_atom_t property, xcb_atom_t type) {
+    xcb_connection_t* c = connection_.get();
+    auto reply =
+        take<xcb_get_property_reply>(c, xcb_get_property(c, false, window, property, type, 0, 1));
+    if (!reply || reply->type != type || reply->format != 32 ||
+        xcb_get_property_value_length(reply.get()) < static_cast<int>(sizeof(uint32_t))) {
+      return std::nullopt;
+    }
+    return *static_cast<const uint32_t*>(xcb_get_property_value(reply.get()));
+  }
+
+  ConnectionPtr connection_;
+  xcb_window_t root_;
+  xcb_keycode_t minCode_;
+  xcb_atom_t activeAtom_ = XCB_ATOM_NONE;
+  xcb_atom_t pidAtom_ = XCB_ATOM_NONE;
+  int perCode_ = 0;
+  std::vector<xcb_keysym_t> map_;                             // as read at the start
+  std::vector<std::pair<int, xcb_keycode_t>> modifierCodes_;  // (row, key code)
+  uint8_t pressed_[32] = {};
+  bool capsLock_ = false;
+  std::vector<xcb_keycode_t> bound_;
+};
+
+}  // namespace
+
+std::unique_ptr<Platform> openSystemPlatform(std::string& error) {
+  const char* name = std::getenv("DISPLAY");
+  const std::string unreachable =
+      std::string("cannot open the X display \"") + (name ? name : "") + "\"; nothing was typed";
+  int screenNumber = 0;
+  ConnectionPtr connection(xcb_connect(nullptr, &screenNumber));
+  xcb_connection_t* c = connection.get();
+  const xcb_setup_t* setup = xcb_connection_has_error(c) ? nullptr : xcb_get_setup(c);
+  xcb_screen_iterator_t screens{};
+  if (setup) {
+    screens = xcb_setup_roots_iterator(setup);
+    for (int i = 0; i < screenNumber && screens.rem > 0; ++i) xcb_screen_next(&screens);
+  }
+  if (!setup || screens.rem <= 0) {
+    error = unreachable;
+    return nullptr;
+  }
+  const xcb_window_t root = screens.data->root;
+  xcb_prefetch_extension_data(c, &xcb_test_id);
+  const uint8_t codes = static_cast<uint8_t>(setup->max_keycode - setup->min_keycode + 1);
+  EarlyRequests early{
+      xcb_intern_atom(c, true, sizeof kActiveWindowName - 1, kActiveWindowName),
+      xcb_intern_atom(c, true, sizeof kWmPidName - 1, kWmPidName),
+      xcb_get_keyboard_mapping(c, setup->min_keycode, codes),
+      xcb_get_modifier_mapping(c),
+      xcb_query_keymap(c),
+      xcb_query_pointer(c, root),
+  };
+  const xcb_query_extension_reply_t* xtest = xcb_get_extension_data(c, &xcb_test_id);
+  auto platform = std::make_unique<XcbPlatform>(std::move(connection), root, setup, early);
+  if (xcb_connection_has_error(c)) {
+    error = unreachable;
+    return nullptr;
+  }
+  if (!xtest || !xtest->present) {
+    error = "the X server has no XTEST extension; nothing was typed";
+    return nullptr;
+  }
+  return platform;
+}
+
+}  // namespace type
