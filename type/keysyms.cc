@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <iterator>
+#include <utility>
+#include <vector>
 
 namespace type {
 namespace {
@@ -58,10 +60,21 @@ std::optional<char32_t> characterOf(Keysym keysym) {
   if (keysym > kUnicodeBase + 0xff && keysym <= kUnicodeBase + kLastCharacter) {
     return keysym - kUnicodeBase;
   }
-  auto it = std::find_if(std::begin(kEntries), std::end(kEntries),
-                         [keysym](const Entry& e) { return e.keysym == keysym; });
-  if (it == std::end(kEntries) || it->character == 0) return std::nullopt;
-  return it->character;
+  // The table's characters by keysym, sorted once: keyboard maps ask for hundreds of them.
+  static const std::vector<std::pair<Keysym, char32_t>> byKeysym = [] {
+    std::vector<std::pair<Keysym, char32_t>> pairs;
+    for (const Entry& e : kEntries) {
+      if (e.character != 0) pairs.emplace_back(e.keysym, e.character);
+    }
+    // A stable sort keeps a keysym's first entry first.
+    std::stable_sort(pairs.begin(), pairs.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    return pairs;
+  }();
+  auto it = std::lower_bound(byKeysym.begin(), byKeysym.end(), std::make_pair(keysym, char32_t{0}),
+                             [](const auto& a, const auto& b) { return a.first < b.first; });
+  if (it == byKeysym.end() || it->first != keysym) return std::nullopt;
+  return it->second;
 }
 
 }  // namespace type

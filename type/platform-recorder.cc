@@ -114,8 +114,9 @@ void RecorderPlatform::flush() {
   lines_.push_back("flush");
 }
 
-void RecorderPlatform::sleepMicroseconds(uint32_t microseconds) {
-  lines_.push_back("sleep " + std::to_string(microseconds));
+bool RecorderPlatform::waitForReader(uint32_t timeoutMicroseconds) {
+  lines_.push_back("wait reader " + std::to_string(timeoutMicroseconds));
+  return true;
 }
 
 }  // namespace type

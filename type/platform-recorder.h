@@ -44,7 +44,7 @@ class RecorderPlatform : public Platform {
   bool capsLockOn() override;
   void postKey(const Key& key, bool down) override;
   void flush() override;
-  void sleepMicroseconds(uint32_t microseconds) override;
+  bool waitForReader(uint32_t timeoutMicroseconds) override;
 
  private:
   RecorderOptions options_;

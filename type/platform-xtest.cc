@@ -8,8 +8,8 @@
 //   columns): those are what a key gives alone and with Shift under the usual layouts. A
 //   character further out (AltGr levels, other groups) is typed through a spare key code, which
 //   does not depend on the layout's state.
-// - Keyboard maps name some characters with older keysyms (emdash for U+2014); keysyms are
-//   compared by the character they type, so either form finds the key.
+// - Keyboard maps name some characters with older keysyms (emdash for U+2014); keys are also
+//   indexed by the character they type, so either form finds the key.
 // - A spare key code is one to which the map binds nothing. Binding one sends every client a
 //   MappingNotify before any key event that follows, and each client fetches the new map when
 //   it reads that notify: the key events that follow then type the bound keysym. Spare codes
@@ -19,18 +19,21 @@
 //   change it needs, and the map is put back only after the events that use it.
 // - XCB reports protocol errors as values, so a window that closes between two requests cannot
 //   end the process; a lost connection shows in lostReason().
+#include <poll.h>
 #include <xcb/xcb.h>
 #include <xcb/xproto.h>
 #include <xcb/xtest.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
 #include <memory>
 #include <string>
 #include <type_traits>
+#include <unordered_map>
 
 #include "type/platform.h"
 
@@ -39,6 +42,10 @@ namespace {
 
 constexpr char kActiveWindowName[] = "_NET_ACTIVE_WINDOW";
 constexpr char kWmPidName[] = "_NET_WM_PID";
+constexpr char kProtocolsName[] = "WM_PROTOCOLS";
+constexpr char kPingName[] = "_NET_WM_PING";
+// The wait for an application that does not answer pings: long enough for an idle one.
+constexpr uint32_t kUnconfirmedWait = 150000;
 constexpr int kLockRow = 1;  // the modifier map's rows: Shift, Lock, Control, Mod1..Mod5
 
 struct ConnectionCloser {
@@ -62,16 +69,19 @@ auto take(xcb_connection_t* connection, Cookie cookie) {
   return reply;
 }
 
-bool sameCharacter(Keysym a, Keysym b) {
-  if (a == b) return a != kNoSymbol;
-  auto ca = characterOf(a);
-  return ca && ca == characterOf(b);
+// The keysym that stands for the same character as `keysym` (or itself): emdash and U+2014 both
+// give 0x1002014.
+Keysym sameAs(Keysym keysym) {
+  auto character = characterOf(keysym);
+  return character ? keysymForCharacter(*character) : keysym;
 }
 
 // Requests sent at connect, answered together in one round trip.
 struct EarlyRequests {
   xcb_intern_atom_cookie_t activeWindow;
   xcb_intern_atom_cookie_t wmPid;
+  xcb_intern_atom_cookie_t protocols;
+  xcb_intern_atom_cookie_t ping;
   xcb_get_keyboard_mapping_cookie_t keyboard;
   xcb_get_modifier_mapping_cookie_t modifiers;
   xcb_query_keymap_cookie_t pressed;
@@ -86,6 +96,8 @@ class XcbPlatform : public Platform {
     xcb_connection_t* c = connection_.get();
     if (auto reply = take<xcb_intern_atom_reply>(c, early.activeWindow)) activeAtom_ = reply->atom;
     if (auto reply = take<xcb_intern_atom_reply>(c, early.wmPid)) pidAtom_ = reply->atom;
+    if (auto reply = take<xcb_intern_atom_reply>(c, early.protocols)) protocolsAtom_ = reply->atom;
+    if (auto reply = take<xcb_intern_atom_reply>(c, early.ping)) pingAtom_ = reply->atom;
     if (auto reply = take<xcb_get_keyboard_mapping_reply>(c, early.keyboard)) {
       perCode_ = reply->keysyms_per_keycode;
       const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(reply.get());
@@ -109,6 +121,8 @@ class XcbPlatform : public Platform {
     }
   }
 
+  ~XcbPlatform() override { roundTrip(); }
+
   XcbPlatform(const XcbPlatform&) = delete;
   XcbPlatform& operator=(const XcbPlatform&) = delete;
 
@@ -116,21 +130,18 @@ class XcbPlatform : public Platform {
     if (activeAtom_ == XCB_ATOM_NONE || pidAtom_ == XCB_ATOM_NONE) return 0;
     auto window = readCard32(root_, activeAtom_, XCB_ATOM_WINDOW);
     if (!window || *window == XCB_WINDOW_NONE) return 0;
+    activeWindow_ = *window;
     auto pid = readCard32(*window, pidAtom_, XCB_ATOM_CARDINAL);
     if (!pid || *pid == 0 || *pid > INT32_MAX) return 0;
     return static_cast<int32_t>(*pid);
   }
 
   std::optional<Key> findKey(Keysym symbol) override {
-    if (perCode_ == 0) return std::nullopt;
-    for (int level = 0; level < std::min(2, perCode_); ++level) {
-      for (size_t code = 0; code < codeCount(); ++code) {
-        if (sameCharacter(map_[code * perCode_ + level], symbol)) {
-          return Key{static_cast<uint32_t>(minCode_ + code), level == 1, symbol};
-        }
-      }
-    }
-    return std::nullopt;
+    if (keys_.empty()) indexKeys();
+    auto it = keys_.find(symbol);
+    if (it == keys_.end()) it = keys_.find(sameAs(symbol));
+    if (it == keys_.end()) return std::nullopt;
+    return Key{it->second.code, it->second.shift, symbol};
   }
 
   size_t spareKeyCount() override { return spareCodes().size(); }
@@ -180,11 +191,50 @@ class XcbPlatform : public Platform {
 
   void flush() override { xcb_flush(connection_.get()); }
 
-  void sleepMicroseconds(uint32_t microseconds) override {
-    roundTrip();
-    timespec left{static_cast<time_t>(microseconds / 1000000),
-                  static_cast<long>(microseconds % 1000000) * 1000};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  // The application in front is asked for a _NET_WM_PING answer. The server delivers the key
+  // events that XTest queued before it carries out the next request of this client, so the ping
+  // reaches the application after the keys, and the application answers only once it has read
+  // (and looked up) them. An application that does not take part gets a fixed wait.
+  bool waitForReader(uint32_t timeoutMicroseconds) override {
+    xcb_connection_t* c = connection_.get();
+    if (!answersPing(activeWindow_)) {
+      roundTrip();
+      sleepFor(std::min(timeoutMicroseconds, kUnconfirmedWait));
+      return false;
+    }
+    if (!watchingRoot_) {
+      // Answers go to the root window for its substructure listeners.
+      const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+      xcb_change_window_attributes(c, root_, XCB_CW_EVENT_MASK, &mask);
+      watchingRoot_ = true;
+    }
+    const uint32_t token = ++pings_;
+    xcb_client_message_event_t ping{};
+    ping.response_type = XCB_CLIENT_MESSAGE;
+    ping.format = 32;
+    ping.window = activeWindow_;
+    ping.type = protocolsAtom_;
+    ping.data.data32[0] = pingAtom_;
+    ping.data.data32[1] = token;  // the time stamp field, which the answer carries back
+    ping.data.data32[2] = activeWindow_;
+    xcb_send_event(c, false, activeWindow_, XCB_EVENT_MASK_NO_EVENT,
+                   reinterpret_cast<const char*>(&ping));
+    xcb_flush(c);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::microseconds(timeoutMicroseconds);
+    while (true) {
+      while (Reply<xcb_generic_event_t> event{xcb_poll_for_event(c)}) {
+        if ((event->response_type & 0x7f) != XCB_CLIENT_MESSAGE) continue;
+        const auto* answer = reinterpret_cast<const xcb_client_message_event_t*>(event.get());
+        if (answer->type == protocolsAtom_ && answer->data.data32[0] == pingAtom_ &&
+            answer->data.data32[1] == token)
+          return true;
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (xcb_connection_has_error(c) || left.count() <= 0) return false;
+      pollfd fd{xcb_get_file_descriptor(c), POLLIN, 0};
+      poll(&fd, 1, static_cast<int>(left.count()) + 1);
     }
   }
 
@@ -194,6 +244,45 @@ class XcbPlatform : public Platform {
   }
 
  private:
+  // Every keysym of the first two columns, and the keysym of the same character, to the key
+  // that gives it: unshifted keys first, then the first key in code order.
+  void indexKeys() {
+    for (int level = 0; level < std::min(2, perCode_); ++level) {
+      for (size_t i = 0; i < codeCount(); ++i) {
+        const Keysym keysym = map_[i * perCode_ + level];
+        if (keysym == kNoSymbol) continue;
+        const Key key{static_cast<uint32_t>(minCode_ + i), level == 1, keysym};
+        keys_.emplace(keysym, key);
+        keys_.emplace(sameAs(keysym), key);
+      }
+    }
+  }
+
+  // Whether the window lists _NET_WM_PING among its WM_PROTOCOLS (asked once).
+  bool answersPing(xcb_window_t window) {
+    if (window == XCB_WINDOW_NONE || protocolsAtom_ == XCB_ATOM_NONE || pingAtom_ == XCB_ATOM_NONE)
+      return false;
+    if (!answersPing_) {
+      xcb_connection_t* c = connection_.get();
+      auto reply = take<xcb_get_property_reply>(
+          c, xcb_get_property(c, false, window, protocolsAtom_, XCB_ATOM_ATOM, 0, 64));
+      answersPing_ = false;
+      if (reply && reply->format == 32) {
+        const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply.get()));
+        const int count = xcb_get_property_value_length(reply.get()) / 4;
+        answersPing_ = std::find(atoms, atoms + count, pingAtom_) != atoms + count;
+      }
+    }
+    return *answersPing_;
+  }
+
+  static void sleepFor(uint32_t microseconds) {
+    timespec left{static_cast<time_t>(microseconds / 1000000),
+                  static_cast<long>(microseconds % 1000000) * 1000};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+  }
+
   void roundTrip() {
     xcb_connection_t* c = connection_.get();
     take<xcb_get_input_focus_reply>(c, xcb_get_input_focus(c));
@@ -236,12 +325,19 @@ class XcbPlatform : public Platform {
   xcb_keycode_t minCode_;
   xcb_atom_t activeAtom_ = XCB_ATOM_NONE;
   xcb_atom_t pidAtom_ = XCB_ATOM_NONE;
+  xcb_atom_t protocolsAtom_ = XCB_ATOM_NONE;
+  xcb_atom_t pingAtom_ = XCB_ATOM_NONE;
+  xcb_window_t activeWindow_ = XCB_WINDOW_NONE;  // read by frontmostPid
+  std::optional<bool> answersPing_;
+  bool watchingRoot_ = false;
+  uint32_t pings_ = 0;
   int perCode_ = 0;
   std::vector<xcb_keysym_t> map_;                             // as read at the start
   std::vector<std::pair<int, xcb_keycode_t>> modifierCodes_;  // (row, key code)
   uint8_t pressed_[32] = {};
   bool capsLock_ = false;
   std::vector<xcb_keycode_t> bound_;
+  std::unordered_map<Keysym, Key> keys_;  // filled on the first look-up
 };
 
 }  // namespace
@@ -269,6 +365,8 @@ std::unique_ptr<Platform> openSystemPlatform(std::string& error) {
   EarlyRequests early{
       xcb_intern_atom(c, true, sizeof kActiveWindowName - 1, kActiveWindowName),
       xcb_intern_atom(c, true, sizeof kWmPidName - 1, kWmPidName),
+      xcb_intern_atom(c, true, sizeof kProtocolsName - 1, kProtocolsName),
+      xcb_intern_atom(c, true, sizeof kPingName - 1, kPingName),
       xcb_get_keyboard_mapping(c, setup->min_keycode, codes),
       xcb_get_modifier_mapping(c),
       xcb_query_keymap(c),

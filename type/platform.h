@@ -56,8 +56,9 @@ class Platform {
   virtual void postKey(const Key& key, bool down) = 0;
   // Sends every posted event to the window system, in one piece where it can.
   virtual void flush() = 0;
-  // Waits until the window system has taken every event posted so far, then sleeps.
-  virtual void sleepMicroseconds(uint32_t microseconds) = 0;
+  // Waits until the application in front has read every key event posted so far, or at most
+  // the timeout when it cannot tell. Gives whether the application confirmed it.
+  virtual bool waitForReader(uint32_t timeoutMicroseconds) = 0;
 
   // Why the window system stopped taking events during the run (the display went away), or ""
   // while it is there.

@@ -155,7 +155,7 @@ class Typist {
     typeAll();
 
     if (bound_) {
-      platform_.sleepMicroseconds(kSettleWait);
+      platform_.waitForReader(kReaderTimeout);
       platform_.restoreKeyboardMap();
     }
     toggleCapsLock();
@@ -227,7 +227,7 @@ class Typist {
       if (!batch.bind.empty()) {
         if (state_.stopRequested()) return;
         // Applications must have read the keys of the last binding before the map changes.
-        if (bound_) platform_.sleepMicroseconds(kSettleWait);
+        if (bound_) platform_.waitForReader(kReaderTimeout);
         auto keys = platform_.bindSpareKeys(batch.bind);
         bound_ = true;
         if (keys.size() < batch.bind.size()) {

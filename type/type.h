@@ -27,10 +27,12 @@ inline constexpr char kUsage[] =
     "                                   Return, shift+Tab; KEY is an X keysym name or one "
     "character)\n";
 
-// How long applications get to read key events typed through spare key codes before those codes
-// are bound again or put back. An X client looks a key code up in the map it fetches after the
-// change, so a change that comes before it reads the events would make them type something else.
-inline constexpr uint32_t kSettleWait = 150000;
+// The longest wait for the application to read the key events typed through spare key codes
+// before those codes are bound again or put back. An X client looks a key code up in the map as
+// it is when the client reads the event, so a change that comes before would make the events
+// type something else. Applications normally confirm within milliseconds; the limit only keeps
+// a hung one from holding the run.
+inline constexpr uint32_t kReaderTimeout = 2000000;
 
 enum class Modifier { kCtrl, kShift, kAlt, kSuper };
 

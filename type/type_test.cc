@@ -107,17 +107,17 @@ TEST(Type, MissingCharactersGoThroughSpareCodesInBatchesWithWaitsBetweenBindings
             "bind 0xf1=512 0x1004e16=513 0x100754c=514\n"
             "key 512 down\nkey 512 up\nkey 513 down\nkey 513 up\nkey 514 down\nkey 514 up\n"
             "key 512 down\nkey 512 up\n"
-            "sleep 150000\n"
+            "wait reader 2000000\n"
             "bind 0x1002014=512\n"
             "key 512 down\nkey 512 up\nkey 120 down\nkey 120 up\n"
-            "sleep 150000\n"
+            "wait reader 2000000\n"
             "restore map\n"
             "out pid=0 sent=text characters=6 remapped=5\n"
             "exit 0\n");
   // A chord's key the map lacks is bound the same way.
   EXPECT_EQ(actions({"key", "ctrl+é"}),
             "bind 0xe9=512\nkey 483 down\nkey 512 down\nkey 512 up\nkey 483 up\n"
-            "sleep 150000\nrestore map\n"
+            "wait reader 2000000\nrestore map\n"
             "out pid=0 sent=keys chords=1 remapped=1 ctrl+é\nexit 0\n");
   // No spare code at all: nothing is pressed.
   EXPECT_EQ(actions({"text", "a世"}, withSpare(0)),
@@ -141,7 +141,7 @@ TEST(Type, HeldModifiersAndCapsLockArePutBackAlsoWhenStopped) {
             "key 483 up\nkey 482 up\nkey 485 down\nkey 485 up\n"
             "bind 0x1004e16=512\n"
             "key 97 down\nkey 97 up\n"
-            "sleep 150000\nrestore map\n"
+            "wait reader 2000000\nrestore map\n"
             "key 485 down\nkey 485 up\nkey 483 down\nkey 482 down\n"
             "err vantic-type: stopped by a signal after 1 of 3 characters; no key is left pressed "
             "and the keyboard map is as it was\nexit 1\n");
