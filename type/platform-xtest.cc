@@ -35,6 +35,7 @@
 #include <type_traits>
 #include <unordered_map>
 
+#include "common/xcb.h"
 #include "type/platform.h"
 
 namespace type {
@@ -48,26 +49,10 @@ constexpr char kPingName[] = "_NET_WM_PING";
 constexpr uint32_t kUnconfirmedWait = 150000;
 constexpr int kLockRow = 1;  // the modifier map's rows: Shift, Lock, Control, Mod1..Mod5
 
-struct ConnectionCloser {
-  void operator()(xcb_connection_t* connection) const { xcb_disconnect(connection); }
-};
-using ConnectionPtr = std::unique_ptr<xcb_connection_t, ConnectionCloser>;
-
-struct FreeDeleter {
-  void operator()(void* block) const { std::free(block); }
-};
-template <typename T>
-using Reply = std::unique_ptr<T, FreeDeleter>;
-
-// Waits for the reply to a request; an error reply (or a broken connection) gives none.
-template <auto replyOf, typename Cookie>
-auto take(xcb_connection_t* connection, Cookie cookie) {
-  xcb_generic_error_t* rawError = nullptr;
-  using Body = std::remove_pointer_t<decltype(replyOf(connection, cookie, &rawError))>;
-  Reply<Body> reply(replyOf(connection, cookie, &rawError));
-  Reply<xcb_generic_error_t> error(rawError);
-  return reply;
-}
+using mevrik::xcb::atomOf;
+using mevrik::xcb::ConnectionPtr;
+using mevrik::xcb::Reply;
+using mevrik::xcb::take;
 
 // The keysym that stands for the same character as `keysym` (or itself): emdash and U+2014 both
 // give 0x1002014.
@@ -94,10 +79,10 @@ class XcbPlatform : public Platform {
               EarlyRequests early)
       : connection_(std::move(connection)), root_(root), minCode_(setup->min_keycode) {
     xcb_connection_t* c = connection_.get();
-    if (auto reply = take<xcb_intern_atom_reply>(c, early.activeWindow)) activeAtom_ = reply->atom;
-    if (auto reply = take<xcb_intern_atom_reply>(c, early.wmPid)) pidAtom_ = reply->atom;
-    if (auto reply = take<xcb_intern_atom_reply>(c, early.protocols)) protocolsAtom_ = reply->atom;
-    if (auto reply = take<xcb_intern_atom_reply>(c, early.ping)) pingAtom_ = reply->atom;
+    activeAtom_ = atomOf(c, early.activeWindow);
+    pidAtom_ = atomOf(c, early.wmPid);
+    protocolsAtom_ = atomOf(c, early.protocols);
+    pingAtom_ = atomOf(c, early.ping);
     if (auto reply = take<xcb_get_keyboard_mapping_reply>(c, early.keyboard)) {
       perCode_ = reply->keysyms_per_keycode;
       const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(reply.get());
@@ -127,13 +112,9 @@ class XcbPlatform : public Platform {
   XcbPlatform& operator=(const XcbPlatform&) = delete;
 
   int32_t frontmostPid() override {
-    if (activeAtom_ == XCB_ATOM_NONE || pidAtom_ == XCB_ATOM_NONE) return 0;
-    auto window = readCard32(root_, activeAtom_, XCB_ATOM_WINDOW);
-    if (!window || *window == XCB_WINDOW_NONE) return 0;
-    activeWindow_ = *window;
-    auto pid = readCard32(*window, pidAtom_, XCB_ATOM_CARDINAL);
-    if (!pid || *pid == 0 || *pid > INT32_MAX) return 0;
-    return static_cast<int32_t>(*pid);
+    const auto front = mevrik::xcb::readFrontmost(connection_.get(), root_, activeAtom_, pidAtom_);
+    activeWindow_ = front.window;
+    return front.pid;
   }
 
   std::optional<Key> findKey(Keysym symbol) override {
@@ -308,18 +289,6 @@ class XcbPlatform : public Platform {
     return spare;
   }
 
-  // The first 32-bit value of a window's property of that type, or none.
-  std::optional<uint32_t> readCard32(xcb_window_t window, xcb_atom_t property, xcb_atom_t type) {
-    xcb_connection_t* c = connection_.get();
-    auto reply =
-        take<xcb_get_property_reply>(c, xcb_get_property(c, false, window, property, type, 0, 1));
-    if (!reply || reply->type != type || reply->format != 32 ||
-        xcb_get_property_value_length(reply.get()) < static_cast<int>(sizeof(uint32_t))) {
-      return std::nullopt;
-    }
-    return *static_cast<const uint32_t*>(xcb_get_property_value(reply.get()));
-  }
-
   ConnectionPtr connection_;
   xcb_window_t root_;
   xcb_keycode_t minCode_;
@@ -343,39 +312,31 @@ class XcbPlatform : public Platform {
 }  // namespace
 
 std::unique_ptr<Platform> openSystemPlatform(std::string& error) {
-  const char* name = std::getenv("DISPLAY");
-  const std::string unreachable =
-      std::string("cannot open the X display \"") + (name ? name : "") + "\"; nothing was typed";
-  int screenNumber = 0;
-  ConnectionPtr connection(xcb_connect(nullptr, &screenNumber));
-  xcb_connection_t* c = connection.get();
-  const xcb_setup_t* setup = xcb_connection_has_error(c) ? nullptr : xcb_get_setup(c);
-  xcb_screen_iterator_t screens{};
-  if (setup) {
-    screens = xcb_setup_roots_iterator(setup);
-    for (int i = 0; i < screenNumber && screens.rem > 0; ++i) xcb_screen_next(&screens);
-  }
-  if (!setup || screens.rem <= 0) {
-    error = unreachable;
+  auto display = mevrik::xcb::connect();
+  if (!display) {
+    error = mevrik::xcb::unreachable("nothing was typed");
     return nullptr;
   }
-  const xcb_window_t root = screens.data->root;
+  xcb_connection_t* c = display->connection.get();
+  const xcb_setup_t* setup = display->setup;
+  // Everything leaves in one write and is answered in one round trip.
   xcb_prefetch_extension_data(c, &xcb_test_id);
-  const uint8_t codes = static_cast<uint8_t>(setup->max_keycode - setup->min_keycode + 1);
+  const auto codes = static_cast<uint8_t>(setup->max_keycode - setup->min_keycode + 1);
+  const xcb_window_t root = display->screen->root;
   EarlyRequests early{
-      xcb_intern_atom(c, true, sizeof kActiveWindowName - 1, kActiveWindowName),
-      xcb_intern_atom(c, true, sizeof kWmPidName - 1, kWmPidName),
-      xcb_intern_atom(c, true, sizeof kProtocolsName - 1, kProtocolsName),
-      xcb_intern_atom(c, true, sizeof kPingName - 1, kPingName),
+      mevrik::xcb::askAtom(c, kActiveWindowName),
+      mevrik::xcb::askAtom(c, kWmPidName),
+      mevrik::xcb::askAtom(c, kProtocolsName),
+      mevrik::xcb::askAtom(c, kPingName),
       xcb_get_keyboard_mapping(c, setup->min_keycode, codes),
       xcb_get_modifier_mapping(c),
       xcb_query_keymap(c),
       xcb_query_pointer(c, root),
   };
   const xcb_query_extension_reply_t* xtest = xcb_get_extension_data(c, &xcb_test_id);
-  auto platform = std::make_unique<XcbPlatform>(std::move(connection), root, setup, early);
+  auto platform = std::make_unique<XcbPlatform>(std::move(display->connection), root, setup, early);
   if (xcb_connection_has_error(c)) {
-    error = unreachable;
+    error = mevrik::xcb::unreachable("nothing was typed");
     return nullptr;
   }
   if (!xtest || !xtest->present) {
