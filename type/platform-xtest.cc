@@ -14,7 +14,10 @@
 //   MappingNotify before any key event that follows, and each client fetches the new map when
 //   it reads that notify: the key events that follow then type the bound keysym. Spare codes
 //   are rarely next to each other, so each is bound by its own ChangeKeyboardMapping; they all
-//   leave in one write. Both columns of a bound key carry the keysym, so Shift changes nothing.
+//   leave in one write. Every change makes every client (the window manager too) fetch the map
+//   again, so each code carries two keysyms, the second typed with Shift: half the changes.
+//   Rewriting a range that spans used keys through the core request would be one change, but
+//   it alters those keys' XKB groups and types, so it is never done.
 // - Every request is sent in order on one connection, so a key event always follows the map
 //   change it needs, and the map is put back only after the events that use it.
 // - XCB reports protocol errors as values, so a window that closes between two requests cannot
@@ -125,18 +128,21 @@ class XcbPlatform : public Platform {
     return Key{it->second.code, it->second.shift, symbol};
   }
 
-  size_t spareKeyCount() override { return spareCodes().size(); }
+  // Two keysyms a code: one alone, one with Shift.
+  size_t spareKeyCount() override { return 2 * spareCodes().size(); }
 
   std::vector<Key> bindSpareKeys(const std::vector<Keysym>& symbols) override {
     const std::vector<xcb_keycode_t> spare = spareCodes();
     std::vector<Key> keys;
-    for (size_t i = 0; i < symbols.size() && i < spare.size(); ++i) {
-      const xcb_keysym_t both[2] = {symbols[i], symbols[i]};
-      xcb_change_keyboard_mapping(connection_.get(), 1, spare[i], 2, both);
-      if (std::find(bound_.begin(), bound_.end(), spare[i]) == bound_.end()) {
-        bound_.push_back(spare[i]);
-      }
-      keys.push_back(Key{spare[i], false, symbols[i]});
+    for (size_t i = 0; i < symbols.size() && i / 2 < spare.size(); i += 2) {
+      const xcb_keycode_t code = spare[i / 2];
+      // A lone last keysym fills both columns.
+      const bool pair = i + 1 < symbols.size();
+      const xcb_keysym_t columns[2] = {symbols[i], pair ? symbols[i + 1] : symbols[i]};
+      xcb_change_keyboard_mapping(connection_.get(), 1, code, 2, columns);
+      if (std::find(bound_.begin(), bound_.end(), code) == bound_.end()) bound_.push_back(code);
+      keys.push_back(Key{code, false, symbols[i]});
+      if (pair) keys.push_back(Key{code, true, symbols[i + 1]});
     }
     xcb_flush(connection_.get());
     return keys;
@@ -215,7 +221,8 @@ class XcbPlatform : public Platform {
           deadline - std::chrono::steady_clock::now());
       if (xcb_connection_has_error(c) || left.count() <= 0) return false;
       pollfd fd{xcb_get_file_descriptor(c), POLLIN, 0};
-      poll(&fd, 1, static_cast<int>(left.count()) + 1);
+      // Only the stop signals have handlers, so an interrupted wait means a stop.
+      if (poll(&fd, 1, static_cast<int>(left.count()) + 1) < 0 && errno == EINTR) return false;
     }
   }
 
@@ -260,8 +267,7 @@ class XcbPlatform : public Platform {
   static void sleepFor(uint32_t microseconds) {
     timespec left{static_cast<time_t>(microseconds / 1000000),
                   static_cast<long>(microseconds % 1000000) * 1000};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
+    nanosleep(&left, nullptr);  // a stop signal ends it early
   }
 
   void roundTrip() {

@@ -57,7 +57,8 @@ class Platform {
   // Sends every posted event to the window system, in one piece where it can.
   virtual void flush() = 0;
   // Waits until the application in front has read every key event posted so far, or at most
-  // the timeout when it cannot tell. Gives whether the application confirmed it.
+  // the timeout when it cannot tell; a stop signal ends the wait early. Gives whether the
+  // application confirmed it.
   virtual bool waitForReader(uint32_t timeoutMicroseconds) = 0;
 
   // Why the window system stopped taking events during the run (the display went away), or ""

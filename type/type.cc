@@ -225,9 +225,9 @@ class Typist {
     for (const Batch& batch : planBatches(found_, state_.strokes, spare_)) {
       std::map<Keysym, Key> spareKeys;
       if (!batch.bind.empty()) {
-        if (state_.stopRequested()) return;
         // Applications must have read the keys of the last binding before the map changes.
         if (bound_) platform_.waitForReader(kReaderTimeout);
+        if (state_.stopRequested()) return;
         auto keys = platform_.bindSpareKeys(batch.bind);
         bound_ = true;
         if (keys.size() < batch.bind.size()) {
@@ -258,7 +258,9 @@ class Typist {
     for (Modifier m : stroke.modifiers) hold.push_back(modifiers_.at(m));
     const bool shiftGiven =
         std::count(stroke.modifiers.begin(), stroke.modifiers.end(), Modifier::kShift) > 0;
-    if (key.shift && !shiftGiven) hold.push_back(modifiers_.at(Modifier::kShift));
+    if (auto shift = modifiers_.find(Modifier::kShift);
+        key.shift && !shiftGiven && shift != modifiers_.end())
+      hold.push_back(shift->second);
     for (const Key& k : hold) platform_.postKey(k, true);
     platform_.postKey(key, true);
     platform_.postKey(key, false);
