@@ -20,7 +20,7 @@ class ServerTest : public ::testing::Test {
   void SetUp() override {
     folder_ = fs::temp_directory_path() / ("mcp_test_" + std::to_string(::getpid()));
     fs::create_directories(folder_);
-    for (const char* tool : {"vantic-ax", "vantic-click"}) {
+    for (const char* tool : {"vantic-ax", "vantic-click", "vantic-type"}) {
       const fs::path path = folder_ / tool;
       std::ofstream(path) << "#!/bin/sh\nprintf '%s ' \"$@\" > \"$0.args\"\n"
                              "[ -f \"$0.sleep\" ] && exec sleep \"$(cat \"$0.sleep\")\"\n"
@@ -28,6 +28,11 @@ class ServerTest : public ::testing::Test {
                              "exit \"$(cat \"$0.status\" 2>/dev/null || echo 0)\"\n";
       fs::permissions(path, fs::perms::owner_all);
     }
+    // The screenshot tool writes its image to the file it is given and reports it.
+    const fs::path shot = folder_ / "vantic-shot";
+    std::ofstream(shot) << "#!/bin/sh\nprintf '%s ' \"$@\" > \"$0.args\"\nprintf PNGDATA > \"$1\"\n"
+                           "echo \"pid=5 file=$1 x=10 y=20 width=3 height=2 image=6x4 scale=2\"\n";
+    fs::permissions(shot, fs::perms::owner_all);
   }
   void TearDown() override { fs::remove_all(folder_); }
 
@@ -128,13 +133,62 @@ TEST_F(ServerTest, InitializeNegotiatesTheVersion) {
 TEST_F(ServerTest, ListsTheToolsWithAnnotations) {
   const Json tools =
       (*send(R"({"jsonrpc":"2.0","id":1,"method":"tools/list"})"))["result"]["tools"];
-  ASSERT_EQ(tools.size(), 3u);
+  ASSERT_EQ(tools.size(), 6u);
   EXPECT_EQ(tools[0]["name"], "snapshot");
   EXPECT_EQ(tools[0]["annotations"]["readOnlyHint"], true);
   EXPECT_EQ(tools[1]["name"], "click");
   EXPECT_EQ(tools[1]["annotations"]["readOnlyHint"], false);
   EXPECT_EQ(tools[1]["inputSchema"]["required"], Json({"x", "y"}));
   EXPECT_EQ(tools[2]["name"], "request_access");
+  EXPECT_EQ(tools[3]["name"], "type_text");
+  EXPECT_EQ(tools[4]["name"], "press_keys");
+  EXPECT_EQ(tools[5]["name"], "screenshot");
+  EXPECT_EQ(tools[5]["annotations"]["readOnlyHint"], true);
+}
+
+TEST_F(ServerTest, KeyboardTools) {
+  prepare("vantic-type", "pid=4 sent=text characters=8 remapped=5\n", 0);
+  Json result = call("type_text", {{"text", "こんにちは -x"}})["result"];
+  EXPECT_EQ(ran("vantic-type"), "text こんにちは -x ");
+  EXPECT_EQ(result["content"][0]["text"], "pid=4 sent=text characters=8 remapped=5");
+  call("press_keys", {{"keys", {"ctrl+a", "BackSpace"}}});
+  EXPECT_EQ(ran("vantic-type"), "key ctrl+a BackSpace ");
+
+  prepare("vantic-type", "", 2);
+  result = call("press_keys", {{"keys", {"hyper+x"}}})["result"];
+  EXPECT_EQ(result["isError"], true);
+  EXPECT_EQ(result["content"][0]["text"], "vantic-type failed with status 2: noise");
+  result = call("press_keys", {{"keys", Json::array()}})["result"];
+  EXPECT_NE(result["content"][0]["text"].get<std::string>().find("at least one chord"),
+            std::string::npos);
+  for (const Json& keys : {Json("Return"), Json({1})}) {
+    const Json request = {{"jsonrpc", "2.0"},
+                          {"id", 7},
+                          {"method", "tools/call"},
+                          {"params", {{"name", "press_keys"}, {"arguments", {{"keys", keys}}}}}};
+    EXPECT_EQ((*send(request.dump()))["error"]["code"], -32602) << keys;
+  }
+}
+
+TEST_F(ServerTest, ScreenshotGivesTheImageAndTheScale) {
+  Json result = call("screenshot", Json::object())["result"];
+  ASSERT_EQ(result["isError"], false) << result.dump();
+  EXPECT_EQ(result["content"][1],
+            Json({{"type", "image"}, {"data", "UE5HREFUQQ=="}, {"mimeType", "image/png"}}));
+  EXPECT_NE(result["content"][0]["text"].get<std::string>().find(
+                "Image point (u, v) = screen point (10 + u / 2, 20 + v / 2)."),
+            std::string::npos);
+  EXPECT_EQ(result["structuredContent"]["scale"], 2);
+  EXPECT_EQ(result["structuredContent"]["x"], 10);
+  // The image file is gone once it is in the answer.
+  const std::string file = ran("vantic-shot").substr(0, ran("vantic-shot").find(' '));
+  EXPECT_FALSE(fs::exists(file)) << file;
+
+  call("screenshot", {{"region", {{"x", 1}, {"y", 2.5}, {"width", 30}, {"height", 40}}}});
+  EXPECT_TRUE(ran("vantic-shot").ends_with(".png 1 2.5 30 40 ")) << ran("vantic-shot");
+  result = call("screenshot", {{"region", {{"x", 1}, {"y", 2}, {"width", 30}}}})["result"];
+  EXPECT_NE(result["content"][0]["text"].get<std::string>().find("region needs a number height"),
+            std::string::npos);
 }
 
 TEST_F(ServerTest, ClickCommandLines) {

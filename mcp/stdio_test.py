@@ -31,7 +31,8 @@ got = [(a.get("id"), a.get("error", {}).get("code")) for a in answers]
 assert done.returncode == 0, done
 assert got == expected, got
 assert answers[0]["result"]["protocolVersion"] == "2025-06-18"
-assert [t["name"] for t in answers[2]["result"]["tools"]] == ["snapshot", "click", "request_access"]
+assert [t["name"] for t in answers[2]["result"]["tools"]] == [
+    "snapshot", "click", "request_access", "type_text", "press_keys", "screenshot"]
 # Without a display both tools fail; the failure is a tool error that names it.
 for answer in answers[4:6]:
     assert answer["result"]["isError"] is True, answer

@@ -1,7 +1,14 @@
 #include "mcp/tools.h"
 
+#include <stdlib.h>
+
+#include <atomic>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <optional>
+#include <sstream>
 
 #include "common/numbers.h"
 
@@ -222,10 +229,194 @@ Tool requestAccessTool() {
   return tool;
 }
 
+Tool typeTextTool() {
+  Tool tool;
+  tool.name = "type_text";
+  tool.program = "vantic-type";
+  tool.description =
+      "Type text into the focused element of the frontmost application, as a keyboard would: any "
+      "Unicode (Japanese, emoji, accents); a line feed presses Return and a tab presses Tab. "
+      "Click a text field first to focus it.";
+  tool.inputSchema = {
+      {"type", "object"},
+      {"properties", {{"text", {{"type", "string"}, {"description", "The text."}}}}},
+      {"required", {"text"}},
+      {"additionalProperties", false}};
+  tool.annotations = {{"title", "Type text"},
+                      {"readOnlyHint", false},
+                      {"destructiveHint", true},
+                      {"idempotentHint", false},
+                      {"openWorldHint", false}};
+  tool.invocation = [](const Json& arguments) -> std::variant<Invocation, ArgumentError> {
+    const std::string text = arguments["text"].get<std::string>();
+    // A key burst takes microseconds; applications that lag make the run wait for them, at
+    // most two seconds for each batch of characters missing from the keyboard map.
+    return Invocation{{"text", text}, 10 + static_cast<double>(text.size()) / 10 + kGrace};
+  };
+  tool.result = [](const ChildResult& child) {
+    if (child.status == 0) return textResult(trimmed(child.out), false);
+    return failure("vantic-type", child);
+  };
+  return tool;
+}
+
+Tool pressKeysTool() {
+  Tool tool;
+  tool.name = "press_keys";
+  tool.program = "vantic-type";
+  tool.description =
+      "Press key chords in order in the frontmost application, such as [\"ctrl+a\", "
+      "\"BackSpace\"], [\"Return\"], [\"shift+Tab\"], [\"ctrl+l\"]. A chord is modifiers "
+      "(ctrl, shift, alt, super) joined by + to one key: an X keysym name (Return, Escape, Tab, "
+      "BackSpace, Delete, Up, Down, Left, Right, Home, End, Page_Up, F1...) or one character. "
+      "An upper-case letter means Shift with that letter.";
+  tool.inputSchema = {{"type", "object"},
+                      {"properties",
+                       {{"keys",
+                         {{"type", "array"},
+                          {"items", {{"type", "string"}}},
+                          {"minItems", 1},
+                          {"description", "The chords, pressed one after the other."}}}}},
+                      {"required", {"keys"}},
+                      {"additionalProperties", false}};
+  tool.annotations = {{"title", "Press keys"},
+                      {"readOnlyHint", false},
+                      {"destructiveHint", true},
+                      {"idempotentHint", false},
+                      {"openWorldHint", false}};
+  tool.invocation = [](const Json& arguments) -> std::variant<Invocation, ArgumentError> {
+    Invocation call{{"key"}, 10 + kGrace};
+    for (const Json& chord : arguments["keys"]) call.args.push_back(chord.get<std::string>());
+    if (call.args.size() == 1) return ArgumentError{false, "keys needs at least one chord"};
+    return call;
+  };
+  tool.result = [](const ChildResult& child) {
+    if (child.status == 0) return textResult(trimmed(child.out), false);
+    return failure("vantic-type", child);
+  };
+  return tool;
+}
+
+// A folder of this server's own for screenshot files, made once (0700, so no other user can
+// place a file or link there).
+const std::string& shotFolder() {
+  static const std::string folder = [] {
+    std::string pattern = std::filesystem::temp_directory_path() / "mevrik-mcp-XXXXXX";
+    return mkdtemp(pattern.data()) ? pattern : std::string();
+  }();
+  return folder;
+}
+
+std::string base64(const std::string& bytes) {
+  static constexpr char kDigits[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    uint32_t chunk = static_cast<uint8_t>(bytes[i]) << 16;
+    if (i + 1 < bytes.size()) chunk |= static_cast<uint8_t>(bytes[i + 1]) << 8;
+    if (i + 2 < bytes.size()) chunk |= static_cast<uint8_t>(bytes[i + 2]);
+    for (size_t k = 0; k < 4; ++k) {
+      out += i + k <= bytes.size() ? kDigits[(chunk >> (18 - 6 * k)) & 63] : '=';
+    }
+  }
+  return out;
+}
+
+// The "key=value" fields of a report line.
+std::map<std::string, std::string> fields(const std::string& line) {
+  std::map<std::string, std::string> out;
+  std::istringstream words(line);
+  for (std::string word; words >> word;) {
+    if (const size_t eq = word.find('='); eq != std::string::npos)
+      out[word.substr(0, eq)] = word.substr(eq + 1);
+  }
+  return out;
+}
+
+Tool screenshotTool() {
+  Tool tool;
+  tool.name = "screenshot";
+  tool.program = "vantic-shot";
+  tool.description =
+      "Look at the screen: a PNG of the frontmost window, or of a region in screen points. Use it "
+      "when the snapshot does not show what is needed (a canvas, a game, a window without an "
+      "accessibility tree). The answer gives the region's origin x, y and the scale: the image "
+      "point (u, v) is the screen point (x + u / scale, y + v / scale), which click takes.";
+  tool.inputSchema = {
+      {"type", "object"},
+      {"properties",
+       {{"region",
+         {{"type", "object"},
+          {"properties",
+           {{"x", {{"type", "number"}}},
+            {"y", {{"type", "number"}}},
+            {"width", {{"type", "number"}}},
+            {"height", {{"type", "number"}}}}},
+          {"required", {"x", "y", "width", "height"}},
+          {"description", "A screen rectangle in points (default: the frontmost window)."}}}}},
+      {"additionalProperties", false}};
+  tool.annotations = {{"title", "Screenshot"},
+                      {"readOnlyHint", true},
+                      {"destructiveHint", false},
+                      {"idempotentHint", true},
+                      {"openWorldHint", false}};
+  tool.invocation = [](const Json& arguments) -> std::variant<Invocation, ArgumentError> {
+    if (shotFolder().empty()) return ArgumentError{false, "no folder for the image"};
+    static std::atomic<int> count = 0;
+    Invocation call{{shotFolder() + "/shot-" + std::to_string(++count) + ".png"}, 10 + kGrace};
+    if (arguments.contains("region")) {
+      const Json& region = arguments["region"];
+      for (const char* name : {"x", "y", "width", "height"}) {
+        if (!region.contains(name) || !region[name].is_number()) {
+          return ArgumentError{false, std::string("region needs a number ") + name};
+        }
+        call.args.push_back(number(region[name].get<double>()));
+      }
+    }
+    return call;
+  };
+  tool.result = [](const ChildResult& child) {
+    if (child.status != 0) {
+      if (child.status == 4) {
+        return textResult(trimmed(child.err) +
+                              "\nWhat to do: bring a window to the front, or "
+                              "pass a region.",
+                          true);
+      }
+      return failure("vantic-shot", child);
+    }
+    auto report = fields(child.out);
+    const std::string file = report["file"];
+    // Only a file in this server's folder is read (and removed).
+    if (file.rfind(shotFolder() + "/", 0) != 0) return failure("vantic-shot", child);
+    std::ifstream in(file, std::ios::binary);
+    const std::string png((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::filesystem::remove(file);
+    if (png.empty()) return failure("vantic-shot", child);
+    const std::string line = trimmed(child.out);
+    Json result =
+        textResult(line + "\nImage point (u, v) = screen point (" + report["x"] + " + u / " +
+                       report["scale"] + ", " + report["y"] + " + v / " + report["scale"] + ").",
+                   false,
+                   Json{{"x", std::stod(report["x"])},
+                        {"y", std::stod(report["y"])},
+                        {"width", std::stod(report["width"])},
+                        {"height", std::stod(report["height"])},
+                        {"scale", std::stod(report["scale"])},
+                        {"pid", std::stoi(report["pid"])}});
+    result["content"].push_back(
+        {{"type", "image"}, {"data", base64(png)}, {"mimeType", "image/png"}});
+    return result;
+  };
+  return tool;
+}
+
 }  // namespace
 
 const std::vector<Tool>& toolTable() {
-  static const std::vector<Tool> table = {snapshotTool(), clickTool(), requestAccessTool()};
+  static const std::vector<Tool> table = {snapshotTool(), clickTool(),     requestAccessTool(),
+                                          typeTextTool(), pressKeysTool(), screenshotTool()};
   return table;
 }
 
@@ -242,6 +433,16 @@ std::optional<ArgumentError> checkArguments(const Tool& tool, const Json& argume
     }
     const Json& schema = properties[name];
     const std::string type = schema["type"];
+    if (type == "array") {
+      if (!value.is_array() || !std::all_of(value.begin(), value.end(),
+                                            [](const Json& item) { return item.is_string(); }))
+        return ArgumentError{true, name + " must be an array of strings"};
+      continue;
+    }
+    if (type == "object") {
+      if (!value.is_object()) return ArgumentError{true, name + " must be an object"};
+      continue;
+    }
     const bool integral = value.is_number_integer() ||
                           (value.is_number_float() && std::isfinite(value.get<double>()) &&
                            std::trunc(value.get<double>()) == value.get<double>() &&
