@@ -11,16 +11,15 @@ the last character arriving, and how many runs delivered the whole text.
 
 import argparse
 import os
-import shutil
 import statistics
 import subprocess
 import sys
-import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "e2e"))
-from click_e2e import load_environment, wait_until  # noqa: E402
+from click_e2e import wait_until  # noqa: E402
+from desktop_session import desktop_session, launch  # noqa: E402
 from type_e2e import Focus, text_of  # noqa: E402
 
 ASCII = ("The quick brown fox jumps over the lazy dog; pack my box with five dozen liquor jugs! "
@@ -34,7 +33,7 @@ def one_run(command, text, entry, tool):
     wait_until(lambda: text_of(entry) == "", 5)
     start = time.monotonic()
     child = subprocess.Popen(command + [text], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    last, seen, changed = "", start, start
+    last, changed = "", start
     while True:
         now = time.monotonic()
         current = text_of(entry)
@@ -53,16 +52,11 @@ def main():
     parser.add_argument("--runs", type=int, default=5)
     options = parser.parse_args()
     tool = os.path.abspath(options.tool)
-    work = tempfile.mkdtemp(prefix="type-bench-")
     desktop = os.path.join(ROOT, "e2e", "desktop.sh")
-    try:
-        subprocess.run([desktop, "start", work], check=True)
-        load_environment(os.path.join(work, "env.sh"))
+    with desktop_session(desktop, "type-bench-") as work:
         import pyatspi
 
-        pid = int(subprocess.run([desktop, "launch", work, "--", "zenity", "--entry",
-                                  "--width", "900"], check=True, capture_output=True,
-                                 text=True).stdout.strip())
+        pid = launch(desktop, work, "zenity", "--entry", "--width", "900")
         entry = wait_until(lambda: Focus(pyatspi, pid).find(), 10)
         tools = {"vantic-type": [tool, "text"], "xdotool --delay 0": ["xdotool", "type",
                                                                      "--delay", "0"]}
@@ -84,9 +78,6 @@ def main():
             ratio = statistics.median(times["xdotool --delay 0"]) / statistics.median(
                 times["vantic-type"])
             print("%-22s xdotool/vantic-type time ratio: %.2f" % (name, ratio))
-    finally:
-        subprocess.run([desktop, "stop", work])
-        shutil.rmtree(work, ignore_errors=True)
 
 
 if __name__ == "__main__":

@@ -13,13 +13,12 @@ import argparse
 import base64
 import json
 import os
-import shutil
 import subprocess
 import sys
-import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from click_e2e import check, failures, load_environment, wait_until  # noqa: E402
+from click_e2e import check, wait_until  # noqa: E402
+from desktop_session import desktop_session, launch, summary  # noqa: E402
 from shot_e2e import read_png  # noqa: E402
 
 SENTENCE = "今日はいい天気ですね。散歩に行きましょう！"
@@ -65,12 +64,8 @@ def main():
     for name in ("--server", "--qt-app", "--desktop"):
         parser.add_argument(name, required=True)
     options = parser.parse_args()
-    work = tempfile.mkdtemp(prefix="mcp-agent-e2e-")
-    try:
-        subprocess.run([options.desktop, "start", work], check=True)
-        load_environment(os.path.join(work, "env.sh"))
-        subprocess.run([options.desktop, "launch", work, "--name", "qt", "--", options.qt_app],
-                       check=True, capture_output=True)
+    with desktop_session(options.desktop, "mcp-agent-e2e-") as work:
+        launch(options.desktop, work, options.qt_app, name="qt")
         client = Client(options.server)
         client.request("initialize", {"protocolVersion": "2025-06-18", "capabilities": {},
                                       "clientInfo": {"name": "agent-check", "version": "0"}})
@@ -108,17 +103,8 @@ def main():
                           for u in range(max(left, 0), min(right, width)))
             check(changed > 0, "the screenshot changed where the snapshot puts the label "
                   "(%d pixels in %d,%d-%d,%d)" % (changed, left, top, right, bottom))
-        shutil.copy(os.path.join(work, "after.png"), os.path.join(tempfile.gettempdir(),
-                                                                 "mcp-agent-e2e-after.png"))
         client.close()
-    finally:
-        subprocess.run([options.desktop, "stop", work])
-        shutil.rmtree(work, ignore_errors=True)
-    if failures:
-        print("%d check(s) failed" % len(failures))
-        return 1
-    print("all checks passed")
-    return 0
+    return summary()
 
 
 if __name__ == "__main__":

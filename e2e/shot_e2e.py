@@ -12,14 +12,15 @@ import argparse
 import json
 import os
 import shutil
+import signal
 import struct
 import subprocess
 import sys
-import tempfile
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from click_e2e import check, failures, load_environment, wait_until  # noqa: E402
+from click_e2e import check, wait_until  # noqa: E402
+from desktop_session import desktop_session, launch, summary  # noqa: E402
 
 
 def read_png(path):
@@ -135,29 +136,18 @@ def main():
         parser.add_argument(name, required=True)
     parser.add_argument("--keep", help="a folder that receives the screenshots")
     options = parser.parse_args()
-    work = tempfile.mkdtemp(prefix="shot-e2e-")
-    try:
-        subprocess.run([options.desktop, "start", work], check=True)
-        load_environment(os.path.join(work, "env.sh"))
+    with desktop_session(options.desktop, "shot-e2e-") as work:
         # No application yet, so no frontmost window: status 4, no file.
         out = subprocess.run([options.shot, os.path.join(work, "none.png")], capture_output=True,
                              text=True)
         check(out.returncode == 4 and not os.path.exists(os.path.join(work, "none.png")),
               "without a frontmost window: status %d, %r" % (out.returncode, out.stderr.strip()))
         for label, scale in (("1x", "1"), ("GDK_SCALE=2", "2")):
-            pid = subprocess.run([options.desktop, "launch", work, "--name", "factory" + scale, "--",
-                                  "env", "GDK_SCALE=" + scale, "gtk3-widget-factory"],
-                                 check=True, capture_output=True, text=True).stdout.strip()
+            pid = launch(options.desktop, work, "env", "GDK_SCALE=" + scale,
+                         "gtk3-widget-factory", name="factory" + scale)
             checks(label, options, work)
-            subprocess.run(["kill", pid])
-    finally:
-        subprocess.run([options.desktop, "stop", work])
-        shutil.rmtree(work, ignore_errors=True)
-    if failures:
-        print("%d check(s) failed" % len(failures))
-        return 1
-    print("all checks passed")
-    return 0
+            os.kill(pid, signal.SIGTERM)
+    return summary()
 
 
 if __name__ == "__main__":

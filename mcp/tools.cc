@@ -229,6 +229,20 @@ Tool requestAccessTool() {
   return tool;
 }
 
+// The annotations of a tool that changes nothing outside the desktop.
+Json desktopAnnotations(const char* title, bool readOnly) {
+  return {{"title", title},
+          {"readOnlyHint", readOnly},
+          {"destructiveHint", !readOnly},
+          {"idempotentHint", readOnly},
+          {"openWorldHint", false}};
+}
+
+Json typeResult(const ChildResult& child) {
+  if (child.status == 0) return textResult(trimmed(child.out), false);
+  return failure("vantic-type", child);
+}
+
 Tool typeTextTool() {
   Tool tool;
   tool.name = "type_text";
@@ -242,21 +256,14 @@ Tool typeTextTool() {
       {"properties", {{"text", {{"type", "string"}, {"description", "The text."}}}}},
       {"required", {"text"}},
       {"additionalProperties", false}};
-  tool.annotations = {{"title", "Type text"},
-                      {"readOnlyHint", false},
-                      {"destructiveHint", true},
-                      {"idempotentHint", false},
-                      {"openWorldHint", false}};
+  tool.annotations = desktopAnnotations("Type text", false);
   tool.invocation = [](const Json& arguments) -> std::variant<Invocation, ArgumentError> {
     const std::string text = arguments["text"].get<std::string>();
     // A key burst takes microseconds; applications that lag make the run wait for them, at
     // most two seconds for each batch of characters missing from the keyboard map.
     return Invocation{{"text", text}, 10 + static_cast<double>(text.size()) / 10 + kGrace};
   };
-  tool.result = [](const ChildResult& child) {
-    if (child.status == 0) return textResult(trimmed(child.out), false);
-    return failure("vantic-type", child);
-  };
+  tool.result = typeResult;
   return tool;
 }
 
@@ -279,21 +286,14 @@ Tool pressKeysTool() {
                           {"description", "The chords, pressed one after the other."}}}}},
                       {"required", {"keys"}},
                       {"additionalProperties", false}};
-  tool.annotations = {{"title", "Press keys"},
-                      {"readOnlyHint", false},
-                      {"destructiveHint", true},
-                      {"idempotentHint", false},
-                      {"openWorldHint", false}};
+  tool.annotations = desktopAnnotations("Press keys", false);
   tool.invocation = [](const Json& arguments) -> std::variant<Invocation, ArgumentError> {
     Invocation call{{"key"}, 10 + kGrace};
     for (const Json& chord : arguments["keys"]) call.args.push_back(chord.get<std::string>());
     if (call.args.size() == 1) return ArgumentError{false, "keys needs at least one chord"};
     return call;
   };
-  tool.result = [](const ChildResult& child) {
-    if (child.status == 0) return textResult(trimmed(child.out), false);
-    return failure("vantic-type", child);
-  };
+  tool.result = typeResult;
   return tool;
 }
 
@@ -356,11 +356,7 @@ Tool screenshotTool() {
           {"required", {"x", "y", "width", "height"}},
           {"description", "A screen rectangle in points (default: the frontmost window)."}}}}},
       {"additionalProperties", false}};
-  tool.annotations = {{"title", "Screenshot"},
-                      {"readOnlyHint", true},
-                      {"destructiveHint", false},
-                      {"idempotentHint", true},
-                      {"openWorldHint", false}};
+  tool.annotations = desktopAnnotations("Screenshot", true);
   tool.invocation = [](const Json& arguments) -> std::variant<Invocation, ArgumentError> {
     if (shotFolder().empty()) return ArgumentError{false, "no folder for the image"};
     static std::atomic<int> count = 0;
