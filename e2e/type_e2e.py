@@ -8,7 +8,7 @@
 - A run stopped by SIGTERM, SIGINT or SIGKILL while typing leaves no key pressed (the server's
   XI2 raw events show a release after every press); SIGTERM and SIGINT also leave the map as it
   was, and the characters typed before the stop arrive intact.
-- Chromium: ctrl+l focuses the address bar.
+- Chromium: ctrl+l focuses the address bar, which then takes the same text.
 
   type_e2e.py --tool VANTIC_TYPE --recorder CLICK_XI2_RECORD --desktop DESKTOP_SH
               [--qt-app AX_QT_APP] [--no-chromium]
@@ -184,6 +184,12 @@ def chromium_check(tool, desktop, work, pyatspi):
     check(out.returncode == 0 and wait_until(address_bar_focused, 10),
           "chromium: ctrl+l focuses the address bar (%r, focused %r)"
           % (out.stdout.strip(), getattr(focus.find(), "name", None)))
+    # The address bar takes the text as the other toolkits do.
+    run(tool, "text", TEXT)
+    bar = focus.find()
+    got = wait_until(lambda: text_of(bar) == TEXT, 10) or text_of(bar)
+    check(got is True, "chromium: typing into the address bar gives %r (read back %r)"
+          % (TEXT, text_of(bar)))
     subprocess.run(["kill", str(pid)])
 
 
