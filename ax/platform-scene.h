@@ -32,32 +32,32 @@ namespace ax {
 // `Fails` and `NoValue` describe the read itself rather than a value.
 struct SceneValue {
   enum class Kind : uint8_t {
-    Null,
-    Text,
-    Integer,
-    Real,
-    Boolean,
-    Url,
-    Attributed,
-    Point,
-    Size,
-    Rect,
-    AxError,
-    Ref,
-    List,
-    Fails,
-    NoValue,
+    kNull,
+    kText,
+    kInteger,
+    kReal,
+    kBoolean,
+    kUrl,
+    kAttributed,
+    kPoint,
+    kSize,
+    kRect,
+    kAxError,
+    kRef,
+    kList,
+    kFails,
+    kNoValue,
   };
-  Kind kind = Kind::Null;
+  Kind kind = Kind::kNull;
   uint32_t ref = 0;
   int64_t integer = 0;  // Integer, AxError and Fails codes; Boolean as 0 or 1
   double a = 0;         // Real, Point, Size
   double b = 0;
-  std::string text;
-  std::vector<SceneValue> list;
+  std::string text{};
+  std::vector<SceneValue> list{};
 
   static SceneValue null() { return SceneValue{}; }
-  static SceneValue ofText(std::string t, Kind kind = Kind::Text);
+  static SceneValue ofText(std::string t, Kind kind = Kind::kText);
   static SceneValue ofInteger(int64_t i);
   static SceneValue ofReal(double d);
   static SceneValue ofBoolean(bool flag);
@@ -72,9 +72,9 @@ struct SceneValue {
 };
 
 struct SceneElement {
-  enum class Batch : uint8_t { Normal, Fail, Short };
+  enum class Batch : uint8_t { kNormal, kFail, kShort };
   std::vector<std::pair<std::string, SceneValue>> attributes;
-  Batch batch = Batch::Normal;
+  Batch batch = Batch::kNormal;
 
   // Sets (or replaces) one attribute.
   void set(const std::string& name, SceneValue value);

@@ -71,9 +71,9 @@ void writeRecord(JsonWriter& json, const ElementRecord& record) {
 // The window to walk: the focused window, else the first entry of the window list, else none.
 // A value that is not an element counts as absent.
 Element chooseWindow(Platform& platform, const Element& app) {
-  if (Element window = asElement(attr(platform, app, "AXFocusedWindow"))) return window;
-  const std::optional<Value> windows = attr(platform, app, "AXWindows");
-  if (windows && windows->kind == Value::Kind::List && !windows->list.empty()) {
+  if (Element window = asElement(attr(platform, app, kAXFocusedWindow))) return window;
+  const std::optional<Value> windows = attr(platform, app, kAXWindows);
+  if (windows && windows->kind == Value::Kind::kList && !windows->list.empty()) {
     return asElement(windows->list.front());
   }
   return nullptr;
@@ -185,15 +185,15 @@ RunResult runSnapshot(Platform& platform, const std::vector<std::string>& args) 
   state.screen = screens.empty() ? Rect{0, 0, 4096, 4096} : screens.front();
   state.app = platform.createApplicationElement(frontmost->pid);
   platform.setMessagingTimeout(state.app, kMessagingTimeout);
-  platform.setBooleanAttribute(state.app, "AXManualAccessibility", true);
+  platform.setBooleanAttribute(state.app, kAXManualAccessibility, true);
   if (state.settle > 0) platform.sleepFor(std::min(state.settle, kLongestSettle));
   state.tStart = platform.now();
   state.resetWalk();
 
-  state.focused = asElement(attr(platform, state.app, "AXFocusedUIElement"));
+  state.focused = asElement(attr(platform, state.app, kAXFocusedUIElement));
   state.windowTitle = "";
   if (const Element window = chooseWindow(platform, state.app)) {
-    state.windowTitle = asString(attr(platform, window, "AXTitle"));
+    state.windowTitle = asString(attr(platform, window, kAXTitle));
     visit(platform, state, window, 0);
   }
   menuBarPass(platform, state);

@@ -45,8 +45,8 @@ struct RunResult {
 
 // The action that step 3 chooses, with its operands.
 struct Action {
-  enum class Kind { Move, Drag, Scroll, Right, Middle, LeftClicks };
-  Kind kind = Kind::LeftClicks;
+  enum class Kind { kMove, kDrag, kScroll, kRight, kMiddle, kLeftClicks };
+  Kind kind = Kind::kLeftClicks;
   Point end;               // Drag: the end point exactly as parsed
   int32_t horizontal = 0;  // Scroll: args[4]
   int32_t vertical = 0;    // Scroll: args[5]

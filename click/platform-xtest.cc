@@ -311,7 +311,7 @@ class XcbPlatform : public Platform {
 
 }  // namespace
 
-std::unique_ptr<Platform> openSystemPlatform(std::string& error) {
+std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
   const char* name = std::getenv("DISPLAY");
   const std::string unreachable = std::string("cannot open the X display \"") + (name ? name : "") +
                                   "\"; no pointer action was performed";

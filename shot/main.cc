@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
   auto arguments = shot::readArguments(args);
   if (!arguments) return finish(shot::usage());
   std::string error;
-  auto platform = shot::openSystemPlatform(error);
+  auto platform = shot::createSystemPlatform(error);
   if (!platform) {
     std::fprintf(stderr, "vantic-shot: %s\n", error.c_str());
     return 1;

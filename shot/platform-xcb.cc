@@ -119,7 +119,7 @@ class XcbPlatform : public Platform {
 
 }  // namespace
 
-std::unique_ptr<Platform> openSystemPlatform(std::string& error) {
+std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
   auto display = mevrik::xcb::connect();
   if (!display) {
     error = mevrik::xcb::unreachable("no screenshot was taken");

@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
   state.stopRequested = [] { return caught != 0; };
 
   std::string error;
-  auto platform = type::openSystemPlatform(error);
+  auto platform = type::createSystemPlatform(error);
   if (!platform) {
     std::fprintf(stderr, "vantic-type: %s\n", error.c_str());
     return 1;

@@ -68,6 +68,6 @@ class Platform {
 
 // The window system's backend of this build (chosen by CMake). Gives none, with the reason in
 // `error`, when the window system cannot be reached.
-std::unique_ptr<Platform> openSystemPlatform(std::string& error);
+std::unique_ptr<Platform> createSystemPlatform(std::string& error);
 
 }  // namespace type
