@@ -2,7 +2,8 @@
 //
 // It exists so that the core (options, run flow, walk, JSON) is one piece of code for every
 // system and can be driven by a scripted fake in tests. Backends: the scene fake
-// (platform-scene.cc) and AT-SPI2 on Linux (platform-atspi.cc). Attribute names are the macOS
+// (platform-scene.cc), AT-SPI2 on Linux (platform-atspi.cc) and the Accessibility API on macOS
+// (platform-mac.cc). Attribute names are the macOS
 // accessibility ones ("AXRole", "AXChildren", ...); a backend for another system translates them.
 //
 // Nothing here throws: a platform read that fails is reported by its result code or as no value.

@@ -7,22 +7,10 @@
 #include <vector>
 
 #include "click/platform-recorder.h"
+#include "click/test_trace.h"
 
 namespace click {
 namespace {
-
-// Runs vantic-click with these arguments (program path added) against a recorder and returns
-// the whole transcript, one line per step.
-std::string trace(std::vector<std::string> arguments, RecorderOptions options = {}) {
-  RunState state;
-  state.args.push_back("vantic-click");
-  for (auto& a : arguments) state.args.push_back(a);
-  RecorderPlatform recorder(options);
-  recorder.recordResult(run(recorder, state));
-  std::string text;
-  for (const auto& line : recorder.transcript()) text += line + "\n";
-  return text;
-}
 
 RecorderOptions at812() {
   RecorderOptions o;
