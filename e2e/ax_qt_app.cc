@@ -1,5 +1,5 @@
 // A small Qt Widgets window for the snapshot checks: a menu bar, a button that changes a label,
-// a check box and a line edit with a placeholder.
+// a check box and a line edit with a placeholder, whose text Return copies into the label.
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
@@ -29,6 +29,8 @@ int main(int argc, char** argv) {
   layout->addWidget(check);
   layout->addWidget(edit);
   QObject::connect(button, &QPushButton::clicked, label, [label] { label->setText("Pressed"); });
+  QObject::connect(edit, &QLineEdit::returnPressed, label,
+                   [label, edit] { label->setText(edit->text()); });
   window.setCentralWidget(central);
   window.resize(360, 240);
   window.show();

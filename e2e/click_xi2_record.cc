@@ -1,14 +1,16 @@
-// Records the pointer input the X server sees, for the end-to-end checks of vantic-click.
+// Records the pointer input the X server sees, for the end-to-end checks of vantic-click (and,
+// with --keys, the key input, for those of vantic-type).
 //
 // Selects XI2 raw events (button press, button release, motion) on the root window: they reach
 // this client whatever window is under the pointer and whatever grabs are active, with the
 // server's own timestamps, so the checks see what applications were given and when. GTK3 reads
 // XI2 events, so core events on one window (xev) would show nothing.
 //
-//   click_xi2_record [--quiet MS] [--timeout MS]
+//   click_xi2_record [--quiet MS] [--timeout MS] [--keys]
 //
 // Prints "ready" once the selection is active, then one line per event:
 //   press BUTTON t=MS        release BUTTON t=MS        motion t=MS [x=X] [y=Y]
+//   keypress CODE t=MS       keyrelease CODE t=MS       (--keys only)
 // (x and y are the raw valuator values, present when the device reported them). Exits after MS
 // milliseconds without an event once one was seen (--quiet, default 500), or after --timeout
 // (default 20000) in any case.
@@ -43,6 +45,12 @@ void printEvent(const XIRawEvent& raw) {
       break;
     case XI_RawButtonRelease:
       std::printf("release %d t=%lu\n", raw.detail, raw.time);
+      break;
+    case XI_RawKeyPress:
+      std::printf("keypress %d t=%lu\n", raw.detail, raw.time);
+      break;
+    case XI_RawKeyRelease:
+      std::printf("keyrelease %d t=%lu\n", raw.detail, raw.time);
       break;
     case XI_RawMotion: {
       std::printf("motion t=%lu", raw.time);
@@ -87,6 +95,12 @@ int main(int argc, char** argv) {
   XISetMask(maskBits, XI_RawButtonPress);
   XISetMask(maskBits, XI_RawButtonRelease);
   XISetMask(maskBits, XI_RawMotion);
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--keys") == 0) {
+      XISetMask(maskBits, XI_RawKeyPress);
+      XISetMask(maskBits, XI_RawKeyRelease);
+    }
+  }
   XIEventMask mask{XIAllMasterDevices, static_cast<int>(sizeof maskBits), maskBits};
   XISelectEvents(d, DefaultRootWindow(d), &mask, 1);
   XSync(d, False);

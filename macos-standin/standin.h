@@ -68,7 +68,7 @@ struct Call {
   uint64_t event = 0;    // the event made or passed (1, 2, ... in order of creation); 0: NULL
   std::vector<int64_t> values;   // the integer arguments in order (type, button, field, wheels...)
   std::optional<CGPoint> point;  // the point argument, or the location read
-  std::string text;              // notes only
+  std::string text;              // notes; the UTF-16 units of a Unicode string, as "U+XXXX ..."
 };
 const std::vector<Call>& calls();
 void note(std::string text);
@@ -78,5 +78,8 @@ void setCursor(std::optional<CGPoint> at);
 void failCursorReadsAfterFirst(bool fail);
 void failMouseEvents(bool fail);
 void failScrollEvents(bool fail);
+// The keys CGEventSourceKeyState reads as down, and the flags CGEventSourceFlagsState gives.
+void setKeysDown(std::vector<CGKeyCode> keys);
+void setFlagsState(uint64_t flags);
 
 }  // namespace standin

@@ -1,5 +1,8 @@
 // The stand-in's Quartz event functions: nothing is posted; every call is written down in order,
 // and a cursor position follows the mouse events posted to the HID tap and the warps.
+#include <algorithm>
+#include <cstdio>
+
 #include "runtime.h"
 
 namespace standin {
@@ -41,6 +44,12 @@ void failMouseEvents(bool fail) {
 }
 void failScrollEvents(bool fail) {
   world().failScroll = fail;
+}
+void setKeysDown(std::vector<CGKeyCode> keys) {
+  world().keysDown = std::move(keys);
+}
+void setFlagsState(uint64_t flags) {
+  world().flagsState = flags;
 }
 
 }  // namespace standin
@@ -99,6 +108,43 @@ void CGEventPost(CGEventTapLocation tap, CGEventRef event) {
 
 void CGEventPostToPid(pid_t pid, CGEventRef event) {
   standin::record("CGEventPostToPid", standin::serial(event), {pid});
+}
+
+CGEventRef CGEventCreateKeyboardEvent(CGEventSourceRef, CGKeyCode virtualKey, bool keyDown) {
+  CGEventRef event = standin::newEvent(false, CGPoint{0, 0});
+  standin::record("CGEventCreateKeyboardEvent", standin::serial(event), {virtualKey, keyDown});
+  return event;
+}
+
+void CGEventSetFlags(CGEventRef event, CGEventFlags flags) {
+  standin::record("CGEventSetFlags", standin::serial(event), {static_cast<int64_t>(flags)});
+}
+
+void CGEventKeyboardSetUnicodeString(CGEventRef event, UniCharCount stringLength,
+                                     const UniChar* unicodeString) {
+  std::string units;
+  for (UniCharCount i = 0; i < stringLength; ++i) {
+    char unit[8];
+    std::snprintf(unit, sizeof unit, "%sU+%04X", i ? " " : "", unicodeString[i]);
+    units += unit;
+  }
+  world().calls.push_back({"CGEventKeyboardSetUnicodeString",
+                           standin::serial(event),
+                           {static_cast<int64_t>(stringLength)},
+                           std::nullopt,
+                           units});
+}
+
+bool CGEventSourceKeyState(CGEventSourceStateID stateID, CGKeyCode key) {
+  const auto& down = world().keysDown;
+  const bool pressed = std::find(down.begin(), down.end(), key) != down.end();
+  standin::record("CGEventSourceKeyState", 0, {stateID, key, pressed});
+  return pressed;
+}
+
+CGEventFlags CGEventSourceFlagsState(CGEventSourceStateID stateID) {
+  standin::record("CGEventSourceFlagsState", 0, {stateID});
+  return static_cast<CGEventFlags>(world().flagsState);
 }
 
 CGError CGWarpMouseCursorPosition(CGPoint newCursorPosition) {

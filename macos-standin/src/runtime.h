@@ -79,6 +79,8 @@ struct World {
   bool failMouse = false;
   bool failScroll = false;
   uint64_t events = 0;
+  std::vector<CGKeyCode> keysDown;  // what CGEventSourceKeyState answers
+  uint64_t flagsState = 0;          // what CGEventSourceFlagsState answers
 
   int64_t live = 0;
 };

@@ -21,6 +21,7 @@ typedef uint16_t UInt16;
 typedef int32_t SInt32;
 typedef uint32_t UInt32;
 typedef UInt16 UniChar;
+typedef unsigned long UniCharCount;
 
 // CFBase.h
 typedef unsigned long CFTypeID;

@@ -1,10 +1,10 @@
 // Stand-in of the part of CoreGraphics that the macOS backends use, for Linux test builds only.
 //
 // Types, constants and signatures follow Apple's CGBase.h, CGGeometry.h, CGError.h,
-// CGEventTypes.h, CGEvent.h and CGRemoteOperation.h. The implementation (coregraphics.cc) posts
-// nothing: it writes every call down in order (see standin.h) and keeps a cursor position that
-// follows the events posted to the HID tap and the warps. To support another call, copy its
-// declaration from Apple's header here and record it in coregraphics.cc.
+// CGEventTypes.h, CGEvent.h, CGEventSource.h and CGRemoteOperation.h. The implementation
+// (coregraphics.cc) posts nothing: it writes every call down in order (see standin.h) and keeps a
+// cursor position that follows the events posted to the HID tap and the warps. To support another
+// call, copy its declaration from Apple's header here and record it in coregraphics.cc.
 #pragma once
 
 // Apple declares these enumerations with CF_ENUM, which in C++ gives an enumeration type with a
@@ -40,6 +40,9 @@ typedef struct CGRect CGRect;
 // CGError.h
 enum CGError : int32_t { kCGErrorSuccess = 0, kCGErrorFailure = 1000 };
 
+// CGRemoteOperation.h
+typedef uint16_t CGKeyCode;
+
 // CGEventTypes.h
 typedef struct __CGEvent* CGEventRef;
 typedef struct __CGEventSource* CGEventSourceRef;
@@ -72,6 +75,21 @@ enum CGEventType : uint32_t {
 
 enum CGEventField : uint32_t { kCGMouseEventNumber = 0, kCGMouseEventClickState = 1 };
 
+// CF_OPTIONS(uint64_t, CGEventFlags); the masks the keyboard backend uses.
+enum CGEventFlags : uint64_t {
+  kCGEventFlagMaskAlphaShift = 0x00010000,
+  kCGEventFlagMaskShift = 0x00020000,
+  kCGEventFlagMaskControl = 0x00040000,
+  kCGEventFlagMaskAlternate = 0x00080000,
+  kCGEventFlagMaskCommand = 0x00100000,
+};
+
+enum CGEventSourceStateID : int32_t {
+  kCGEventSourceStatePrivate = -1,
+  kCGEventSourceStateCombinedSessionState = 0,
+  kCGEventSourceStateHIDSystemState = 1
+};
+
 enum CGEventTapLocation : uint32_t {
   kCGHIDEventTap = 0,
   kCGSessionEventTap = 1,
@@ -90,6 +108,14 @@ CGPoint CGEventGetLocation(CGEventRef event);
 void CGEventSetLocation(CGEventRef event, CGPoint location);
 void CGEventSetIntegerValueField(CGEventRef event, CGEventField field, int64_t value);
 void CGEventPost(CGEventTapLocation tap, CGEventRef event);
+CGEventRef CGEventCreateKeyboardEvent(CGEventSourceRef source, CGKeyCode virtualKey, bool keyDown);
+void CGEventSetFlags(CGEventRef event, CGEventFlags flags);
+void CGEventKeyboardSetUnicodeString(CGEventRef event, UniCharCount stringLength,
+                                     const UniChar* unicodeString);
+
+// CGEventSource.h
+bool CGEventSourceKeyState(CGEventSourceStateID stateID, CGKeyCode key);
+CGEventFlags CGEventSourceFlagsState(CGEventSourceStateID stateID);
 void CGEventPostToPid(pid_t pid, CGEventRef event);
 
 // CGRemoteOperation.h

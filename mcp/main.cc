@@ -1,0 +1,74 @@
+// mevrik-mcp: an MCP server over standard input and output that gives an agent the snapshot and
+// pointer tools. One JSON-RPC message per line each way; standard output carries nothing else.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <string>
+
+#include "mcp/server.h"
+
+namespace {
+
+// Longer lines are answered with a parse error and skipped, so that no client can make the
+// server hold unbounded input.
+constexpr size_t kLineCap = 4 * 1024 * 1024;
+
+bool writeAll(const std::string& text) {
+  const char* data = text.data();
+  size_t size = text.size();
+  while (size > 0) {
+    const ssize_t n = ::write(1, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// The folder of this executable (symbolic links resolved): the tools lie beside it.
+std::string ownFolder() {
+  char path[PATH_MAX];
+  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return ".";
+  std::string self(path, static_cast<size_t>(n));
+  return self.substr(0, self.rfind('/'));
+}
+
+}  // namespace
+
+int main() {
+  ::signal(SIGPIPE, SIG_IGN);  // a client that went away ends us through a failed write
+  mcp::Server server(ownFolder(), MEVRIK_VERSION);
+  std::string line;
+  bool skipping = false;  // inside a line beyond the cap
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(0, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    for (ssize_t k = 0; k < n; ++k) {
+      const char c = buffer[k];
+      if (c != '\n') {
+        if (!skipping) line.push_back(c);
+        if (line.size() > kLineCap) {
+          line.clear();
+          skipping = true;
+        }
+        continue;
+      }
+      std::optional<std::string> answer =
+          skipping ? server.handleLine("\x01") : server.handleLine(line);
+      line.clear();
+      skipping = false;
+      if (answer && !writeAll(*answer + "\n")) return 0;
+    }
+  }
+  // A last message without a line end still counts.
+  if (!skipping && !line.empty()) {
+    if (auto answer = server.handleLine(line)) writeAll(*answer + "\n");
+  }
+  return 0;
+}

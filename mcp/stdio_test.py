@@ -1,0 +1,40 @@
+#!/usr/bin/env python3
+"""Drives the real mevrik-mcp over a pipe: a session with malformed lines, a notification, an
+over-long line and tool calls that run the real tools (here without a desktop), checking that
+standard output carries exactly one JSON-RPC answer per request, in order, and nothing else."""
+import json
+import os
+import subprocess
+import sys
+
+server = sys.argv[1]
+env = dict(os.environ)
+env.pop("DISPLAY", None)  # the tools must fail cleanly, and say so, without a desktop
+lines = [
+    '{"jsonrpc":"2.0","id":1,"method":"initialize","params":{"protocolVersion":"2025-06-18",'
+    '"capabilities":{},"clientInfo":{"name":"t","version":"0"}}}',
+    '{"jsonrpc":"2.0","method":"notifications/initialized"}',
+    "{not json",
+    '{"jsonrpc":"2.0","id":2,"method":"tools/list"}',
+    "x" * (5 * 1024 * 1024),
+    '{"jsonrpc":"2.0","id":3,"method":"tools/call","params":{"name":"snapshot","arguments":{}}}',
+    '{"jsonrpc":"2.0","id":4,"method":"tools/call","params":{"name":"click","arguments":{"x":5,"y":5}}}',
+    '{"jsonrpc":"2.0","id":5,"method":"bogus"}',
+    '{"jsonrpc":"2.0","id":6,"method":"ping"}',
+]
+done = subprocess.run([server], input="\n".join(lines) + "\n", capture_output=True, text=True,
+                      env=env, timeout=60)
+answers = [json.loads(line) for line in done.stdout.splitlines()]
+expected = [(1, None), (None, -32700), (2, None), (None, -32700), (3, None), (4, None),
+            (5, -32601), (6, None)]
+got = [(a.get("id"), a.get("error", {}).get("code")) for a in answers]
+assert done.returncode == 0, done
+assert got == expected, got
+assert answers[0]["result"]["protocolVersion"] == "2025-06-18"
+assert [t["name"] for t in answers[2]["result"]["tools"]] == [
+    "snapshot", "click", "request_access", "type_text", "press_keys", "screenshot"]
+# Without a display both tools fail; the failure is a tool error that names it.
+for answer in answers[4:6]:
+    assert answer["result"]["isError"] is True, answer
+    assert answer["result"]["content"][0]["text"], answer
+print("ok:", len(answers), "answers")

@@ -1,0 +1,137 @@
+#!/usr/bin/env python3
+"""Adds the Mevrik plug-in to Codex for the current user.
+
+1. Lays the plug-in folder out under the home folder, with the absolute path of the installed
+   mevrik-mcp written into its .mcp.json (Codex runs `command` as written and copies plug-ins
+   without symbolic links).
+2. Adds or updates the "mevrik" entry of ~/.agents/plugins/marketplace.json, keeping every other
+   entry and field.
+3. Where the codex command is on PATH and no application handles codex:// links, installs the
+   plug-in with `codex plugin add` (otherwise the setup application opens Codex's plug-in page).
+
+Repeated runs change nothing. Exit status 0 on success; otherwise a message and status 1.
+Environment: MEVRIK_MCP names the server to use instead of the installed one.
+"""
+import filecmp
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+sys.dont_write_bytecode = True  # nothing is written beside an installed script
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import mevrik_codex as mc  # noqa: E402
+
+PRODUCT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def find_server():
+    """The mevrik-mcp to write into .mcp.json: MEVRIK_MCP, else the one installed beside the
+    product folder (<prefix>/share/mevrik/product -> <prefix>/bin), else the one on PATH."""
+    candidates = [os.environ.get("MEVRIK_MCP", ""),
+                  os.path.join(PRODUCT, "..", "..", "..", "bin", "mevrik-mcp"),
+                  shutil.which("mevrik-mcp") or ""]
+    for candidate in candidates:
+        if candidate and os.path.isfile(candidate) and os.access(candidate, os.X_OK):
+            return os.path.realpath(candidate)
+    raise mc.Failure("mevrik-mcp が見つかりません。Mevrik をインストールし直してください。")
+
+
+def same_tree(a, b):
+    """True when folders a and b hold the same files with the same contents."""
+    comparison = filecmp.dircmp(a, b, ignore=[])
+    if comparison.left_only or comparison.right_only or comparison.funny_files:
+        return False
+    _, mismatch, errors = filecmp.cmpfiles(a, b, comparison.common_files, shallow=False)
+    if mismatch or errors:
+        return False
+    return all(same_tree(os.path.join(a, d), os.path.join(b, d)) for d in comparison.common_dirs)
+
+
+def lay_out_plugin(server):
+    """Copies the plug-in folder to its place under the home folder, replacing an older copy
+    in one rename; leaves an identical copy untouched."""
+    source = os.path.join(PRODUCT, "plugin")
+    if not os.path.isfile(os.path.join(source, ".codex-plugin", "plugin.json")):
+        raise mc.Failure("プラグインのファイルがありません: %s" % source)
+    target = mc.plugin_folder()
+    parent = os.path.dirname(target)
+    os.makedirs(parent, exist_ok=True)
+    staged = tempfile.mkdtemp(prefix=".codex-plugin-", dir=parent)
+    try:
+        shutil.rmtree(staged)
+        shutil.copytree(source, staged, symlinks=False)
+        with open(os.path.join(staged, ".mcp.json"), encoding="utf-8") as f:
+            servers = json.load(f)
+        servers["mcpServers"]["mevrik"]["command"] = server
+        with open(os.path.join(staged, ".mcp.json"), "w", encoding="utf-8") as f:
+            f.write(mc.dump_json(servers))
+        if os.path.isdir(target) and same_tree(staged, target):
+            return
+        if os.path.lexists(target):
+            old = tempfile.mkdtemp(prefix=".codex-plugin-old-", dir=parent)
+            os.replace(target, os.path.join(old, "plugin"))
+            os.replace(staged, target)
+            shutil.rmtree(old)
+        else:
+            os.replace(staged, target)
+    finally:
+        shutil.rmtree(staged, ignore_errors=True)
+
+
+def add_to_marketplace():
+    """Adds or updates our entry; returns the marketplace's name."""
+    path = mc.marketplace_path()
+    document = mc.read_marketplace(path)
+    if document is None:
+        document = {"name": mc.DEFAULT_MARKETPLACE,
+                    "interface": {"displayName": "Local plugins"},
+                    "plugins": []}
+    if not isinstance(document.get("name"), str) or not document["name"]:
+        document["name"] = mc.DEFAULT_MARKETPLACE
+    interface = document.get("interface")
+    if not isinstance(interface, dict):
+        interface = document["interface"] = {}
+    interface.setdefault("displayName", "Local plugins")
+    plugins = document.setdefault("plugins", [])
+    entry = next((p for p in plugins if isinstance(p, dict) and p.get("name") == mc.PLUGIN), None)
+    if entry is None:
+        entry = {"name": mc.PLUGIN}
+        plugins.append(entry)
+    entry["source"] = {"source": "local", "path": "./" + mc.PLUGIN_FOLDER}
+    entry["policy"] = {"installation": "AVAILABLE", "authentication": "ON_INSTALL"}
+    entry.setdefault("category", "Productivity")
+    mc.write_atomically(path, mc.dump_json(document))
+    return document["name"]
+
+
+def codex_links_handled():
+    """True when an application is registered for codex:// links (the desktop app)."""
+    if sys.platform == "darwin":
+        return True
+    if not shutil.which("xdg-mime"):
+        return False
+    try:
+        done = subprocess.run(["xdg-mime", "query", "default", "x-scheme-handler/codex"],
+                              stdin=subprocess.DEVNULL, capture_output=True, timeout=10)
+    except (OSError, subprocess.TimeoutExpired):
+        return False
+    return bool(done.stdout.strip())
+
+
+def install():
+    server = find_server()
+    lay_out_plugin(server)
+    marketplace = add_to_marketplace()
+    print("Mevrik プラグインを %s に登録しました。" % mc.marketplace_path())
+    if mc.codex_command() and not codex_links_handled():
+        ok, output = mc.run_codex(["plugin", "add", "%s@%s" % (mc.PLUGIN, marketplace)])
+        if not ok:
+            raise mc.Failure("codex plugin add に失敗しました:\n" + output.strip())
+        print("Codex にプラグインをインストールしました。")
+
+
+if __name__ == "__main__":
+    mc.main(install)

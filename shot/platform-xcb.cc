@@ -1,0 +1,131 @@
+// The X11 backend of vantic-shot, on XCB: the frontmost window from _NET_ACTIVE_WINDOW, its place
+// from TranslateCoordinates and GetGeometry, the pixels from GetImage on the root window.
+//
+// - The root window is read rather than the application's own window, so that the image shows
+//   what the screen shows there (menus and windows on top included), as a person would see it.
+// - On X11 a screen point is a root-window pixel, also when toolkits scale (GDK_SCALE=2 draws
+//   twice as many pixels and reports them as twice as many points), so the scale is 1.
+// - ZPixmap pixels are unpacked with the root visual's colour masks and the server's byte order,
+//   for the 32-bit pixels that 24- and 32-bit depths use.
+#include <xcb/xcb.h>
+#include <xcb/xproto.h>
+
+#include <bit>
+#include <cstdint>
+
+#include "common/xcb.h"
+#include "shot/platform.h"
+
+namespace shot {
+namespace {
+
+using mevrik::xcb::take;
+
+constexpr char kActiveWindowName[] = "_NET_ACTIVE_WINDOW";
+constexpr char kWmPidName[] = "_NET_WM_PID";
+
+// An 8-bit channel from a pixel and the channel's mask.
+uint8_t channel(uint32_t pixel, uint32_t mask) {
+  if (mask == 0) return 0;
+  const uint32_t value = (pixel & mask) >> std::countr_zero(mask);
+  const uint32_t top = mask >> std::countr_zero(mask);
+  return static_cast<uint8_t>(value * 255 / top);
+}
+
+class XcbPlatform : public Platform {
+ public:
+  explicit XcbPlatform(mevrik::xcb::Display display) : display_(std::move(display)) {
+    xcb_connection_t* c = display_.connection.get();
+    auto active = mevrik::xcb::askAtom(c, kActiveWindowName);
+    auto pid = mevrik::xcb::askAtom(c, kWmPidName);
+    activeAtom_ = mevrik::xcb::atomOf(c, active);
+    pidAtom_ = mevrik::xcb::atomOf(c, pid);
+  }
+
+  std::optional<Window> frontmostWindow() override {
+    xcb_connection_t* c = display_.connection.get();
+    const xcb_window_t root = display_.screen->root;
+    const auto front = mevrik::xcb::readFrontmost(c, root, activeAtom_, pidAtom_);
+    if (front.window == XCB_WINDOW_NONE) return std::nullopt;
+    auto geometryCookie = xcb_get_geometry(c, front.window);
+    auto placeCookie = xcb_translate_coordinates(c, front.window, root, 0, 0);
+    auto geometry = take<xcb_get_geometry_reply>(c, geometryCookie);
+    auto place = take<xcb_translate_coordinates_reply>(c, placeCookie);
+    if (!geometry || !place) return std::nullopt;
+    return Window{front.pid, Rect{place->dst_x, place->dst_y, geometry->width, geometry->height}};
+  }
+
+  Rect screen() override {
+    return Rect{0, 0, display_.screen->width_in_pixels, display_.screen->height_in_pixels};
+  }
+
+  std::optional<Image> capture(const Rect& area) override {
+    xcb_connection_t* c = display_.connection.get();
+    auto reply = take<xcb_get_image_reply>(
+        c,
+        xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, display_.screen->root,
+                      static_cast<int16_t>(area.x), static_cast<int16_t>(area.y),
+                      static_cast<uint16_t>(area.width), static_cast<uint16_t>(area.height), ~0u));
+    const xcb_visualtype_t* visual = rootVisual();
+    if (!reply || !visual) return std::nullopt;
+    const size_t pixels = static_cast<size_t>(area.width) * static_cast<size_t>(area.height);
+    const auto length = static_cast<size_t>(xcb_get_image_data_length(reply.get()));
+    if (length < pixels * 4 || length % static_cast<size_t>(area.height) != 0) return std::nullopt;
+    const size_t stride = length / static_cast<size_t>(area.height);
+    const uint8_t* data = xcb_get_image_data(reply.get());
+    const bool msbFirst = display_.setup->image_byte_order == XCB_IMAGE_ORDER_MSB_FIRST;
+    Image image;
+    image.width = static_cast<uint32_t>(area.width);
+    image.height = static_cast<uint32_t>(area.height);
+    image.rgb.reserve(pixels * 3);
+    for (int64_t y = 0; y < area.height; ++y) {
+      const uint8_t* row = data + static_cast<size_t>(y) * stride;
+      for (int64_t x = 0; x < area.width; ++x) {
+        const uint8_t* p = row + x * 4;
+        const uint32_t pixel = msbFirst ? (p[0] << 24 | p[1] << 16 | p[2] << 8 | p[3])
+                                        : (p[3] << 24 | p[2] << 16 | p[1] << 8 | p[0]);
+        image.rgb.push_back(channel(pixel, visual->red_mask));
+        image.rgb.push_back(channel(pixel, visual->green_mask));
+        image.rgb.push_back(channel(pixel, visual->blue_mask));
+      }
+    }
+    return image;
+  }
+
+ private:
+  // The root visual, when its pixels are 32 bits wide; none otherwise.
+  const xcb_visualtype_t* rootVisual() const {
+    const xcb_screen_t* screen = display_.screen;
+    bool thirtyTwo = false;
+    for (auto formats = xcb_setup_pixmap_formats_iterator(display_.setup); formats.rem > 0;
+         xcb_format_next(&formats)) {
+      if (formats.data->depth == screen->root_depth) thirtyTwo = formats.data->bits_per_pixel == 32;
+    }
+    if (!thirtyTwo) return nullptr;
+    for (auto depths = xcb_screen_allowed_depths_iterator(screen); depths.rem > 0;
+         xcb_depth_next(&depths)) {
+      for (auto visuals = xcb_depth_visuals_iterator(depths.data); visuals.rem > 0;
+           xcb_visualtype_next(&visuals)) {
+        if (visuals.data->visual_id == screen->root_visual) return visuals.data;
+      }
+    }
+    return nullptr;
+  }
+
+  mevrik::xcb::Display display_;
+  xcb_atom_t activeAtom_ = XCB_ATOM_NONE;
+  xcb_atom_t pidAtom_ = XCB_ATOM_NONE;
+};
+
+}  // namespace
+
+std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
+  auto display = mevrik::xcb::connect();
+  if (!display) {
+    error = mevrik::xcb::unreachable("no screenshot was taken");
+    return nullptr;
+  }
+  return std::make_unique<XcbPlatform>(std::move(*display));
+}
+
+}  // namespace shot
