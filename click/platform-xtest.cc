@@ -42,6 +42,7 @@
 #include <type_traits>
 
 #include "click/platform.h"
+#include "common/xcb.h"
 
 namespace click {
 namespace {
@@ -69,27 +70,9 @@ constexpr uint8_t kCoreDevice = 0;
 constexpr char kActiveWindowName[] = "_NET_ACTIVE_WINDOW";
 constexpr char kWmPidName[] = "_NET_WM_PID";
 
-struct ConnectionCloser {
-  void operator()(xcb_connection_t* connection) const { xcb_disconnect(connection); }
-};
-using ConnectionPtr = std::unique_ptr<xcb_connection_t, ConnectionCloser>;
-
-// XCB hands over replies and errors as malloc'ed blocks.
-struct FreeDeleter {
-  void operator()(void* block) const { std::free(block); }
-};
-template <typename T>
-using Reply = std::unique_ptr<T, FreeDeleter>;
-
-// Waits for the reply to a request; an error reply (or a broken connection) gives none.
-template <auto replyOf, typename Cookie>
-auto take(xcb_connection_t* connection, Cookie cookie) {
-  xcb_generic_error_t* rawError = nullptr;
-  using Body = std::remove_pointer_t<decltype(replyOf(connection, cookie, &rawError))>;
-  Reply<Body> reply(replyOf(connection, cookie, &rawError));
-  Reply<xcb_generic_error_t> error(rawError);
-  return reply;
-}
+using mevrik::xcb::ConnectionPtr;
+using mevrik::xcb::Reply;
+using mevrik::xcb::take;
 
 int16_t toPixel(double value) {
   if (std::isnan(value)) return 0;
