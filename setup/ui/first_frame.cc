@@ -38,8 +38,9 @@ class NextFrame : public QObject {
 };
 
 void writeFirstFrame(const QString& path) {
-  timespec now{};
+  timespec now{}, cpu{};
   clock_gettime(CLOCK_MONOTONIC, &now);
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu);
   QByteArray rss = "0";
   QFile status(QStringLiteral("/proc/self/status"));
   if (status.open(QIODevice::ReadOnly)) {
@@ -49,7 +50,10 @@ void writeFirstFrame(const QString& path) {
   }
   QFile out(path);
   if (out.open(QIODevice::WriteOnly)) {
-    out.write(QByteArray::number(qint64(now.tv_sec) * 1000000000 + now.tv_nsec) + ' ' + rss + '\n');
+    const auto ns = [](const timespec& t) {
+      return QByteArray::number(qint64(t.tv_sec) * 1000000000 + t.tv_nsec);
+    };
+    out.write(ns(now) + ' ' + rss + ' ' + ns(cpu) + '\n');
   }
 }
 

@@ -15,9 +15,10 @@ void runAfterNextFrame(QWidget& widget, std::function<void()> task,
                        std::chrono::milliseconds fallback = std::chrono::milliseconds(300));
 
 // For the start-up benchmark (bench/setup_start): when the environment variable
-// MEVRIK_BENCH_FIRST_FRAME names a file, the time on the monotonic clock (nanoseconds) and the
-// resident memory (kB) right after `window`'s first frame are written to it, as one line
-// "NANOSECONDS KILOBYTES". Without the variable nothing happens.
+// MEVRIK_BENCH_FIRST_FRAME names a file, the time on the monotonic clock (nanoseconds), the
+// resident memory (kB) and the processor time the process has used so far (nanoseconds, all its
+// threads) right after `window`'s first frame are written to it, as one line
+// "NANOSECONDS KILOBYTES CPU-NANOSECONDS". Without the variable nothing happens.
 void reportFirstFrameForBenchmark(QWidget& window);
 
 }  // namespace setup
