@@ -30,9 +30,10 @@ PRODUCT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 def find_server():
     """The mevrik-mcp to write into .mcp.json: MEVRIK_MCP, else the one installed beside the
     product folder (<prefix>/share/mevrik/product -> <prefix>/bin), else the one on PATH."""
-    candidates = [os.environ.get("MEVRIK_MCP", ""),
-                  os.path.join(PRODUCT, "..", "..", "..", "bin", "mevrik-mcp"),
-                  shutil.which("mevrik-mcp") or ""]
+    candidates = [os.environ.get("MEVRIK_MCP", "")]
+    if PRODUCT.replace(os.sep, "/").endswith("/share/mevrik/product"):
+        candidates.append(os.path.join(PRODUCT, "..", "..", "..", "bin", "mevrik-mcp"))
+    candidates.append(shutil.which("mevrik-mcp") or "")
     for candidate in candidates:
         if candidate and os.path.isfile(candidate) and os.access(candidate, os.X_OK):
             return os.path.realpath(candidate)
