@@ -5,7 +5,7 @@
 # calls snapshot, click on a check box's centre and snapshot again (a scripted model on
 # 127.0.0.1 chooses the calls); the second snapshot must show the box ticked.
 . "$(dirname "$0")/ax_lib.sh"
-: "${CODEX:?}" "${BUILD_DIR:?}" "${MODEL_CLI:?}"
+: "${CODEX:?}" "${BUILD_DIR:?}" "${MODEL_CLI:?}" "${AX_QT_APP:?}"
 [ -x "$CODEX" ] || { echo "no Codex CLI at $CODEX (tools/setup-codex.sh installs it)"; exit 77; }
 
 # Codex refuses to make its helper links in a home under /tmp; a scratch home in the build folder.
@@ -21,7 +21,7 @@ cp "$MODEL_CLI" "$prefix/bin/"
 
 python3 "$e2e_dir/codex_model_server.py" "$work/port" "$work/model.log" '[
   {"call": "snapshot", "arguments": {"budget": 10}},
-  {"call": "click", "pick": {"role": "checkbox", "label": "checkbutton", "value": "0"}},
+  {"call": "click", "pick": {"role": "checkbox", "label": "Remember me", "value": "0"}},
   {"call": "snapshot", "arguments": {"budget": 10}},
   {"say": "The check box is ticked."}]' &
 server=$!
@@ -41,7 +41,7 @@ expect() {
   [ "$got" = "$2" ] || fail "$1: expected [$2], got [$got]"
 }
 
-pid=$(launch -- gtk3-widget-factory)
+pid=$(launch -- "$AX_QT_APP")  # a window with an unticked check box, "Remember me"
 expect install "Codexが開きます。「インストール」を押したら、この画面へ戻って状態を確認してください。
 True"
 expect doctor "接続チェックは正常です。
