@@ -60,7 +60,8 @@ grep -q 'mcp__mevrik' "$HOME/prompt.json" || fail "no mcp__mevrik tool namespace
 grep -q 'mevrik:desktop' "$HOME/prompt.json" || fail "no mevrik skill in the prompt"
 
 # A second run leaves every file as it was.
-snapshot() { find "$HOME/.agents" "$HOME/.local" -type f -printf '%p %T@ %s\n' | sort; }
+snapshot() { find "$HOME/.agents" "$HOME/.local" "$HOME/.codex/plugins" "$HOME/.codex/config.toml" \
+  -type f -printf '%p %T@ %s\n' | sort; }
 snapshot >"$HOME/first.txt"
 install >/dev/null || fail "second install"
 snapshot | diff "$HOME/first.txt" - || fail "the second run changed files"
