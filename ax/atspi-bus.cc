@@ -145,10 +145,7 @@ bool BusWire::authenticate(int timeoutMs) {
   if (line.compare(0, 3, "OK ") != 0) return false;
   in_ = line.substr(end + 2);  // the start of the messages, Hello's answer first
   if (fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK) != 0) return false;
-  GVariant* answer = awaitAnswer(hello);
-  if (!answer) return false;
-  g_variant_unref(answer);
-  return true;
+  return awaitAnswer(hello) != nullptr;
 }
 
 uint32_t BusWire::call(const char* destination, const char* path, const char* iface,
@@ -237,9 +234,9 @@ void BusWire::parseBuffered(std::vector<Answer>& out) {
     deadlines_.erase(found);
     if (type == G_DBUS_MESSAGE_TYPE_METHOD_RETURN) {
       GVariant* body = g_dbus_message_get_body(message.get());
-      answer.body = body ? g_variant_ref(body) : g_variant_ref_sink(g_variant_new("()"));
+      answer.body.reset(body ? g_variant_ref(body) : g_variant_ref_sink(g_variant_new("()")));
     }
-    out.push_back(answer);
+    out.push_back(std::move(answer));
   }
   in_.erase(0, at);
 }
@@ -283,24 +280,22 @@ std::vector<BusWire::Answer> BusWire::wait() {
   return out;
 }
 
-GVariant* BusWire::callSync(const char* destination, const char* path, const char* iface,
-                            const char* method, GVariant* params, int timeoutMs, bool autoStart) {
+VariantPtr BusWire::callSync(const char* destination, const char* path, const char* iface,
+                             const char* method, GVariant* params, int timeoutMs, bool autoStart) {
   uint32_t serial = call(destination, path, iface, method, params, timeoutMs, autoStart);
   return serial == 0 ? nullptr : awaitAnswer(serial);
 }
 
-GVariant* BusWire::awaitAnswer(uint32_t serial) {
-  GVariant* result = nullptr;
+VariantPtr BusWire::awaitAnswer(uint32_t serial) {
+  VariantPtr result;
   bool done = false;
   while (!done && open()) {
     std::vector<Answer> answers = wait();
     if (answers.empty() && deadlines_.find(serial) == deadlines_.end()) break;
     for (Answer& a : answers) {
       if (a.serial == serial) {
-        result = a.body;
+        result = std::move(a.body);
         done = true;
-      } else if (a.body) {
-        g_variant_unref(a.body);
       }
     }
   }

@@ -17,6 +17,12 @@
 
 namespace ax {
 
+// Owns one reference to a GVariant.
+struct VariantUnref {
+  void operator()(GVariant* v) const { g_variant_unref(v); }
+};
+using VariantPtr = std::unique_ptr<GVariant, VariantUnref>;
+
 class BusWire {
  public:
   // Connects to the first address of a D-Bus address list that works (unix:path= and
@@ -38,16 +44,16 @@ class BusWire {
   // nullptr when it failed (an error reply, its timeout, or the connection closing).
   struct Answer {
     uint32_t serial = 0;
-    GVariant* body = nullptr;  // owned by the caller
+    VariantPtr body;
   };
 
   // Writes what is queued, then waits until at least one call has an answer (or none is
   // outstanding) and returns every answer that is in.
   std::vector<Answer> wait();
 
-  // call() and wait() until that call's answer is in; other answers are dropped. Owned result.
-  GVariant* callSync(const char* destination, const char* path, const char* iface,
-                     const char* method, GVariant* params, int timeoutMs, bool autoStart);
+  // call() and wait() until that call's answer is in; other answers are dropped.
+  VariantPtr callSync(const char* destination, const char* path, const char* iface,
+                      const char* method, GVariant* params, int timeoutMs, bool autoStart);
 
   bool open() const { return fd_ >= 0; }
 
@@ -55,7 +61,7 @@ class BusWire {
   explicit BusWire(int fd) : fd_(fd) {}
   bool authenticate(int timeoutMs);
   bool flush();
-  GVariant* awaitAnswer(uint32_t serial);
+  VariantPtr awaitAnswer(uint32_t serial);
   void readAvailable(std::vector<Answer>& out);
   void parseBuffered(std::vector<Answer>& out);
   void failAll(std::vector<Answer>& out);

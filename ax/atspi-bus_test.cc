@@ -141,33 +141,30 @@ TEST(BusWire, PipelinedCallsGetTheirOwnAnswers) {
   uint32_t failing = wire->call("org.example", "/o", "org.example.I", "Fail", nullptr, 2000);
   uint32_t empty = wire->call("org.example", "/o", "org.example.I", "Empty", nullptr, 2000);
   uint32_t silent = wire->call("org.example", "/o", "org.example.I", "Ignore", nullptr, 300);
-  std::map<uint32_t, GVariant*> answers;
+  std::map<uint32_t, VariantPtr> answers;
   while (answers.size() < serials.size() + 3) {
     std::vector<BusWire::Answer> got = wire->wait();
     ASSERT_FALSE(got.empty());
-    for (const BusWire::Answer& a : got) answers[a.serial] = a.body;
+    for (BusWire::Answer& a : got) answers[a.serial] = std::move(a.body);
   }
   for (int i = 0; i < 200; ++i) {
-    GVariant* body = answers[serials[i]];
+    GVariant* body = answers[serials[i]].get();
     ASSERT_TRUE(body);
     int32_t value = -1;
     g_variant_get(body, "(i)", &value);
     EXPECT_EQ(value, i);
-    g_variant_unref(body);
   }
   EXPECT_EQ(answers[failing], nullptr);
   ASSERT_TRUE(answers[empty]);
-  EXPECT_TRUE(g_variant_is_of_type(answers[empty], G_VARIANT_TYPE("()")));
-  g_variant_unref(answers[empty]);
+  EXPECT_TRUE(g_variant_is_of_type(answers[empty].get(), G_VARIANT_TYPE("()")));
   EXPECT_EQ(answers[silent], nullptr);  // timed out
 
-  GVariant* sync = wire->callSync("org.example", "/o", "org.example.I", "Echo",
-                                  g_variant_new("(s)", "x"), 2000, false);
+  VariantPtr sync = wire->callSync("org.example", "/o", "org.example.I", "Echo",
+                                   g_variant_new("(s)", "x"), 2000, false);
   ASSERT_TRUE(sync);
   const char* text = nullptr;
-  g_variant_get(sync, "(&s)", &text);
+  g_variant_get(sync.get(), "(&s)", &text);
   EXPECT_STREQ(text, "x");
-  g_variant_unref(sync);
 }
 
 TEST(BusWire, AClosedConnectionFailsWhatIsOutstanding) {
@@ -186,7 +183,6 @@ TEST(BusWire, AClosedConnectionFailsWhatIsOutstanding) {
     for (const BusWire::Answer& a : got) {
       if (a.body) {
         EXPECT_EQ(a.serial, first);
-        g_variant_unref(a.body);
         ++answered;
       } else {
         ++failed;

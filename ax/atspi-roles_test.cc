@@ -35,53 +35,58 @@ TEST(AtspiRoles, RoleNamesMatchLibatspi) {
   EXPECT_EQ(atspiRoleName(ATSPI_ROLE_LAST_DEFINED + 5),
             "AXRole" + std::to_string(ATSPI_ROLE_LAST_DEFINED + 5));
   EXPECT_EQ(atspiRoleName(-1), "AXRole-1");
-  EXPECT_EQ(axRoleFor(ATSPI_ROLE_FILLER, -1, {}), "AXFiller");
 }
 
-TEST(AtspiRoles, MapsTheRolesUsersActOn) {
-  EXPECT_EQ(axRoleFor(ATSPI_ROLE_PUSH_BUTTON, -1, {}), "AXButton");
-  EXPECT_EQ(axRoleFor(ATSPI_ROLE_TOGGLE_BUTTON, -1, {}), "AXToggle");
-  EXPECT_EQ(axRoleFor(ATSPI_ROLE_PUSH_BUTTON_MENU + 1, -1, {}), "AXSwitch");
-  EXPECT_EQ(axRoleFor(ATSPI_ROLE_CHECK_BOX, -1, {}), "AXCheckBox");
-  EXPECT_EQ(axRoleFor(ATSPI_ROLE_RADIO_BUTTON, -1, {}), "AXRadioButton");
-  EXPECT_EQ(axRoleFor(ATSPI_ROLE_LINK, -1, {}), "AXLink");
-  EXPECT_EQ(axRoleFor(ATSPI_ROLE_PAGE_TAB, -1, {}), "AXTab");
-  EXPECT_EQ(axRoleFor(ATSPI_ROLE_SLIDER, -1, {}), "AXSlider");
-  EXPECT_EQ(axRoleFor(ATSPI_ROLE_SPIN_BUTTON, -1, {}), "AXIncrementor");
-  EXPECT_EQ(axRoleFor(ATSPI_ROLE_HEADING, -1, {}), "AXHeading");
-  EXPECT_EQ(axRoleFor(ATSPI_ROLE_TREE_ITEM, -1, {}), "AXCell");
-  EXPECT_EQ(axRoleFor(ATSPI_ROLE_TABLE_COLUMN_HEADER, -1, {}), "AXCell");
-  EXPECT_EQ(axRoleFor(ATSPI_ROLE_LABEL, -1, {}), "AXStaticText");
-  // Chromium lists a paragraph's text as static children already.
-  EXPECT_EQ(axRoleFor(ATSPI_ROLE_PARAGRAPH, -1, {}), "AXParagraph");
-  EXPECT_EQ(axRoleFor(ATSPI_ROLE_DATE_EDITOR, -1, {}), "AXDateField");
-  EXPECT_EQ(axRoleFor(ATSPI_ROLE_DIALOG, -1, {}), "AXWindow");
-  EXPECT_EQ(axRoleFor(ATSPI_ROLE_DOCUMENT_WEB, -1, {}), "AXWebArea");
-  EXPECT_EQ(axRoleFor(ATSPI_ROLE_PUSH_BUTTON_MENU, -1, {}), "AXMenuButton");
+TEST(AtspiRoles, RolesStatesAndParentsGiveTheCoreRole) {
+  struct Case {
+    int role;
+    int parent;
+    AtspiStates states;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {ATSPI_ROLE_PUSH_BUTTON, -1, {}, "AXButton"},
+      {ATSPI_ROLE_TOGGLE_BUTTON, -1, {}, "AXToggle"},
+      {ATSPI_ROLE_PUSH_BUTTON_MENU + 1, -1, {}, "AXSwitch"},
+      {ATSPI_ROLE_CHECK_BOX, -1, {}, "AXCheckBox"},
+      {ATSPI_ROLE_RADIO_BUTTON, -1, {}, "AXRadioButton"},
+      {ATSPI_ROLE_LINK, -1, {}, "AXLink"},
+      {ATSPI_ROLE_PAGE_TAB, -1, {}, "AXTab"},
+      {ATSPI_ROLE_SLIDER, -1, {}, "AXSlider"},
+      {ATSPI_ROLE_SPIN_BUTTON, -1, {}, "AXIncrementor"},
+      {ATSPI_ROLE_HEADING, -1, {}, "AXHeading"},
+      {ATSPI_ROLE_TREE_ITEM, -1, {}, "AXCell"},
+      {ATSPI_ROLE_TABLE_COLUMN_HEADER, -1, {}, "AXCell"},
+      {ATSPI_ROLE_LABEL, -1, {}, "AXStaticText"},
+      // Chromium lists a paragraph's text as static children already.
+      {ATSPI_ROLE_PARAGRAPH, -1, {}, "AXParagraph"},
+      {ATSPI_ROLE_DATE_EDITOR, -1, {}, "AXDateField"},
+      {ATSPI_ROLE_DIALOG, -1, {}, "AXWindow"},
+      {ATSPI_ROLE_DOCUMENT_WEB, -1, {}, "AXWebArea"},
+      {ATSPI_ROLE_PUSH_BUTTON_MENU, -1, {}, "AXMenuButton"},
+      {ATSPI_ROLE_TEXT, -1, {}, "AXTextField"},
+      {ATSPI_ROLE_ENTRY, -1, with({ATSPI_STATE_MULTI_LINE}), "AXTextArea"},
+      {ATSPI_ROLE_PASSWORD_TEXT, -1, {}, "AXTextField"},
+      {ATSPI_ROLE_COMBO_BOX, -1, {}, "AXPopUpButton"},
+      {ATSPI_ROLE_COMBO_BOX, -1, with({ATSPI_STATE_EDITABLE}), "AXComboBox"},
+      {ATSPI_ROLE_MENU, ATSPI_ROLE_MENU_BAR, {}, "AXMenuBarItem"},
+      {ATSPI_ROLE_MENU, ATSPI_ROLE_MENU, {}, "AXMenuItem"},
+      {ATSPI_ROLE_MENU, ATSPI_ROLE_COMBO_BOX, {}, "AXMenu"},
+      {ATSPI_ROLE_MENU_ITEM, ATSPI_ROLE_MENU_BAR, {}, "AXMenuBarItem"},
+      {ATSPI_ROLE_MENU_ITEM, ATSPI_ROLE_MENU, {}, "AXMenuItem"},
+      // Roles without a counterpart keep a readable name.
+      {ATSPI_ROLE_FILLER, -1, {}, "AXFiller"},
+      {ATSPI_ROLE_SCROLL_PANE, -1, {}, "AXScrollPane"},
+      {ATSPI_ROLE_PAGE_TAB_LIST, -1, {}, "AXPageTabList"},
+      {4000, -1, {}, "AXRole4000"},
+      {-7, -1, {}, "AXRole-7"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(axRoleFor(c.role, c.parent, c.states), c.expected) << c.role << " in " << c.parent;
+  }
 }
 
-TEST(AtspiRoles, StatesAndParentsRefineTheRole) {
-  EXPECT_EQ(axRoleFor(ATSPI_ROLE_TEXT, -1, {}), "AXTextField");
-  EXPECT_EQ(axRoleFor(ATSPI_ROLE_ENTRY, -1, with({ATSPI_STATE_MULTI_LINE})), "AXTextArea");
-  EXPECT_EQ(axRoleFor(ATSPI_ROLE_PASSWORD_TEXT, -1, {}), "AXTextField");
-  EXPECT_EQ(axRoleFor(ATSPI_ROLE_COMBO_BOX, -1, {}), "AXPopUpButton");
-  EXPECT_EQ(axRoleFor(ATSPI_ROLE_COMBO_BOX, -1, with({ATSPI_STATE_EDITABLE})), "AXComboBox");
-  EXPECT_EQ(axRoleFor(ATSPI_ROLE_MENU, ATSPI_ROLE_MENU_BAR, {}), "AXMenuBarItem");
-  EXPECT_EQ(axRoleFor(ATSPI_ROLE_MENU, ATSPI_ROLE_MENU, {}), "AXMenuItem");
-  EXPECT_EQ(axRoleFor(ATSPI_ROLE_MENU, ATSPI_ROLE_COMBO_BOX, {}), "AXMenu");
-  EXPECT_EQ(axRoleFor(ATSPI_ROLE_MENU_ITEM, ATSPI_ROLE_MENU_BAR, {}), "AXMenuBarItem");
-  EXPECT_EQ(axRoleFor(ATSPI_ROLE_MENU_ITEM, ATSPI_ROLE_MENU, {}), "AXMenuItem");
-}
-
-TEST(AtspiRoles, OtherRolesKeepAReadableName) {
-  EXPECT_EQ(axRoleFor(ATSPI_ROLE_FILLER, -1, {}), "AXFiller");
-  EXPECT_EQ(axRoleFor(ATSPI_ROLE_SCROLL_PANE, -1, {}), "AXScrollPane");
-  EXPECT_EQ(axRoleFor(ATSPI_ROLE_PAGE_TAB_LIST, -1, {}), "AXPageTabList");
-  EXPECT_EQ(axRoleFor(4000, -1, {}), "AXRole4000");
-  EXPECT_EQ(axRoleFor(-7, -1, {}), "AXRole-7");
-}
-
-TEST(AtspiRoles, ValueSources) {
+TEST(AtspiRoles, TheRoleDecidesWhereTheValueComesFrom) {
   EXPECT_EQ(valueSourceFor(ATSPI_ROLE_TEXT, "AXTextField"), ValueSource::kText);
   EXPECT_EQ(valueSourceFor(ATSPI_ROLE_LABEL, "AXStaticText"), ValueSource::kText);
   // A password's characters never leave the application.
@@ -95,7 +100,7 @@ TEST(AtspiRoles, ValueSources) {
   EXPECT_FALSE(hasPlaceholder("AXButton"));
 }
 
-TEST(AtspiRoles, HiddenAndEnabledStates) {
+TEST(AtspiRoles, StatesDecideHiddenAndEnabled) {
   EXPECT_TRUE(isHidden({}));
   EXPECT_TRUE(isHidden(with({ATSPI_STATE_VISIBLE})));
   EXPECT_FALSE(isHidden(with({ATSPI_STATE_SHOWING})));

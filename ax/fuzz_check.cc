@@ -27,7 +27,7 @@ FuzzOutcome checkFuzzInput(const uint8_t* data, size_t size, std::string& why) {
 
   std::string error;
   std::optional<Scene> scene = parseScene(sceneText, error);
-  if (!scene) return FuzzOutcome::Skipped;
+  if (!scene) return FuzzOutcome::kSkipped;
   ScenePlatform platform(std::move(*scene));
   const RunResult result = runSnapshot(platform, args);
 
@@ -35,17 +35,17 @@ FuzzOutcome checkFuzzInput(const uint8_t* data, size_t size, std::string& why) {
   if (result.status != kExitOk && result.status != kExitNotTrusted &&
       result.status != kExitNoFrontmost) {
     why = "exit status " + std::to_string(result.status);
-    return FuzzOutcome::Failed;
+    return FuzzOutcome::kFailed;
   }
   if (out.find('\n') != out.size() - 1) {
     why = "the output is not one line followed by one line feed";
-    return FuzzOutcome::Failed;
+    return FuzzOutcome::kFailed;
   }
   if (!nlohmann::json::accept(result.document)) {
     why = "the output is not valid JSON: " + result.document.substr(0, 200);
-    return FuzzOutcome::Failed;
+    return FuzzOutcome::kFailed;
   }
-  return FuzzOutcome::Checked;
+  return FuzzOutcome::kChecked;
 }
 
 }  // namespace ax

@@ -12,9 +12,9 @@
 namespace ax {
 
 enum class FuzzOutcome {
-  Checked,  // the run held the property
-  Skipped,  // the scene does not parse: a usage error of the replay tool, outside the property
-  Failed,   // the property does not hold; `why` says how
+  kChecked,  // the run held the property
+  kSkipped,  // the scene does not parse: a usage error of the replay tool, outside the property
+  kFailed,   // the property does not hold; `why` says how
 };
 
 // Runs vantic-ax over the scene with the options and checks: standard output is exactly one line

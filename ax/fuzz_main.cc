@@ -7,7 +7,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string why;
-  if (ax::checkFuzzInput(data, size, why) == ax::FuzzOutcome::Failed) {
+  if (ax::checkFuzzInput(data, size, why) == ax::FuzzOutcome::kFailed) {
     std::fprintf(stderr, "property violated: %s\n", why.c_str());
     std::abort();
   }

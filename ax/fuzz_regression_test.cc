@@ -23,7 +23,7 @@ TEST(FuzzRegressionTest, EveryKeptInputHoldsTheProperty) {
       std::string why;
       const FuzzOutcome outcome =
           checkFuzzInput(reinterpret_cast<const uint8_t*>(input.data()), input.size(), why);
-      EXPECT_NE(outcome, FuzzOutcome::Failed) << entry.path() << ": " << why;
+      EXPECT_NE(outcome, FuzzOutcome::kFailed) << entry.path() << ": " << why;
       ++checked;
     }
   }

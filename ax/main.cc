@@ -2,12 +2,12 @@
 #include <string>
 #include <vector>
 
-#include "ax/platform-system.h"
+#include "ax/platform.h"
 #include "ax/snapshot.h"
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-  const std::unique_ptr<ax::Platform> platform = ax::makeSystemPlatform();
+  const std::unique_ptr<ax::Platform> platform = ax::createSystemPlatform();
   const ax::RunResult result = ax::runSnapshot(*platform, args);
   ax::writeRunResult(1, result);
   return result.status;

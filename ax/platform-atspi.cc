@@ -1,329 +1,87 @@
-#include "ax/platform-atspi.h"
-
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
-#include <X11/extensions/Xrandr.h>
+// The snapshot platform on Linux: AT-SPI2 over D-Bus for the interface tree, X11 for the active
+// window, its properties and the monitors.
+//
+// This file holds the connections, the trust check, the frontmost application and the Platform
+// calls; the requests and their answers are in atspi-requests.h, the attribute table in
+// atspi-attributes.h, the reads sent ahead of the walk in atspi-prefetch.h, and
+// the X11 side in atspi-x11.h.
 #include <atspi/atspi-constants.h>
 #include <gio/gio.h>
 
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
-#include <map>
 #include <string_view>
 #include <thread>
-#include <unordered_map>
 
+#include "ax/atspi-attributes.h"
 #include "ax/atspi-bus.h"
-#include "ax/atspi-roles.h"
-#include "ax/platform-system.h"
-#include "ax/walk.h"
+#include "ax/atspi-prefetch.h"
+#include "ax/atspi-requests.h"
+#include "ax/atspi-x11.h"
+#include "ax/platform.h"
 
 namespace ax {
 namespace {
 
-// ---- Ownership of GLib, GIO and Xlib results -----------------------------------------------
-
-struct VariantUnref {
-  void operator()(GVariant* v) const { g_variant_unref(v); }
-};
-struct DisplayClose {
-  void operator()(Display* d) const { XCloseDisplay(d); }
-};
-struct XFreeDeleter {
-  void operator()(void* p) const { XFree(p); }
-};
-struct MonitorsFree {
-  void operator()(XRRMonitorInfo* m) const { XRRFreeMonitors(m); }
-};
-
-using VariantPtr = std::unique_ptr<GVariant, VariantUnref>;
-using DisplayPtr = std::unique_ptr<Display, DisplayClose>;
-
-constexpr const char* kAccessible = "org.a11y.atspi.Accessible";
 constexpr const char* kProperties = "org.freedesktop.DBus.Properties";
-constexpr const char* kRootPath = "/org/a11y/atspi/accessible/root";
-constexpr const char* kRegistry = "org.a11y.atspi.Registry";
-constexpr int kDefaultTimeoutMs = 600;
-// Text is clipped to 120 characters in the snapshot; reading a few thousand keeps long documents
-// cheap while leaving clipping (and its ellipsis) to the core.
-constexpr int32_t kMaxTextCharacters = 4000;
-// The event the backend listens to while it runs. Toolkit bridges (atk-bridge) keep the object
-// cache that answers GetItems only while some client listens to events; this one is rare, so
-// the application sends next to nothing because of it.
-constexpr const char* kBulkEvent = "window:activate";
-constexpr const char* kItemsType = "(a((so)(so)(so)iiassusau))";
 
-// ---- One element: its D-Bus address and what has been fetched for it ------------------------
-
-// The D-Bus requests one element can need. Each is sent at most once per run; its answer (or
-// its failure) is kept, so later reads of the same element cost nothing.
-enum Call {
-  kGetRole,
-  kGetState,
-  kGetExtents,
-  kGetChildren,
-  kName,
-  kDescription,
-  kAttributes,
-  kCharacterCount,
-  kGetText,
-  kCurrentValue,
-  kDocumentAttributes,
-  kProcessId,      // asked of the bus daemon about the element's connection
-  kRegisterEvent,  // asked of the registry (see loadBulk)
-  kGetItems,       // asked of an application's cache object (see loadBulk)
-  kCallCount,
-};
-
-struct Slot {
-  enum class State { kEmpty, kPending, kDone, kFailed };
-  State state = State::kEmpty;
-  VariantPtr reply;  // the reply's body tuple, on kDone
-};
-
-struct Node {
-  std::string bus;
-  std::string path;
-  int parentRole = -1;  // role of the object it was listed under, -1 when unknown
-  int32_t pid = 0;      // the owning application's process id, when known
-  bool application = false;
-  // The registry's root: its children are the applications, listed for their bus names only.
-  bool registry = false;
-  // Set when the walk is known to come here: its record's reads go out as soon as the answers
-  // they depend on (role, states, text length) are in.
-  bool prefetchDetails = false;
-  std::array<Slot, kCallCount> slots;
-  std::optional<std::vector<Element>> children;  // built once from the GetChildren answer
-};
-
-// A reference the core holds. `node` is shared with every copy of the reference, so what one
-// read fetched serves the next. A reference without a node stands for "the focused element":
-// AT-SPI has no cheap way to ask an application for it, while every candidate's own FOCUSED
-// state comes with the read that makes it a candidate.
-class AtspiElement : public ElementRef {
+class AtspiPlatform : public Platform {
  public:
-  explicit AtspiElement(std::shared_ptr<Node> n) : node(std::move(n)) {}
-  const std::shared_ptr<Node> node;
-};
-
-const AtspiElement* asAtspi(const Element& e) {
-  return dynamic_cast<const AtspiElement*>(e.get());
-}
-
-// ---- Reading replies -------------------------------------------------------------------------
-
-GVariant* replyOf(const Node& n, Call c) {
-  const Slot& s = n.slots[c];
-  return s.state == Slot::State::kDone ? s.reply.get() : nullptr;
-}
-
-std::optional<uint32_t> roleOf(const Node& n) {
-  GVariant* r = replyOf(n, kGetRole);
-  if (!r) return std::nullopt;
-  uint32_t role = 0;
-  g_variant_get(r, "(u)", &role);
-  return role;
-}
-
-std::optional<AtspiStates> statesOf(const Node& n) {
-  GVariant* r = replyOf(n, kGetState);
-  if (!r) return std::nullopt;
-  VariantPtr words(g_variant_get_child_value(r, 0));
-  gsize count = 0;
-  const uint32_t* w = static_cast<const uint32_t*>(
-      g_variant_get_fixed_array(words.get(), &count, sizeof(uint32_t)));
-  AtspiStates states;
-  if (count > 0) states.bits |= w[0];
-  if (count > 1) states.bits |= static_cast<uint64_t>(w[1]) << 32;
-  return states;
-}
-
-VariantPtr childOf(GVariant* container, gsize index) {
-  return VariantPtr(g_variant_get_child_value(container, index));
-}
-
-// The value inside a property reply "(v)".
-VariantPtr unboxed(GVariant* reply) {
-  GVariant* inner = nullptr;
-  g_variant_get(reply, "(v)", &inner);
-  return VariantPtr(inner);
-}
-
-// The text of a property reply "(v)" holding a string.
-std::optional<std::string> stringProperty(const Node& n, Call c) {
-  GVariant* r = replyOf(n, c);
-  if (!r) return std::nullopt;
-  VariantPtr inner = unboxed(r);
-  if (!inner || !g_variant_is_of_type(inner.get(), G_VARIANT_TYPE_STRING)) return std::nullopt;
-  return std::string(g_variant_get_string(inner.get(), nullptr));
-}
-
-std::optional<std::string> dictionaryEntry(const Node& n, Call c, const char* key) {
-  GVariant* r = replyOf(n, c);
-  if (!r) return std::nullopt;
-  VariantPtr dict(g_variant_get_child_value(r, 0));
-  const char* value = nullptr;
-  if (!g_variant_lookup(dict.get(), key, "&s", &value)) return std::nullopt;
-  return std::string(value);
-}
-
-std::optional<int32_t> characterCount(const Node& n) {
-  GVariant* r = replyOf(n, kCharacterCount);
-  if (!r) return std::nullopt;
-  VariantPtr inner = unboxed(r);
-  if (!inner || !g_variant_is_of_type(inner.get(), G_VARIANT_TYPE_INT32)) return std::nullopt;
-  return g_variant_get_int32(inner.get());
-}
-
-std::optional<double> currentValue(const Node& n) {
-  GVariant* r = replyOf(n, kCurrentValue);
-  if (!r) return std::nullopt;
-  VariantPtr inner = unboxed(r);
-  if (!inner || !g_variant_is_of_type(inner.get(), G_VARIANT_TYPE_DOUBLE)) return std::nullopt;
-  return g_variant_get_double(inner.get());
-}
-
-// Text with embedded objects (a link inside a paragraph) holds U+FFFC where each object sits;
-// the object is listed as a child of its own, and the mark means nothing to a reader.
-std::string withoutObjectReplacements(std::string_view text) {
-  constexpr std::string_view kMark = "\xEF\xBF\xBC";
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size();) {
-    if (text.substr(i, kMark.size()) == kMark) {
-      i += kMark.size();
-    } else {
-      out += text[i++];
-    }
+  AtspiPlatform() {
+    queue_.onAnswer([this](const auto& node, Call call) { tree_.onAnswer(node, call); });
+    queue_.afterAnswers([this] { tree_.pump(); });
   }
-  return out;
-}
 
-std::string axRoleOf(const Node& n) {
-  if (n.application) return "AXApplication";
-  std::optional<uint32_t> role = roleOf(n);
-  if (!role) return "";
-  return axRoleFor(static_cast<int>(*role), n.parentRole, statesOf(n).value_or(AtspiStates{}));
-}
-
-bool hiddenNode(const Node& n) {
-  if (n.application) return false;
-  std::optional<AtspiStates> states = statesOf(n);
-  return states && isHidden(*states);
-}
-
-// ---- X11 -------------------------------------------------------------------------------------
-
-// Xlib's default error handler ends the process; a window can vanish between two requests, and
-// such a failure must only mean "no value".
-int ignoreXError(Display*, XErrorEvent*) {
-  return 0;
-}
-
-std::optional<std::vector<unsigned char>> windowProperty(Display* d, Window w, const char* name,
-                                                         Atom type, int* format = nullptr) {
-  Atom atom = XInternAtom(d, name, True);
-  if (atom == None) return std::nullopt;
-  Atom actualType = None;
-  int actualFormat = 0;
-  unsigned long count = 0, after = 0;
-  unsigned char* raw = nullptr;
-  if (XGetWindowProperty(d, w, atom, 0, 4096, False, type, &actualType, &actualFormat, &count,
-                         &after, &raw) != Success) {
-    return std::nullopt;
-  }
-  std::unique_ptr<unsigned char, XFreeDeleter> data(raw);
-  if (!data || actualType == None || count == 0) return std::nullopt;
-  if (format) *format = actualFormat;
-  // Format 32 items are longs in Xlib's memory, whatever their width on the wire.
-  size_t bytes = actualFormat == 32   ? count * sizeof(long)
-                 : actualFormat == 16 ? count * sizeof(short)
-                                      : count;
-  return std::vector<unsigned char>(data.get(), data.get() + bytes);
-}
-
-std::optional<unsigned long> cardinalProperty(Display* d, Window w, const char* name, Atom type) {
-  int format = 0;
-  auto bytes = windowProperty(d, w, name, type, &format);
-  if (!bytes || format != 32 || bytes->size() < sizeof(long)) return std::nullopt;
-  long value = 0;
-  std::copy_n(bytes->data(), sizeof(long), reinterpret_cast<unsigned char*>(&value));
-  return static_cast<unsigned long>(value);
-}
-
-std::optional<std::string> textProperty(Display* d, Window w, const char* name, Atom type) {
-  auto bytes = windowProperty(d, w, name, type);
-  if (!bytes) return std::nullopt;
-  std::string text(bytes->begin(), bytes->end());
-  return text;
-}
-
-}  // namespace
-
-// ---- The backend -----------------------------------------------------------------------------
-
-class AtspiPlatform::Impl {
- public:
-  Impl() { previousXErrorHandler_ = XSetErrorHandler(ignoreXError); }
-
-  ~Impl() {
+  ~AtspiPlatform() override {
     // Calls still in flight (answers nobody waited for) are dropped with their connection.
-    pending_.clear();
+    queue_.clear();
     a11y_.reset();
     session_.reset();
-    display_.reset();
-    XSetErrorHandler(previousXErrorHandler_);
   }
 
-  // -- Trust ---------------------------------------------------------------------------------
+  AtspiPlatform(const AtspiPlatform&) = delete;
+  AtspiPlatform& operator=(const AtspiPlatform&) = delete;
 
-  bool statusEnabled() {
-    BusWire* bus = session();
-    if (!bus) return false;
-    VariantPtr reply(bus->callSync("org.a11y.Bus", "/org/a11y/bus", kProperties, "Get",
-                                   g_variant_new("(ss)", "org.a11y.Status", "IsEnabled"),
-                                   kDefaultTimeoutMs * 4, true));
-    if (!reply || !g_variant_is_of_type(reply.get(), G_VARIANT_TYPE("(v)"))) return false;
-    VariantPtr inner = unboxed(reply.get());
-    return inner && g_variant_is_of_type(inner.get(), G_VARIANT_TYPE_BOOLEAN) &&
-           g_variant_get_boolean(inner.get());
+  // In a Wayland session windows do not know where they lie on the screen, and X11 sees only
+  // XWayland's windows: records would carry wrong centres. The run stops at the trust check.
+  bool isProcessTrusted() override {
+    return !waylandSession() && statusEnabled() && a11y() != nullptr;
   }
 
-  bool trusted() { return statusEnabled() && a11y() != nullptr; }
-
-  bool trustedWithPrompt() {
+  bool isProcessTrustedWithPrompt() override {
     if (BusWire* bus = session()) {
-      VariantPtr reply(bus->callSync(
+      bus->callSync(
           "org.a11y.Bus", "/org/a11y/bus", kProperties, "Set",
           g_variant_new("(ssv)", "org.a11y.Status", "IsEnabled", g_variant_new_boolean(TRUE)),
-          kDefaultTimeoutMs * 4, true));
+          kBusSetupTimeoutMs, true);
     }
-    return trusted();
+    return isProcessTrusted();
   }
 
-  // -- Frontmost application -----------------------------------------------------------------
-
-  std::optional<FrontmostApplication> frontmost() {
-    if (!a11y()) return std::nullopt;
-    if (Display* d = display()) {
-      Window root = DefaultRootWindow(d);
-      auto active = cardinalProperty(d, root, "_NET_ACTIVE_WINDOW", XA_WINDOW);
-      if (active && *active != 0) {
-        Window w = static_cast<Window>(*active);
-        auto pid = cardinalProperty(d, w, "_NET_WM_PID", XA_CARDINAL);
-        if (pid && *pid > 0) return fromActiveWindow(d, w, static_cast<int32_t>(*pid));
-      }
+  std::string notTrustedMessage() override {
+    if (waylandSession()) {
+      return "Wayland session: vantic-ax needs an X11 session (windows on Wayland do not report "
+             "their screen positions, so no click target could be given); log in to an X11 "
+             "session, e.g. GNOME on Xorg";
     }
+    return "accessibility not enabled: turn on assistive technologies (gsettings set "
+           "org.gnome.desktop.interface toolkit-accessibility true, or run vantic-ax --prompt), "
+           "make sure the accessibility bus (at-spi2-core) runs, then restart the application";
+  }
+
+  std::optional<FrontmostApplication> frontmostApplication() override {
+    if (!a11y()) return std::nullopt;
+    if (auto active = x11_.activeWindow()) return fromActiveWindow(active->first, active->second);
     return fromActiveFrame();
   }
 
-  Element application(int32_t pid) {
+  std::vector<Rect> screens() override { return x11_.monitors(); }
+
+  Element createApplicationElement(int32_t pid) override {
     for (const Element& app : applications()) {
-      const auto& node = asAtspi(app)->node;
-      if (node->pid == pid) return app;
+      if (asAtspi(app)->node->pid == pid) return app;
     }
     // No accessible application with that process: an element whose every read fails.
     auto node = std::make_shared<Node>();
@@ -332,65 +90,43 @@ class AtspiPlatform::Impl {
     return std::make_shared<AtspiElement>(node);
   }
 
-  std::vector<Rect> monitors() {
-    if (!monitors_) monitors_ = readMonitors(display());
-    return *monitors_;
-  }
-
-  static std::vector<Rect> readMonitors(Display* d) {
-    std::vector<Rect> out;
-    if (!d) return out;
-    Window root = DefaultRootWindow(d);
-    int count = 0;
-    std::unique_ptr<XRRMonitorInfo, MonitorsFree> list(XRRGetMonitors(d, root, True, &count));
-    if (list) {
-      for (int i = 0; i < count; ++i) {
-        const XRRMonitorInfo& m = list.get()[i];
-        Rect r{static_cast<double>(m.x), static_cast<double>(m.y), static_cast<double>(m.width),
-               static_cast<double>(m.height)};
-        if (m.primary) {
-          out.insert(out.begin(), r);
-        } else {
-          out.push_back(r);
-        }
-      }
-    }
-    if (out.empty()) {
-      int screen = DefaultScreen(d);
-      out.push_back(Rect{0, 0, static_cast<double>(DisplayWidth(d, screen)),
-                         static_cast<double>(DisplayHeight(d, screen))});
-    }
-    return out;
-  }
-
-  void setTimeout(float seconds) {
+  void setMessagingTimeout(const Element&, float seconds) override {
     if (std::isfinite(seconds) && seconds > 0) {
-      timeoutMs_ = static_cast<int>(std::min(3600.0f, seconds) * 1000.0f);
-      if (timeoutMs_ < 1) timeoutMs_ = 1;
+      queue_.setTimeoutMs(std::max(1, static_cast<int>(std::min(3600.0f, seconds) * 1000.0f)));
     }
   }
 
-  // -- Attribute reads -----------------------------------------------------------------------
+  // "AXManualAccessibility" and its kind have no AT-SPI counterpart: an application on the bus
+  // already exposes its whole tree.
+  void setBooleanAttribute(const Element&, const std::string&, bool) override {}
 
-  BatchResult readBatch(const Element& element, const std::vector<std::string>& names) {
+  ReadResult copyAttributeValue(const Element& element, const std::string& name) override {
+    const AtspiElement* e = asAtspi(element);
+    if (!e || !e->node || e->node->bus.empty()) return ReadResult{kNoValue, std::nullopt};
+    fetchFor(e->node, {name});
+    return valueOf(context_, e->node, name);
+  }
+
+  BatchResult copyMultipleAttributeValues(const Element& element,
+                                          const std::vector<std::string>& names) override {
     const AtspiElement* e = asAtspi(element);
     BatchResult result;
     if (!e || !e->node || e->node->bus.empty()) {
       result.code = kNoValue;
       return result;
     }
-    Node& node = *e->node;
+    const Node& node = *e->node;
+    tree_.walkedTo(e->node);
     fetchFor(e->node, names);
     // A batch whose element did not answer at all fails as a whole, as one failed request would.
-    if (!node.application && node.slots[kGetRole].state == Slot::State::kFailed &&
-        node.slots[kGetState].state == Slot::State::kFailed) {
+    if (!node.application && node.failed(kGetRole) && node.failed(kGetState)) {
       result.code = kNoValue;
       return result;
     }
     std::vector<std::optional<Value>> values;
     values.reserve(names.size());
     for (const std::string& name : names) {
-      ReadResult one = valueOf(e->node, name);
+      ReadResult one = valueOf(context_, e->node, name);
       values.push_back(one.code == kSuccess && one.value ? std::move(one.value)
                                                          : std::optional<Value>(Value::null()));
     }
@@ -398,14 +134,7 @@ class AtspiPlatform::Impl {
     return result;
   }
 
-  ReadResult readOne(const Element& element, const std::string& name) {
-    const AtspiElement* e = asAtspi(element);
-    if (!e || !e->node || e->node->bus.empty()) return ReadResult{kNoValue, std::nullopt};
-    fetchFor(e->node, {name});
-    return valueOf(e->node, name);
-  }
-
-  bool equal(const Element& a, const Element& b) {
+  bool isEqual(const Element& a, const Element& b) override {
     const AtspiElement* x = asAtspi(a);
     const AtspiElement* y = asAtspi(b);
     if (!x || !y) return false;
@@ -413,11 +142,21 @@ class AtspiPlatform::Impl {
     if (!x->node || !y->node) {
       const std::shared_ptr<Node>& other = x->node ? x->node : y->node;
       if (other->application || other->bus.empty()) return false;
-      fetch({other}, kGetState);
+      queue_.fetch({other}, kGetState);
       std::optional<AtspiStates> states = statesOf(*other);
       return states && states->has(ATSPI_STATE_FOCUSED);
     }
     return x->node->bus == y->node->bus && x->node->path == y->node->path;
+  }
+
+  void sleepFor(double seconds) override {
+    // Beyond about 292 years the conversion to the clock's nanoseconds would overflow.
+    std::this_thread::sleep_for(std::chrono::duration<double>(std::min(seconds, 1e9)));
+  }
+
+  double now() override {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
   }
 
  private:
@@ -435,7 +174,7 @@ class AtspiPlatform::Impl {
         std::string socket = std::string(runtime) + "/bus";
         if (g_file_test(socket.c_str(), G_FILE_TEST_EXISTS)) address = "unix:path=" + socket;
       }
-      if (!address.empty()) session_ = BusWire::connect(address, kDefaultTimeoutMs * 4);
+      if (!address.empty()) session_ = BusWire::connect(address, kBusSetupTimeoutMs);
     }
     return session_.get();
   }
@@ -446,539 +185,66 @@ class AtspiPlatform::Impl {
       // The same order libatspi follows: the explicit address, else ask the session's launcher.
       const char* explicitAddress = std::getenv("AT_SPI_BUS_ADDRESS");
       if (explicitAddress && *explicitAddress) {
-        a11y_ = BusWire::connect(explicitAddress, kDefaultTimeoutMs * 4);
+        a11y_ = BusWire::connect(explicitAddress, kBusSetupTimeoutMs);
       } else if (BusWire* bus = session()) {
-        VariantPtr reply(bus->callSync("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus",
-                                       "GetAddress", nullptr, kDefaultTimeoutMs * 4, true));
+        VariantPtr reply = bus->callSync("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus",
+                                         "GetAddress", nullptr, kBusSetupTimeoutMs, true);
         if (reply && g_variant_is_of_type(reply.get(), G_VARIANT_TYPE("(s)"))) {
           const char* address = nullptr;
           g_variant_get(reply.get(), "(&s)", &address);
-          if (address && *address) a11y_ = BusWire::connect(address, kDefaultTimeoutMs * 4);
+          if (address && *address) a11y_ = BusWire::connect(address, kBusSetupTimeoutMs);
         }
       }
     }
     return a11y_.get();
   }
 
-  Display* display() {
-    if (!displayTried_) {
-      displayTried_ = true;
-      display_.reset(XOpenDisplay(nullptr));
-    }
-    return display_.get();
+  bool statusEnabled() {
+    BusWire* bus = session();
+    if (!bus) return false;
+    VariantPtr reply = bus->callSync("org.a11y.Bus", "/org/a11y/bus", kProperties, "Get",
+                                     g_variant_new("(ss)", "org.a11y.Status", "IsEnabled"),
+                                     kBusSetupTimeoutMs, true);
+    if (!reply || !g_variant_is_of_type(reply.get(), G_VARIANT_TYPE("(v)"))) return false;
+    VariantPtr inner = unboxed(reply.get());
+    return inner && g_variant_is_of_type(inner.get(), G_VARIANT_TYPE_BOOLEAN) &&
+           g_variant_get_boolean(inner.get());
   }
 
-  // -- Asynchronous calls --------------------------------------------------------------------
+  // -- Attribute reads -----------------------------------------------------------------------
 
-  // A request on its way: whose answer it is, and the reply type it must have (nullptr: any).
-  struct Pending {
-    std::shared_ptr<Node> node;
-    Call call;
-    const char* replyType;
-  };
-
-  void onReply(BusWire::Answer answer) {
-    VariantPtr reply(answer.body);
-    auto found = pending_.find(answer.serial);
-    if (found == pending_.end()) return;
-    Pending p = std::move(found->second);
-    pending_.erase(found);
-    if (reply && p.replyType && !g_variant_is_of_type(reply.get(), G_VARIANT_TYPE(p.replyType))) {
-      reply.reset();
-    }
-    Slot& slot = p.node->slots[p.call];
-    slot.state = reply ? Slot::State::kDone : Slot::State::kFailed;
-    slot.reply = std::move(reply);
-    if (slot.state == Slot::State::kDone && p.node->prefetchDetails &&
-        (p.call == kGetRole || p.call == kGetState || p.call == kCharacterCount)) {
-      issueDetails(p.node);
-    }
-  }
-
-  // Sends the request for `call` unless it was sent before. Returns whether it went out now.
-  bool issue(const std::shared_ptr<Node>& node, Call call) {
-    Slot& slot = node->slots[call];
-    if (slot.state != Slot::State::kEmpty) return false;
-    BusWire* bus = a11y();
-    if (!bus || node->bus.empty()) {
-      slot.state = Slot::State::kFailed;
-      return false;
-    }
-    const char* destination = node->bus.c_str();
-    const char* path = node->path.c_str();
-    const char* iface = kAccessible;
-    const char* method = nullptr;
-    GVariant* params = nullptr;
-    const char* replyType = "(v)";
-    // Replies whose shape varies between versions are checked by their readers instead.
-    bool anyReply = false;
-    switch (call) {
-      case kGetRole:
-        method = "GetRole", replyType = "(u)";
-        break;
-      case kGetState:
-        method = "GetState", replyType = "(au)";
-        break;
-      case kGetExtents:
-        iface = "org.a11y.atspi.Component", method = "GetExtents", replyType = "((iiii))";
-        params = g_variant_new("(u)", static_cast<uint32_t>(ATSPI_COORD_TYPE_SCREEN));
-        break;
-      case kGetChildren:
-        method = "GetChildren", replyType = "(a(so))";
-        break;
-      case kName:
-      case kDescription:
-        iface = kProperties, method = "Get";
-        params = g_variant_new("(ss)", kAccessible, call == kName ? "Name" : "Description");
-        break;
-      case kAttributes:
-        method = "GetAttributes", replyType = "(a{ss})";
-        break;
-      case kCharacterCount:
-        iface = kProperties, method = "Get";
-        params = g_variant_new("(ss)", "org.a11y.atspi.Text", "CharacterCount");
-        break;
-      case kGetText: {
-        iface = "org.a11y.atspi.Text", method = "GetText", replyType = "(s)";
-        int32_t count = std::min(characterCount(*node).value_or(0), kMaxTextCharacters);
-        params = g_variant_new("(ii)", 0, count);
-        break;
-      }
-      case kCurrentValue:
-        iface = kProperties, method = "Get";
-        params = g_variant_new("(ss)", "org.a11y.atspi.Value", "CurrentValue");
-        break;
-      case kDocumentAttributes:
-        iface = "org.a11y.atspi.Document", method = "GetAttributes", replyType = "(a{ss})";
-        break;
-      case kProcessId:
-        destination = "org.freedesktop.DBus", path = "/org/freedesktop/DBus";
-        iface = "org.freedesktop.DBus", method = "GetConnectionUnixProcessID", replyType = "(u)";
-        params = g_variant_new("(s)", node->bus.c_str());
-        break;
-      case kRegisterEvent:
-        iface = "org.a11y.atspi.Registry", method = "RegisterEvent";
-        params = g_variant_new("(s@ass)", kBulkEvent, g_variant_new_strv(nullptr, 0), "");
-        anyReply = true;
-        break;
-      case kGetItems:
-        iface = "org.a11y.atspi.Cache", method = "GetItems";
-        anyReply = true;
-        break;
-      case kCallCount:
-        return false;
-    }
-    uint32_t serial = bus->call(destination, path, iface, method, params, timeoutMs_);
-    if (serial == 0) {
-      slot.state = Slot::State::kFailed;
-      return false;
-    }
-    slot.state = Slot::State::kPending;
-    pending_[serial] = Pending{node, call, anyReply ? nullptr : replyType};
-    return true;
-  }
-
-  bool anyPending(const Node& n) const {
-    return std::any_of(n.slots.begin(), n.slots.end(),
-                       [](const Slot& s) { return s.state == Slot::State::kPending; });
-  }
-
-  void await(const std::vector<std::shared_ptr<Node>>& nodes) {
-    for (const auto& n : nodes) {
-      while (anyPending(*n)) {
-        std::vector<BusWire::Answer> answers =
-            a11y_ ? a11y_->wait() : std::vector<BusWire::Answer>{};
-        if (answers.empty()) {
-          // Nothing more can come (the connection is gone): what is outstanding has failed.
-          for (auto& [serial, p] : pending_) p.node->slots[p.call].state = Slot::State::kFailed;
-          pending_.clear();
-          break;
-        }
-        for (BusWire::Answer& a : answers) onReply(a);
-      }
-    }
-  }
-
-  // The same request for several elements, in flight together.
-  void fetch(const std::vector<std::shared_ptr<Node>>& nodes, Call call) {
-    for (const auto& n : nodes) issue(n, call);
-    await(nodes);
-  }
-
-  // The requests an attribute needs, given what is known so far. Some depend on earlier answers
-  // (the value's source on the role, the text on its length), so fetchFor asks again after each
-  // round until nothing new is needed.
-  std::vector<Call> callsFor(const Node& n, const std::string& name) {
-    if (n.application) {
-      if (name == "AXTitle") return {kName};
-      if (name == "AXChildren" || name == "AXWindows" || name == "AXFocusedWindow") {
-        return {kGetChildren};
-      }
-      return {};
-    }
-    if (name == "AXRole") return {kGetRole, kGetState};
-    // A hidden object answers no position, size or children: nothing to ask once that is known.
-    bool hidden = n.slots[kGetState].state == Slot::State::kDone && hiddenNode(n);
-    if (name == "AXPosition" || name == "AXSize") {
-      return hidden ? std::vector<Call>{} : std::vector<Call>{kGetExtents, kGetState};
-    }
-    if (name == "AXChildren") {
-      return hidden ? std::vector<Call>{} : std::vector<Call>{kGetChildren, kGetState};
-    }
-    if (name == "AXTitle") return {kName, kGetRole, kGetState};
-    if (name == "AXDescription") return {kDescription};
-    if (name == "AXEnabled") return {kGetState};
-    if (name == "AXURL") return {kDocumentAttributes};
-    if (name == "AXPlaceholderValue" || name == "AXValue") {
-      if (n.slots[kGetRole].state != Slot::State::kDone) return {kGetRole, kGetState};
-      std::string axRole = axRoleOf(n);
-      if (name == "AXPlaceholderValue") {
-        return hasPlaceholder(axRole) ? std::vector<Call>{kAttributes} : std::vector<Call>{};
-      }
-      switch (valueSourceFor(static_cast<int>(*roleOf(n)), axRole)) {
-        case ValueSource::kText:
-          if (n.slots[kCharacterCount].state == Slot::State::kFailed) return {kName};
-          if (n.slots[kCharacterCount].state != Slot::State::kDone) return {kCharacterCount};
-          return characterCount(n).value_or(0) > 0 ? std::vector<Call>{kGetText}
-                                                   : std::vector<Call>{};
-        case ValueSource::kChecked:
-          return {kGetState};
-        case ValueSource::kNumber:
-          return {kCurrentValue};
-        case ValueSource::kNone:
-          return {};
-      }
-    }
-    return {};
-  }
-
+  // Sends what the attributes need and waits, round after round, until nothing new is needed.
   void fetchFor(const std::shared_ptr<Node>& node, const std::vector<std::string>& names) {
-    if (node->application) loadBulk(*node);
     for (;;) {
       bool sent = false;
       for (const std::string& name : names) {
-        for (Call c : callsFor(*node, name)) sent = issue(node, c) || sent;
+        for (Call c : callsFor(*node, name)) sent = queue_.issue(node, c) || sent;
       }
       // Calls sent earlier (by a prefetch) may still be on their way: wait for them too.
-      bool waiting = anyPending(*node);
+      bool waiting = queue_.anyPending(*node);
       if (!sent && !waiting) break;
-      await({node});
+      queue_.await({node});
     }
   }
 
-  // -- Reading many elements at once --------------------------------------------------------
-
-  // What one GetItems answer says about one object.
-  struct BulkItem {
-    VariantPtr item;  // its entry of the answer, "((so)(so)(so)iiassusau)"
-    int32_t childCount = -1;
-    std::vector<std::pair<int32_t, std::string>> children;  // index in parent, path
-  };
-
-  // One request for the role, states, name, description and place in the tree of every object
-  // the application's bridge knows (GTK and Chromium; Qt answers an empty list), instead of four
-  // requests per element. The walk then asks each element only for what the bulk answer lacks
-  // (its extents, and the value of candidates). Any failure leaves the element-by-element reads.
-  void loadBulk(const Node& app) {
-    if (bulkTried_ || app.bus.empty()) return;
-    bulkTried_ = true;
-    startBulk(app);
-    await({bulkRequest_});
-    GVariant* reply = replyOf(*bulkRequest_, kGetItems);
-    if (!reply || !g_variant_is_of_type(reply, G_VARIANT_TYPE(kItemsType))) return;
-    bulkBus_ = app.bus;
-    // Only the place in the tree is read here; the rest of an item stays in the answer until
-    // the walk reaches the object (see seed), as most objects are never visited.
-    VariantPtr items(g_variant_get_child_value(reply, 0));
-    const gsize count = g_variant_n_children(items.get());
-    for (gsize i = 0; i < count; ++i) {
-      VariantPtr item(g_variant_get_child_value(items.get(), i));
-      VariantPtr self = childOf(item.get(), 0);
-      VariantPtr selfPath = childOf(self.get(), 1);
-      BulkItem& entry = bulk_[g_variant_get_string(selfPath.get(), nullptr)];
-      entry.childCount = g_variant_get_int32(childOf(item.get(), 4).get());
-      const int32_t index = g_variant_get_int32(childOf(item.get(), 3).get());
-      if (index >= 0) {
-        VariantPtr parent = childOf(item.get(), 2);
-        VariantPtr parentPath = childOf(parent.get(), 1);
-        bulk_[g_variant_get_string(parentPath.get(), nullptr)].children.emplace_back(
-            index, g_variant_get_string(selfPath.get(), nullptr));
-      }
-      entry.item = std::move(item);
-    }
+  // Whether the element's extents are in and do not put it wholly off the first screen (the
+  // walk's pruning); failed extents do not prune.
+  bool onScreen(Node& n) {
+    if (n.failed(kGetExtents)) return true;
+    std::optional<Rect> e = screenExtents(active_, n);
+    if (!e) return false;
+    const std::vector<Rect>& screens = x11_.monitors();
+    if (screens.empty()) return true;
+    const Rect& screen = screens.front();
+    return !(e->w > 0 && e->h > 0 &&
+             (e->x + e->w <= 0 || e->y + e->h <= 0 || screen.w <= e->x || screen.h <= e->y));
   }
 
-  // Sends the bulk request without waiting for it, so that it travels while the run goes on.
-  // The registry must have told the application about our listener first (the bridge builds
-  // its cache on hearing of one), hence the wait for that answer.
-  void startBulk(const Node& app) {
-    if (bulkRequest_ || app.bus.empty()) return;
-    listen();
-    await({listener_});
-    bulkRequest_ = std::make_shared<Node>();
-    bulkRequest_->bus = app.bus;
-    bulkRequest_->path = "/org/a11y/atspi/cache";
-    issue(bulkRequest_, kGetItems);
-  }
-
-  void listen() {
-    if (listener_) return;
-    listener_ = std::make_shared<Node>();
-    listener_->bus = kRegistry;
-    listener_->path = "/org/a11y/atspi/registry";
-    issue(listener_, kRegisterEvent);
-  }
-
-  // Fills what the bulk answer knows about the node, as if its own requests had come back.
-  void seed(Node& node) {
-    if (bulk_.empty() || node.bus != bulkBus_) return;
-    auto found = bulk_.find(node.path);
-    if (found == bulk_.end() || !found->second.item) return;
-    BulkItem& item = found->second;
-    // Each field as the reply of its own request would carry it.
-    auto done = [&node](Call c, GVariant* reply) {
-      node.slots[c].state = Slot::State::kDone;
-      node.slots[c].reply.reset(g_variant_ref_sink(reply));
-    };
-    GVariant* fields = item.item.get();
-    done(kGetRole, g_variant_new("(u)", g_variant_get_uint32(childOf(fields, 7).get())));
-    done(kGetState, g_variant_new("(@au)", childOf(fields, 9).get()));
-    done(kName, g_variant_new("(v)", childOf(fields, 6).get()));
-    done(kDescription, g_variant_new("(v)", childOf(fields, 8).get()));
-    // The children only when the bridge listed them all; otherwise they are asked for.
-    if (item.childCount >= 0 && item.children.size() == static_cast<size_t>(item.childCount)) {
-      std::sort(item.children.begin(), item.children.end());
-      GVariantBuilder builder;
-      g_variant_builder_init(&builder, G_VARIANT_TYPE("a(so)"));
-      for (const auto& [index, path] : item.children) {
-        g_variant_builder_add(&builder, "(so)", node.bus.c_str(), path.c_str());
-      }
-      node.slots[kGetChildren].state = Slot::State::kDone;
-      node.slots[kGetChildren].reply.reset(g_variant_ref_sink(g_variant_new("(a(so))", &builder)));
-    }
-  }
-
-  // The element's children, made once, so that every copy of the list shares their nodes.
-  const std::vector<Element>* childrenOf(const std::shared_ptr<Node>& node, int depth = 0) {
-    if (node->children) return &*node->children;
-    GVariant* r = replyOf(*node, kGetChildren);
-    if (!r) return nullptr;
-    std::vector<Element> list;
-    VariantPtr array(g_variant_get_child_value(r, 0));
-    GVariantIter iter;
-    g_variant_iter_init(&iter, array.get());
-    const char* bus = nullptr;
-    const char* path = nullptr;
-    std::optional<uint32_t> role = roleOf(*node);
-    int parentRole = node->application ? ATSPI_ROLE_APPLICATION : role ? int(*role) : -1;
-    while (g_variant_iter_next(&iter, "(&s&o)", &bus, &path)) {
-      // Toolkits list the null object for a child that went away meanwhile.
-      if (std::string_view(path) == "/org/a11y/atspi/null") continue;
-      auto child = std::make_shared<Node>();
-      child->bus = *bus ? bus : node->bus;
-      child->path = path;
-      child->parentRole = parentRole;
-      child->pid = node->pid;
-      seed(*child);
-      list.push_back(std::make_shared<AtspiElement>(child));
-    }
-    node->children = std::move(list);
-    if (!node->application && !node->registry) prefetch(*node, depth);
-    return &*node->children;
-  }
-
-  // The reads a record needs (title, description, placeholder, value, enabled), sent ahead of the
-  // walk for an element whose role makes it a likely record: otherwise each would be a round trip
-  // of its own while the application sits idle. Nothing goes out before the role and states are
-  // known (a hidden object is never asked), and the text goes out once its length is known.
-  void issueDetails(const std::shared_ptr<Node>& node) {
-    if (node->application || node->slots[kGetRole].state != Slot::State::kDone ||
-        node->slots[kGetState].state != Slot::State::kDone || hiddenNode(*node)) {
-      return;
-    }
-    if (!recordRoles_.contains(axRoleOf(*node))) return;
-    for (const std::string& name : kDetailNames) {
-      for (Call c : callsFor(*node, name)) issue(node, c);
-    }
-  }
-
-  // The walk reads every listed child's base attributes next, in order: asking for them all now
-  // keeps the application busy answering instead of waiting for our next question. Where the
-  // bulk answer already lists a child's own children, their requests go out too, down the
-  // subtree in the walk's order, so most of a window is in flight before the walk gets there.
-  void prefetch(const Node& node, int depth) {
-    constexpr int kMaxPrefetchDepth = 100;  // the walk's own depth limit; also ends a cycle
-    for (const Element& c : *node.children) {
-      const auto& child = asAtspi(c)->node;
-      if (child->slots[kGetState].state == Slot::State::kDone && hiddenNode(*child)) continue;
-      for (Call call : {kGetRole, kGetState, kGetExtents, kGetChildren}) issue(child, call);
-      child->prefetchDetails = true;
-      issueDetails(child);
-      if (depth < kMaxPrefetchDepth && !child->children &&
-          child->slots[kGetChildren].state == Slot::State::kDone) {
-        childrenOf(child, depth + 1);
-      }
-    }
-  }
-
-  static std::vector<std::shared_ptr<Node>> nodesOf(const std::vector<Element>& list) {
-    std::vector<std::shared_ptr<Node>> nodes;
-    for (const Element& e : list) nodes.push_back(asAtspi(e)->node);
-    return nodes;
-  }
-
-  // -- Answers -------------------------------------------------------------------------------
-
-  static ReadResult fail() { return ReadResult{kNoValue, std::nullopt}; }
-  static ReadResult ok(Value v) { return ReadResult{kSuccess, std::move(v)}; }
-
-  ReadResult valueOf(const std::shared_ptr<Node>& node, const std::string& name) {
-    Node& n = *node;
-    if (n.application) return applicationValue(node, name);
-    bool hidden = hiddenNode(n);
-    if (name == "AXRole") {
-      if (!roleOf(n)) return fail();
-      return ok(Value::ofText(axRoleOf(n)));
-    }
-    if (name == "AXPosition" || name == "AXSize") {
-      GVariant* r = replyOf(n, kGetExtents);
-      if (hidden || !r) return fail();
-      int32_t x = 0, y = 0, w = 0, h = 0;
-      g_variant_get(r, "((iiii))", &x, &y, &w, &h);
-      if (name == "AXPosition") return ok(Value::ofPoint(x * scale_, y * scale_));
-      return ok(Value::ofSize(w * scale_, h * scale_));
-    }
-    if (name == "AXChildren") {
-      // A hidden object's subtree is hidden too; an empty list ends the walk there.
-      if (hidden) return ok(Value::ofList({}));
-      const std::vector<Element>* children = childrenOf(node);
-      if (!children) return fail();
-      std::vector<Value> list;
-      for (const Element& c : *children) list.push_back(Value::ofElement(c));
-      return ok(Value::ofList(std::move(list)));
-    }
-    if (name == "AXTitle") {
-      // Static text carries its text as the value, not as a title.
-      if (axRoleOf(n) == "AXStaticText") return fail();
-      std::optional<std::string> title = stringProperty(n, kName);
-      if (title && title->empty() && n.parentRole == ATSPI_ROLE_APPLICATION &&
-          n.pid == activePid_ && !activeWindowTitle_.empty()) {
-        // GTK leaves a window's accessible name empty; the window manager's title is the one
-        // the user sees.
-        title = activeWindowTitle_;
-      }
-      if (!title) return fail();
-      return ok(Value::ofText(*title));
-    }
-    if (name == "AXDescription") {
-      std::optional<std::string> d = stringProperty(n, kDescription);
-      return d ? ok(Value::ofText(*d)) : fail();
-    }
-    if (name == "AXPlaceholderValue") {
-      std::optional<std::string> p = dictionaryEntry(n, kAttributes, "placeholder-text");
-      return p ? ok(Value::ofText(*p)) : fail();
-    }
-    if (name == "AXEnabled") {
-      std::optional<AtspiStates> s = statesOf(n);
-      return s ? ok(Value::ofBoolean(isEnabled(*s))) : fail();
-    }
-    if (name == "AXValue") return valueAttribute(n);
-    if (name == "AXURL") {
-      std::optional<std::string> url = dictionaryEntry(n, kDocumentAttributes, "URI");
-      if (!url) url = dictionaryEntry(n, kDocumentAttributes, "DocURL");
-      return url ? ok(Value::ofUrl(*url)) : fail();
-    }
-    return ReadResult{kAttributeUnsupported, std::nullopt};
-  }
-
-  ReadResult valueAttribute(const Node& n) {
-    std::optional<uint32_t> role = roleOf(n);
-    if (!role) return fail();
-    switch (valueSourceFor(static_cast<int>(*role), axRoleOf(n))) {
-      case ValueSource::kText: {
-        std::optional<int32_t> count = characterCount(n);
-        if (!count) {
-          // Qt's labels have no Text interface: their text is their name.
-          if (axRoleOf(n) != "AXStaticText") return fail();
-          std::optional<std::string> name = stringProperty(n, kName);
-          return name ? ok(Value::ofText(*name)) : fail();
-        }
-        if (*count <= 0) return ok(Value::ofText(""));
-        GVariant* r = replyOf(n, kGetText);
-        if (!r) return fail();
-        const char* text = nullptr;
-        g_variant_get(r, "(&s)", &text);
-        return ok(Value::ofText(withoutObjectReplacements(text)));
-      }
-      case ValueSource::kChecked: {
-        std::optional<AtspiStates> s = statesOf(n);
-        if (!s) return fail();
-        bool on = s->has(ATSPI_STATE_CHECKED) || s->has(ATSPI_STATE_PRESSED);
-        return ok(Value::ofInteger(on ? 1 : 0));
-      }
-      case ValueSource::kNumber: {
-        std::optional<double> v = currentValue(n);
-        return v ? ok(Value::ofReal(*v)) : fail();
-      }
-      case ValueSource::kNone:
-        break;
-    }
-    return fail();
-  }
-
-  ReadResult applicationValue(const std::shared_ptr<Node>& node, const std::string& name) {
-    Node& n = *node;
-    if (name == "AXRole") return ok(Value::ofText("AXApplication"));
-    if (name == "AXTitle") {
-      std::optional<std::string> t = stringProperty(n, kName);
-      return t ? ok(Value::ofText(*t)) : fail();
-    }
-    if (name == "AXFocusedUIElement") {
-      return ok(Value::ofElement(std::make_shared<AtspiElement>(nullptr)));
-    }
-    if (name == "AXChildren" || name == "AXWindows" || name == "AXFocusedWindow") {
-      const std::vector<Element>* windows = childrenOf(node);
-      if (!windows) return fail();
-      if (name == "AXChildren") {
-        std::vector<Value> list;
-        for (const Element& w : *windows) list.push_back(Value::ofElement(w));
-        return ok(Value::ofList(std::move(list)));
-      }
-      std::vector<std::shared_ptr<Node>> nodes = nodesOf(*windows);
-      for (const auto& w : nodes) issue(w, kGetState);
-      for (const auto& w : nodes) issue(w, kGetExtents);
-      await(nodes);
-      std::vector<Value> chosen;
-      for (size_t i = 0; i < nodes.size(); ++i) {
-        std::optional<AtspiStates> s = statesOf(*nodes[i]);
-        if (!s) continue;
-        bool wanted =
-            name == "AXFocusedWindow" ? s->has(ATSPI_STATE_ACTIVE) : s->has(ATSPI_STATE_SHOWING);
-        if (!wanted) continue;
-        if (chosen.empty()) calibrateScale(*nodes[i]);
-        chosen.push_back(Value::ofElement((*windows)[i]));
-        if (name == "AXFocusedWindow") return ok(std::move(chosen.front()));
-      }
-      if (chosen.empty()) return fail();
-      return ok(Value::ofList(std::move(chosen)));
-    }
-    return fail();
-  }
-
-  // With toolkit scaling (GDK_SCALE=2) GTK reports extents in its own logical pixels, while a
-  // click lands on root-window pixels. The ratio of the window's X11 width to its reported width
-  // tells the factor; only whole factors are trusted, as GTK 3 scales only by those.
-  void calibrateScale(const Node& window) {
-    scale_ = 1.0;
-    if (!activeWindowWidth_ || window.pid != activePid_) return;
-    GVariant* r = replyOf(window, kGetExtents);
-    if (!r) return;
-    int32_t x = 0, y = 0, w = 0, h = 0;
-    g_variant_get(r, "((iiii))", &x, &y, &w, &h);
-    if (w <= 0) return;
-    double ratio = static_cast<double>(activeWindowWidth_) / w;
-    double whole = std::round(ratio);
-    if (whole >= 2 && std::fabs(ratio - whole) < 0.15) scale_ = whole;
+  // A Wayland session, as its compositor announces it to the programs it starts.
+  static bool waylandSession() {
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    const char* type = std::getenv("XDG_SESSION_TYPE");
+    return (wayland && *wayland) || (type && std::string_view(type) == "wayland");
   }
 
   // -- Applications --------------------------------------------------------------------------
@@ -986,22 +252,21 @@ class AtspiPlatform::Impl {
   // Every application on the accessibility registry, with its process id.
   const std::vector<Element>& applications() {
     if (!applications_) {
-      listen();  // travels along with the registry's list, for the bulk read later
       auto registry = std::make_shared<Node>();
-      registry->bus = kRegistry;
-      registry->path = kRootPath;
+      registry->bus = "org.a11y.atspi.Registry";
+      registry->path = "/org/a11y/atspi/accessible/root";
       registry->registry = true;
-      fetch({registry}, kGetChildren);
+      queue_.fetch({registry}, kGetChildren);
       std::vector<Element> apps;
-      if (const std::vector<Element>* children = childrenOf(registry)) {
+      if (const std::vector<Element>* children = tree_.childrenOf(registry)) {
         std::vector<std::shared_ptr<Node>> nodes = nodesOf(*children);
-        fetch(nodes, kProcessId);
-        for (size_t i = 0; i < nodes.size(); ++i) {
+        queue_.fetch(nodes, kProcessId);
+        for (const auto& listed : nodes) {
           auto app = std::make_shared<Node>();
-          app->bus = nodes[i]->bus;
-          app->path = nodes[i]->path;
+          app->bus = listed->bus;
+          app->path = listed->path;
           app->application = true;
-          if (GVariant* r = replyOf(*nodes[i], kProcessId)) {
+          if (GVariant* r = replyOf(*listed, kProcessId)) {
             uint32_t pid = 0;
             g_variant_get(r, "(u)", &pid);
             app->pid = static_cast<int32_t>(pid);
@@ -1016,54 +281,43 @@ class AtspiPlatform::Impl {
 
   std::optional<std::string> applicationName(const Element& app) {
     const auto& node = asAtspi(app)->node;
-    fetch({node}, kName);
+    queue_.fetch({node}, kName);
     std::optional<std::string> name = stringProperty(*node, kName);
     if (name && name->empty()) return std::nullopt;
     return name;
   }
 
-  FrontmostApplication fromActiveWindow(Display* d, Window w, int32_t pid) {
-    activePid_ = pid;
+  FrontmostApplication fromActiveWindow(unsigned long window, int32_t pid) {
+    active_.pid = pid;
     FrontmostApplication out;
     out.pid = pid;
-    Element app = application(pid);
+    Element app = createApplicationElement(pid);
     const std::shared_ptr<Node>& appNode = asAtspi(app)->node;
     const bool accessible = !appNode->bus.empty();
     if (accessible) {
-      startBulk(*appNode);
-      // The walk starts from the application's windows: their list travels with the bulk read,
-      // and so does the name asked for below.
-      issue(appNode, kGetChildren);
-      issue(appNode, kName);
+      // The walk starts from the application's windows; their list, the name and the toolkit
+      // asked for below travel while the X11 properties are read.
+      queue_.issue(appNode, kGetChildren);
+      queue_.issue(appNode, kName);
+      queue_.issue(appNode, kToolkitName);
+      queue_.issue(appNode, kToolkitVersion);
     }
     // The window's own properties and the monitors are read while the application answers.
-    Atom utf8 = XInternAtom(d, "UTF8_STRING", False);
-    activeWindowTitle_ = textProperty(d, w, "_NET_WM_NAME", utf8)
-                             .value_or(textProperty(d, w, "WM_NAME", XA_STRING).value_or(""));
-    XWindowAttributes attributes;
-    if (XGetWindowAttributes(d, w, &attributes)) activeWindowWidth_ = attributes.width;
-    // WM_CLASS holds the instance name and the class name, each ended by a NUL.
-    std::optional<std::string> wmClass;
-    if (auto raw = textProperty(d, w, "WM_CLASS", XA_STRING)) {
-      size_t end = raw->find('\0');
-      if (end != std::string::npos && end + 1 < raw->size()) {
-        std::string cls = raw->substr(end + 1);
-        cls = cls.substr(0, cls.find('\0'));
-        if (!cls.empty()) wmClass = cls;
-      }
-    }
-    out.bundleId = textProperty(d, w, "_GTK_APPLICATION_ID", utf8);
-    if (!out.bundleId) {
-      // GTK marks only the application's main windows; a dialog names its main window as the
-      // one it is transient for, so the bundle id stays the same while a dialog is in front.
-      if (auto owner = cardinalProperty(d, w, "WM_TRANSIENT_FOR", XA_WINDOW)) {
-        out.bundleId = textProperty(d, static_cast<Window>(*owner), "_GTK_APPLICATION_ID", utf8);
-      }
-    }
-    if (!out.bundleId || out.bundleId->empty()) out.bundleId = wmClass;
-    if (!monitors_) monitors_ = readMonitors(d);
+    WindowFacts facts = x11_.describe(window);
+    active_.title = facts.title;
+    if (facts.width) active_.width = facts.width;
+    active_.originX = facts.contentX;
+    active_.originY = facts.contentY;
+    out.bundleId = facts.applicationId;
+    x11_.monitors();
     if (accessible) out.name = applicationName(app);
-    if (!out.name) out.name = wmClass;
+    // GTK 4 gives extents relative to the window (see Node::windowRelative).
+    if (accessible) {
+      appNode->windowRelative =
+          stringProperty(*appNode, kToolkitName) == "GTK" &&
+          stringProperty(*appNode, kToolkitVersion).value_or("").starts_with("4.");
+    }
+    if (!out.name) out.name = facts.wmClass;
     return out;
   }
 
@@ -1071,120 +325,46 @@ class AtspiPlatform::Impl {
   std::optional<FrontmostApplication> fromActiveFrame() {
     const std::vector<Element>& apps = applications();
     std::vector<std::shared_ptr<Node>> appNodes = nodesOf(apps);
-    fetch(appNodes, kGetChildren);
+    queue_.fetch(appNodes, kGetChildren);
     std::vector<std::shared_ptr<Node>> windows;
     for (const auto& a : appNodes) {
-      if (const std::vector<Element>* children = childrenOf(a)) {
+      if (const std::vector<Element>* children = tree_.childrenOf(a)) {
         for (const auto& w : nodesOf(*children)) windows.push_back(w);
       }
     }
-    fetch(windows, kGetState);
+    queue_.fetch(windows, kGetState);
     for (size_t i = 0; i < appNodes.size(); ++i) {
-      const std::vector<Element>* children = childrenOf(appNodes[i]);
+      const std::vector<Element>* children = tree_.childrenOf(appNodes[i]);
       if (!children) continue;
       for (const auto& w : nodesOf(*children)) {
         std::optional<AtspiStates> s = statesOf(*w);
         if (!s || !s->has(ATSPI_STATE_ACTIVE)) continue;
-        FrontmostApplication out;
-        out.pid = appNodes[i]->pid;
-        out.name = applicationName(apps[i]);
-        return out;
+        FrontmostApplication found;
+        found.pid = appNodes[i]->pid;
+        found.name = applicationName(apps[i]);
+        return found;
       }
     }
     return std::nullopt;
   }
 
+  // Declared in the order they must be built: X11 first (its error handler is in place before
+  // any request), the queue before what sends through it.
+  X11Display x11_;
   std::unique_ptr<BusWire> session_;
   std::unique_ptr<BusWire> a11y_;
-  DisplayPtr display_;
   bool sessionTried_ = false;
   bool a11yTried_ = false;
-  bool displayTried_ = false;
-  XErrorHandler previousXErrorHandler_ = nullptr;
-  std::unordered_map<uint32_t, Pending> pending_;
-  int timeoutMs_ = kDefaultTimeoutMs;
+  RequestQueue queue_{[this] { return a11y(); }};
+  Prefetcher tree_{queue_, [this](Node& n) { return onScreen(n); }};
+  ActiveWindowState active_;
+  AttributeContext context_{queue_, tree_, active_};
   std::optional<std::vector<Element>> applications_;
-  std::optional<std::vector<Rect>> monitors_;
-  int32_t activePid_ = 0;
-  std::string activeWindowTitle_;
-  int activeWindowWidth_ = 0;
-  double scale_ = 1.0;
-  bool bulkTried_ = false;
-  std::shared_ptr<Node> listener_;
-  std::shared_ptr<Node> bulkRequest_;
-  std::string bulkBus_;
-  std::unordered_map<std::string, BulkItem> bulk_;
-  // The AX roles the walk makes records of (the only elements whose details it reads).
-  const std::map<std::string, std::string> recordRoles_ = makeRoleNames();
-  static inline const std::array<std::string, 5> kDetailNames = {
-      "AXTitle", "AXDescription", "AXPlaceholderValue", "AXValue", "AXEnabled"};
 };
 
-// ---- Platform ----------------------------------------------------------------------------------
+}  // namespace
 
-AtspiPlatform::AtspiPlatform() : impl_(std::make_unique<Impl>()) {}
-AtspiPlatform::~AtspiPlatform() = default;
-
-bool AtspiPlatform::isProcessTrusted() {
-  return impl_->trusted();
-}
-bool AtspiPlatform::isProcessTrustedWithPrompt() {
-  return impl_->trustedWithPrompt();
-}
-
-std::string AtspiPlatform::notTrustedMessage() {
-  return "accessibility not enabled: turn on assistive technologies (gsettings set "
-         "org.gnome.desktop.interface toolkit-accessibility true, or run vantic-ax --prompt), "
-         "make sure the accessibility bus (at-spi2-core) runs, then restart the application";
-}
-
-std::optional<FrontmostApplication> AtspiPlatform::frontmostApplication() {
-  return impl_->frontmost();
-}
-
-std::vector<Rect> AtspiPlatform::screens() {
-  return impl_->monitors();
-}
-
-Element AtspiPlatform::createApplicationElement(int32_t pid) {
-  return impl_->application(pid);
-}
-
-void AtspiPlatform::setMessagingTimeout(const Element&, float seconds) {
-  impl_->setTimeout(seconds);
-}
-
-// "AXManualAccessibility" and its kind have no AT-SPI counterpart: an application on the bus
-// already exposes its whole tree.
-void AtspiPlatform::setBooleanAttribute(const Element&, const std::string&, bool) {}
-
-ReadResult AtspiPlatform::copyAttributeValue(const Element& element, const std::string& name) {
-  return impl_->readOne(element, name);
-}
-
-BatchResult AtspiPlatform::copyMultipleAttributeValues(const Element& element,
-                                                       const std::vector<std::string>& names) {
-  return impl_->readBatch(element, names);
-}
-
-bool AtspiPlatform::isEqual(const Element& a, const Element& b) {
-  return impl_->equal(a, b);
-}
-
-void AtspiPlatform::sleepFor(double seconds) {
-  // Beyond about 292 years the conversion to the clock's nanoseconds would overflow.
-  std::this_thread::sleep_for(std::chrono::duration<double>(std::min(seconds, 1e9)));
-}
-
-double AtspiPlatform::now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-}  // namespace ax
-
-namespace ax {
-
-std::unique_ptr<Platform> makeSystemPlatform() {
+std::unique_ptr<Platform> createSystemPlatform() {
   return std::make_unique<AtspiPlatform>();
 }
 

@@ -170,8 +170,8 @@ class SceneReader {
     } else if (form == "url" || form == "attributed") {
       if (!arg.is_string()) return fail("\"" + form + "\" must be a string");
       out =
-          SceneValue::ofText(arg.get<std::string>(),
-                             form == "url" ? SceneValue::Kind::Url : SceneValue::Kind::Attributed);
+          SceneValue::ofText(arg.get<std::string>(), form == "url" ? SceneValue::Kind::kUrl
+                                                                   : SceneValue::Kind::kAttributed);
     } else if (!topLevel) {
       return fail("\"" + form + "\" may only be an attribute's own value");
     } else if (form == "fails") {
@@ -190,9 +190,9 @@ class SceneReader {
     for (const auto& [name, attribute] : j.items()) {
       if (name == "batch") {
         if (attribute == "fail")
-          scene_.elements[index].batch = SceneElement::Batch::Fail;
+          scene_.elements[index].batch = SceneElement::Batch::kFail;
         else if (attribute == "short")
-          scene_.elements[index].batch = SceneElement::Batch::Short;
+          scene_.elements[index].batch = SceneElement::Batch::kShort;
         else
           return fail("\"batch\" must be \"fail\" or \"short\"");
         continue;
@@ -279,74 +279,40 @@ class SceneReader {
 }  // namespace
 
 SceneValue SceneValue::ofText(std::string t, Kind kind) {
-  SceneValue v;
-  v.kind = kind;
-  v.text = std::move(t);
-  return v;
+  return {.kind = kind, .text = std::move(t)};
 }
 SceneValue SceneValue::ofInteger(int64_t i) {
-  SceneValue v;
-  v.kind = Kind::Integer;
-  v.integer = i;
-  return v;
+  return {.kind = Kind::kInteger, .integer = i};
 }
 SceneValue SceneValue::ofReal(double d) {
-  SceneValue v;
-  v.kind = Kind::Real;
-  v.a = d;
-  return v;
+  return {.kind = Kind::kReal, .a = d};
 }
 SceneValue SceneValue::ofBoolean(bool flag) {
-  SceneValue v;
-  v.kind = Kind::Boolean;
-  v.integer = flag ? 1 : 0;
-  return v;
+  return {.kind = Kind::kBoolean, .integer = flag ? 1 : 0};
 }
 SceneValue SceneValue::ofPoint(double x, double y) {
-  SceneValue v;
-  v.kind = Kind::Point;
-  v.a = x;
-  v.b = y;
-  return v;
+  return {.kind = Kind::kPoint, .a = x, .b = y};
 }
 SceneValue SceneValue::ofSize(double w, double h) {
-  SceneValue v = ofPoint(w, h);
-  v.kind = Kind::Size;
-  return v;
+  return {.kind = Kind::kSize, .a = w, .b = h};
 }
 SceneValue SceneValue::ofRef(uint32_t index) {
-  SceneValue v;
-  v.kind = Kind::Ref;
-  v.ref = index;
-  return v;
+  return {.kind = Kind::kRef, .ref = index};
 }
 SceneValue SceneValue::ofList(std::vector<SceneValue> entries) {
-  SceneValue v;
-  v.kind = Kind::List;
-  v.list = std::move(entries);
-  return v;
+  return {.kind = Kind::kList, .list = std::move(entries)};
 }
 SceneValue SceneValue::ofFails(int32_t code) {
-  SceneValue v;
-  v.kind = Kind::Fails;
-  v.integer = code;
-  return v;
+  return {.kind = Kind::kFails, .integer = code};
 }
 SceneValue SceneValue::ofNoValue() {
-  SceneValue v;
-  v.kind = Kind::NoValue;
-  return v;
+  return {.kind = Kind::kNoValue};
 }
 SceneValue SceneValue::ofAxError(int64_t code) {
-  SceneValue v;
-  v.kind = Kind::AxError;
-  v.integer = code;
-  return v;
+  return {.kind = Kind::kAxError, .integer = code};
 }
 SceneValue SceneValue::ofRect() {
-  SceneValue v;
-  v.kind = Kind::Rect;
-  return v;
+  return {.kind = Kind::kRect};
 }
 
 void SceneElement::set(const std::string& name, SceneValue value) {
@@ -435,8 +401,8 @@ ReadResult ScenePlatform::copyAttributeValue(const Element& element, const std::
   const SceneElement* scripted = lookup(element);
   const SceneValue* value = scripted ? scripted->find(name) : nullptr;
   if (!value) return {kNoValue, std::nullopt};
-  if (value->kind == SceneValue::Kind::Fails) return {static_cast<int32_t>(value->integer), {}};
-  if (value->kind == SceneValue::Kind::NoValue) return {kSuccess, std::nullopt};
+  if (value->kind == SceneValue::Kind::kFails) return {static_cast<int32_t>(value->integer), {}};
+  if (value->kind == SceneValue::Kind::kNoValue) return {kSuccess, std::nullopt};
   return {kSuccess, toValue(*value)};
 }
 
@@ -444,22 +410,22 @@ BatchResult ScenePlatform::copyMultipleAttributeValues(const Element& element,
                                                        const std::vector<std::string>& names) {
   request();
   const SceneElement* scripted = lookup(element);
-  if (scripted && scripted->batch == SceneElement::Batch::Fail) return {kBatchFailure, {}};
+  if (scripted && scripted->batch == SceneElement::Batch::kFail) return {kBatchFailure, {}};
   std::vector<std::optional<Value>> values;
   values.reserve(names.size());
   for (const std::string& name : names) {
     const SceneValue* value = scripted ? scripted->find(name) : nullptr;
     if (!value) {
       values.push_back(Value::ofAxError(kNoValue));
-    } else if (value->kind == SceneValue::Kind::Fails) {
+    } else if (value->kind == SceneValue::Kind::kFails) {
       values.push_back(Value::ofAxError(value->integer));
-    } else if (value->kind == SceneValue::Kind::NoValue) {
+    } else if (value->kind == SceneValue::Kind::kNoValue) {
       values.push_back(std::nullopt);
     } else {
       values.push_back(toValue(*value));
     }
   }
-  if (scripted && scripted->batch == SceneElement::Batch::Short && !values.empty()) {
+  if (scripted && scripted->batch == SceneElement::Batch::kShort && !values.empty()) {
     values.pop_back();
   }
   return {kSuccess, std::move(values)};
@@ -493,42 +459,42 @@ const Element& ScenePlatform::handle(uint32_t index) {
 
 Value ScenePlatform::toValue(const SceneValue& value) {
   switch (value.kind) {
-    case SceneValue::Kind::Text:
+    case SceneValue::Kind::kText:
       return Value::ofText(value.text);
-    case SceneValue::Kind::Integer:
+    case SceneValue::Kind::kInteger:
       return Value::ofInteger(value.integer);
-    case SceneValue::Kind::Real:
+    case SceneValue::Kind::kReal:
       return Value::ofReal(value.a);
-    case SceneValue::Kind::Boolean:
+    case SceneValue::Kind::kBoolean:
       return Value::ofBoolean(value.integer != 0);
-    case SceneValue::Kind::Url:
+    case SceneValue::Kind::kUrl:
       return Value::ofUrl(value.text);
-    case SceneValue::Kind::Attributed:
+    case SceneValue::Kind::kAttributed:
       return Value::ofAttributed(value.text);
-    case SceneValue::Kind::Point:
+    case SceneValue::Kind::kPoint:
       return Value::ofPoint(value.a, value.b);
-    case SceneValue::Kind::Size:
+    case SceneValue::Kind::kSize:
       return Value::ofSize(value.a, value.b);
-    case SceneValue::Kind::Rect:
+    case SceneValue::Kind::kRect:
       return Value::ofAxOther();
-    case SceneValue::Kind::AxError:
+    case SceneValue::Kind::kAxError:
       return Value::ofAxError(value.integer);
-    case SceneValue::Kind::Ref:
+    case SceneValue::Kind::kRef:
       // A reference outside the scene's elements (only possible when built in memory) reads as
       // an element without attributes.
       if (value.ref >= scene_.elements.size()) {
         return Value::ofElement(std::make_shared<SceneElementRef>(value.ref));
       }
       return Value::ofElement(handle(value.ref));
-    case SceneValue::Kind::List: {
+    case SceneValue::Kind::kList: {
       std::vector<Value> entries;
       entries.reserve(value.list.size());
       for (const SceneValue& entry : value.list) entries.push_back(toValue(entry));
       return Value::ofList(std::move(entries));
     }
-    case SceneValue::Kind::Fails:
-    case SceneValue::Kind::NoValue:
-    case SceneValue::Kind::Null:
+    case SceneValue::Kind::kFails:
+    case SceneValue::Kind::kNoValue:
+    case SceneValue::Kind::kNull:
       break;
   }
   return Value::null();

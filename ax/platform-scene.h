@@ -1,20 +1,9 @@
 // The scene backend: a scripted application for tests, fuzzing, benchmarks and bug reports.
 //
-// A scene is a JSON text (format in DESIGN.md, "Scene files") or a Scene built in memory. It
+// A scene is a JSON text (its format: ax/scenes/README.md) or a Scene built in memory. It
 // answers the trust check, the frontmost application, the screens and every attribute read from
 // its script, and keeps a fake clock that advances by a fixed step on every request to an
 // element and by the time slept. Nothing here touches the real desktop.
-//
-// Readings of the format fixed here:
-// - a JSON number without fraction or exponent that fits a signed 64-bit integer is an integer;
-//   every other number is a double;
-// - a reference to an id that "elements" does not list is an element without attributes (every
-//   read of it fails with -25212);
-// - {"fails": CODE} and {"novalue": true} are attribute values only, not list entries, and CODE
-//   must be a non-zero 32-bit integer;
-// - coordinates of "screens" and "rect" may be "inf", "-inf" or "nan" too, like those of "point"
-//   and "size";
-// - wrong JSON types where the format names one are errors, reported by parseScene.
 #pragma once
 
 #include <cstdint>
@@ -32,32 +21,32 @@ namespace ax {
 // `Fails` and `NoValue` describe the read itself rather than a value.
 struct SceneValue {
   enum class Kind : uint8_t {
-    Null,
-    Text,
-    Integer,
-    Real,
-    Boolean,
-    Url,
-    Attributed,
-    Point,
-    Size,
-    Rect,
-    AxError,
-    Ref,
-    List,
-    Fails,
-    NoValue,
+    kNull,
+    kText,
+    kInteger,
+    kReal,
+    kBoolean,
+    kUrl,
+    kAttributed,
+    kPoint,
+    kSize,
+    kRect,
+    kAxError,
+    kRef,
+    kList,
+    kFails,
+    kNoValue,
   };
-  Kind kind = Kind::Null;
+  Kind kind = Kind::kNull;
   uint32_t ref = 0;
   int64_t integer = 0;  // Integer, AxError and Fails codes; Boolean as 0 or 1
   double a = 0;         // Real, Point, Size
   double b = 0;
-  std::string text;
-  std::vector<SceneValue> list;
+  std::string text{};
+  std::vector<SceneValue> list{};
 
   static SceneValue null() { return SceneValue{}; }
-  static SceneValue ofText(std::string t, Kind kind = Kind::Text);
+  static SceneValue ofText(std::string t, Kind kind = Kind::kText);
   static SceneValue ofInteger(int64_t i);
   static SceneValue ofReal(double d);
   static SceneValue ofBoolean(bool flag);
@@ -72,9 +61,9 @@ struct SceneValue {
 };
 
 struct SceneElement {
-  enum class Batch : uint8_t { Normal, Fail, Short };
+  enum class Batch : uint8_t { kNormal, kFail, kShort };
   std::vector<std::pair<std::string, SceneValue>> attributes;
-  Batch batch = Batch::Normal;
+  Batch batch = Batch::kNormal;
 
   // Sets (or replaces) one attribute.
   void set(const std::string& name, SceneValue value);

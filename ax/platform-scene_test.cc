@@ -1,10 +1,6 @@
 #include "ax/platform-scene.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -12,6 +8,8 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
+
+#include "common/test_process.h"
 
 namespace ax {
 namespace {
@@ -74,27 +72,27 @@ TEST(SceneTest, ReadsValuesAsTheFormatSays) {
     "none": {"novalue": true}, "list": [{"ref": "x"}, 1], "note": {"ref": "x", "why": "a note"}}}})");
   const Element app = p.createApplicationElement(1);
   const auto read = [&](const char* name) { return p.copyAttributeValue(app, name); };
-  EXPECT_EQ(read("int").value->kind, Value::Kind::Integer);
+  EXPECT_EQ(read("int").value->kind, Value::Kind::kInteger);
   EXPECT_EQ(read("int").value->integer, 12);
   EXPECT_EQ(read("neg").value->integer, -3);
-  EXPECT_EQ(read("real").value->kind, Value::Kind::Real);
-  EXPECT_EQ(read("two").value->kind, Value::Kind::Real);
-  EXPECT_EQ(read("exp").value->kind, Value::Kind::Real);
-  EXPECT_EQ(read("big").value->kind, Value::Kind::Real);
-  EXPECT_EQ(read("yes").value->kind, Value::Kind::Boolean);
-  EXPECT_EQ(read("zero").value->kind, Value::Kind::Integer);
-  EXPECT_EQ(read("nul").value->kind, Value::Kind::Null);
+  EXPECT_EQ(read("real").value->kind, Value::Kind::kReal);
+  EXPECT_EQ(read("two").value->kind, Value::Kind::kReal);
+  EXPECT_EQ(read("exp").value->kind, Value::Kind::kReal);
+  EXPECT_EQ(read("big").value->kind, Value::Kind::kReal);
+  EXPECT_EQ(read("yes").value->kind, Value::Kind::kBoolean);
+  EXPECT_EQ(read("zero").value->kind, Value::Kind::kInteger);
+  EXPECT_EQ(read("nul").value->kind, Value::Kind::kNull);
   EXPECT_TRUE(std::isinf(read("pt").value->a));
   EXPECT_TRUE(std::isnan(read("sz").value->b));
-  EXPECT_EQ(read("rect").value->kind, Value::Kind::AxOther);
+  EXPECT_EQ(read("rect").value->kind, Value::Kind::kAxOther);
   EXPECT_EQ(read("err").value->integer, -25201);
-  EXPECT_EQ(read("url").value->kind, Value::Kind::Url);
-  EXPECT_EQ(read("att").value->kind, Value::Kind::Attributed);
+  EXPECT_EQ(read("url").value->kind, Value::Kind::kUrl);
+  EXPECT_EQ(read("att").value->kind, Value::Kind::kAttributed);
   EXPECT_EQ(read("fails").code, -25204);
   EXPECT_EQ(read("none").code, 0);
   EXPECT_FALSE(read("none").value);
   EXPECT_EQ(read("missing").code, kNoValue);
-  EXPECT_EQ(read("list").value->list[0].kind, Value::Kind::Element);
+  EXPECT_EQ(read("list").value->list[0].kind, Value::Kind::kElement);
   EXPECT_TRUE(p.isEqual(read("list").value->list[0].element, read("note").value->element));
   EXPECT_FALSE(p.isEqual(read("list").value->list[0].element, app));
   // The unlisted element "x" has no attributes.
@@ -103,7 +101,7 @@ TEST(SceneTest, ReadsValuesAsTheFormatSays) {
   const BatchResult batch = p.copyMultipleAttributeValues(app, {"fails", "none", "missing", "int"});
   ASSERT_TRUE(batch.values);
   ASSERT_EQ(batch.values->size(), 4u);
-  EXPECT_EQ((*batch.values)[0]->kind, Value::Kind::AxError);
+  EXPECT_EQ((*batch.values)[0]->kind, Value::Kind::kAxError);
   EXPECT_EQ((*batch.values)[0]->integer, -25204);
   EXPECT_FALSE((*batch.values)[1]);
   EXPECT_EQ((*batch.values)[2]->integer, kNoValue);
@@ -126,27 +124,7 @@ TEST(SceneTest, ClockAdvancesPerRequestAndBySleeping) {
   EXPECT_EQ(p.now(), 3.25);
 }
 
-TEST(SceneTest, BatchFailuresAndDefaults) {
-  ScenePlatform p = platformFrom(R"({"elements": {"app": {"batch": "short", "AXRole": "r"},
-                                                   "f": {"batch": "fail"}}})");
-  const Element app = p.createApplicationElement(1);
-  EXPECT_EQ(p.copyMultipleAttributeValues(app, {"AXRole", "AXTitle"}).values->size(), 1u);
-  EXPECT_EQ(p.copyAttributeValue(app, "AXRole").value->text, "r");
-  EXPECT_TRUE(p.isProcessTrusted());
-  EXPECT_EQ(p.frontmostApplication()->pid, 1);
-  EXPECT_FALSE(p.frontmostApplication()->name);
-  ASSERT_EQ(p.screens().size(), 1u);
-  EXPECT_EQ(p.screens()[0].w, 1440);
-  EXPECT_EQ(p.screens()[0].h, 900);
-}
-
 // ---- The scenes folder, replayed through the real vantic-ax-replay. ----
-
-struct ProcessResult {
-  std::string out;
-  std::string err;
-  int status = -1;
-};
 
 std::string slurp(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
@@ -155,32 +133,9 @@ std::string slurp(const std::string& path) {
   return text.str();
 }
 
-ProcessResult runReplay(const std::vector<std::string>& args) {
-  const std::string dir = testing::TempDir();
-  const std::string outPath = dir + "/ax_replay_out", errPath = dir + "/ax_replay_err";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
-  std::vector<char*> argv;
-  std::string program = AX_REPLAY_PATH;
-  argv.push_back(program.data());
-  std::vector<std::string> copies = args;
-  for (std::string& a : copies) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  ProcessResult result;
-  if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  result.out = slurp(outPath);
-  result.err = slurp(errPath);
-  return result;
+mevrik::ProcessResult runReplay(std::vector<std::string> args) {
+  args.insert(args.begin(), AX_REPLAY_PATH);
+  return mevrik::runProcess(std::move(args));
 }
 
 // Byte rules a JSON reader would not notice: one line, one trailing line feed, solidus escaped,
@@ -238,7 +193,7 @@ TEST(SceneFilesTest, ReplayPrintsTheExpectedDocuments) {
     std::vector<std::string> args = {scene.string()};
     for (const json& a : json::parse(argsLine.substr(6))) args.push_back(a.get<std::string>());
 
-    const ProcessResult got = runReplay(args);
+    const mevrik::ProcessResult got = runReplay(args);
     EXPECT_EQ(std::to_string(got.status), statusLine.substr(8)) << name;
     if (expectedOut.empty()) {
       EXPECT_EQ(got.out, "") << name;
@@ -254,7 +209,7 @@ TEST(SceneFilesTest, ReplayPrintsTheExpectedDocuments) {
 }
 
 TEST(SceneFilesTest, UnreadableSceneIsAUsageError) {
-  ProcessResult got = runReplay({});
+  mevrik::ProcessResult got = runReplay({});
   EXPECT_EQ(got.status, 2);
   EXPECT_EQ(got.out, "");
   EXPECT_NE(got.err.find("usage"), std::string::npos);

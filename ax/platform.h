@@ -2,9 +2,9 @@
 //
 // It exists so that the core (options, run flow, walk, JSON) is one piece of code for every
 // system and can be driven by a scripted fake in tests. Backends: the scene fake
-// (platform-scene.cc), AT-SPI2 on Linux (platform-atspi.cc), Accessibility on macOS
-// (platform-mac.mm). Attribute names are the macOS ones ("AXRole", "AXChildren", ...); a backend
-// for another system translates them.
+// (platform-scene.cc), AT-SPI2 on Linux (platform-atspi.cc) and the Accessibility API on macOS
+// (platform-mac.cc). Attribute names are the macOS
+// accessibility ones ("AXRole", "AXChildren", ...); a backend for another system translates them.
 //
 // Nothing here throws: a platform read that fails is reported by its result code or as no value.
 #pragma once
@@ -44,104 +44,74 @@ struct Rect {
 constexpr int32_t kSuccess = 0;
 constexpr int32_t kAttributeUnsupported = -25205;
 constexpr int32_t kNoValue = -25212;
+// The application did not answer within the messaging timeout.
+constexpr int32_t kCannotComplete = -25204;
+
+// The attribute names the core reads; every backend answers them (or fails the read).
+inline constexpr char kAXRole[] = "AXRole";
+inline constexpr char kAXPosition[] = "AXPosition";
+inline constexpr char kAXSize[] = "AXSize";
+inline constexpr char kAXChildren[] = "AXChildren";
+inline constexpr char kAXTitle[] = "AXTitle";
+inline constexpr char kAXDescription[] = "AXDescription";
+inline constexpr char kAXPlaceholderValue[] = "AXPlaceholderValue";
+inline constexpr char kAXValue[] = "AXValue";
+inline constexpr char kAXEnabled[] = "AXEnabled";
+inline constexpr char kAXURL[] = "AXURL";
+inline constexpr char kAXWindows[] = "AXWindows";
+inline constexpr char kAXFocusedWindow[] = "AXFocusedWindow";
+inline constexpr char kAXFocusedUIElement[] = "AXFocusedUIElement";
+inline constexpr char kAXMenuBar[] = "AXMenuBar";
+inline constexpr char kAXManualAccessibility[] = "AXManualAccessibility";
 
 // An attribute value of one of the kinds the walk tells apart.
 struct Value {
   enum class Kind {
-    Null,        // the null object
-    Text,        // text
-    Integer,     // a number without fraction; asString gives its decimal form
-    Real,        // a floating-point number; asString gives its shortest round-trip form
-    Boolean,     // a number carrying a boolean; asString gives "1" or "0"
-    Url,         // text holds the absolute address
-    Attributed,  // text holds the plain characters
-    AxPoint,     // AXValue carrying a point (a, b)
-    AxSize,      // AXValue carrying a size (a, b)
-    AxError,     // AXValue of the error kind; integer holds the code
-    AxOther,     // AXValue of any other kind (a rectangle, a range)
-    Element,     // element
-    List,        // list of values
+    kNull,        // the null object
+    kText,        // text
+    kInteger,     // a number without fraction; asString gives its decimal form
+    kReal,        // a floating-point number; asString gives its shortest round-trip form
+    kBoolean,     // a number carrying a boolean; asString gives "1" or "0"
+    kUrl,         // text holds the absolute address
+    kAttributed,  // text holds the plain characters
+    kAxPoint,     // AXValue carrying a point (a, b)
+    kAxSize,      // AXValue carrying a size (a, b)
+    kAxError,     // AXValue of the error kind; integer holds the code
+    kAxOther,     // AXValue of any other kind (a rectangle, a range)
+    kElement,     // element
+    kList,        // list of values
   };
 
-  Kind kind = Kind::Null;
-  std::string text;
+  Kind kind = Kind::kNull;
+  std::string text{};
   int64_t integer = 0;
   double real = 0;
   bool boolean = false;
   double a = 0;
   double b = 0;
-  ax::Element element;
-  std::vector<Value> list;
+  ax::Element element{};
+  std::vector<Value> list{};
 
   static Value null() { return Value{}; }
-  static Value ofText(std::string t) {
-    Value v;
-    v.kind = Kind::Text;
-    v.text = std::move(t);
-    return v;
-  }
-  static Value ofInteger(int64_t i) {
-    Value v;
-    v.kind = Kind::Integer;
-    v.integer = i;
-    return v;
-  }
-  static Value ofReal(double d) {
-    Value v;
-    v.kind = Kind::Real;
-    v.real = d;
-    return v;
-  }
-  static Value ofBoolean(bool flag) {
-    Value v;
-    v.kind = Kind::Boolean;
-    v.boolean = flag;
-    return v;
-  }
+  static Value ofText(std::string t) { return {.kind = Kind::kText, .text = std::move(t)}; }
+  static Value ofInteger(int64_t i) { return {.kind = Kind::kInteger, .integer = i}; }
+  static Value ofReal(double d) { return {.kind = Kind::kReal, .real = d}; }
+  static Value ofBoolean(bool flag) { return {.kind = Kind::kBoolean, .boolean = flag}; }
   static Value ofUrl(std::string address) {
-    Value v = ofText(std::move(address));
-    v.kind = Kind::Url;
-    return v;
+    return {.kind = Kind::kUrl, .text = std::move(address)};
   }
   static Value ofAttributed(std::string plain) {
-    Value v = ofText(std::move(plain));
-    v.kind = Kind::Attributed;
-    return v;
+    return {.kind = Kind::kAttributed, .text = std::move(plain)};
   }
-  static Value ofPoint(double x, double y) {
-    Value v;
-    v.kind = Kind::AxPoint;
-    v.a = x;
-    v.b = y;
-    return v;
-  }
-  static Value ofSize(double w, double h) {
-    Value v = ofPoint(w, h);
-    v.kind = Kind::AxSize;
-    return v;
-  }
-  static Value ofAxError(int64_t code) {
-    Value v;
-    v.kind = Kind::AxError;
-    v.integer = code;
-    return v;
-  }
-  static Value ofAxOther() {
-    Value v;
-    v.kind = Kind::AxOther;
-    return v;
-  }
+  static Value ofPoint(double x, double y) { return {.kind = Kind::kAxPoint, .a = x, .b = y}; }
+  static Value ofSize(double w, double h) { return {.kind = Kind::kAxSize, .a = w, .b = h}; }
+  static Value ofAxError(int64_t code) { return {.kind = Kind::kAxError, .integer = code}; }
+  static Value ofAxOther() { return {.kind = Kind::kAxOther}; }
   static Value ofElement(ax::Element e) {
-    Value v;
-    v.kind = Kind::Element;
-    v.element = std::move(e);
-    return v;
+    return {.kind = Kind::kElement, .element = std::move(e)};
   }
   static Value ofList(std::vector<Value> entries) {
-    Value v;
-    v.kind = Kind::List;
-    v.list = std::move(entries);
-    return v;
+    return {.kind = Kind::kList, .list = std::move(entries)};
   }
 };
 
@@ -200,5 +170,10 @@ class Platform {
   // Wall-clock seconds from an arbitrary origin; only differences are used.
   virtual double now() = 0;
 };
+
+// The real platform of the system the tool is built for; CMake links one system backend into
+// vantic-ax. Never null: a backend that cannot reach the accessibility service answers as not
+// trusted.
+std::unique_ptr<Platform> createSystemPlatform();
 
 }  // namespace ax

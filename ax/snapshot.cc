@@ -69,13 +69,20 @@ void writeRecord(JsonWriter& json, const ElementRecord& record) {
 }
 
 // The window to walk: the focused window, else the first entry of the window list, else none.
-// A value that is not an element counts as absent.
-Element chooseWindow(Platform& platform, const Element& app) {
-  if (Element window = asElement(attr(platform, app, "AXFocusedWindow"))) return window;
-  const std::optional<Value> windows = attr(platform, app, "AXWindows");
-  if (windows && windows->kind == Value::Kind::List && !windows->list.empty()) {
-    return asElement(windows->list.front());
+// A value that is not an element counts as absent. `unanswered` is set when there is none because
+// the application did not answer either read in time (a busy application, not one without
+// windows).
+Element chooseWindow(Platform& platform, const Element& app, bool& unanswered) {
+  ReadResult focused = platform.copyAttributeValue(app, kAXFocusedWindow);
+  if (focused.code == kSuccess) {
+    if (Element window = asElement(focused.value)) return window;
   }
+  ReadResult windows = platform.copyAttributeValue(app, kAXWindows);
+  if (windows.code == kSuccess && windows.value && windows.value->kind == Value::Kind::kList &&
+      !windows.value->list.empty()) {
+    return asElement(windows.value->list.front());
+  }
+  unanswered = focused.code == kCannotComplete && windows.code == kCannotComplete;
   return nullptr;
 }
 
@@ -185,18 +192,22 @@ RunResult runSnapshot(Platform& platform, const std::vector<std::string>& args) 
   state.screen = screens.empty() ? Rect{0, 0, 4096, 4096} : screens.front();
   state.app = platform.createApplicationElement(frontmost->pid);
   platform.setMessagingTimeout(state.app, kMessagingTimeout);
-  platform.setBooleanAttribute(state.app, "AXManualAccessibility", true);
+  platform.setBooleanAttribute(state.app, kAXManualAccessibility, true);
   if (state.settle > 0) platform.sleepFor(std::min(state.settle, kLongestSettle));
   state.tStart = platform.now();
   state.resetWalk();
 
-  state.focused = asElement(attr(platform, state.app, "AXFocusedUIElement"));
+  state.focused = asElement(attr(platform, state.app, kAXFocusedUIElement));
   state.windowTitle = "";
-  if (const Element window = chooseWindow(platform, state.app)) {
-    state.windowTitle = asString(attr(platform, window, "AXTitle"));
+  bool unanswered = false;
+  if (const Element window = chooseWindow(platform, state.app, unanswered)) {
+    state.windowTitle = asString(attr(platform, window, kAXTitle));
     visit(platform, state, window, 0);
   }
   menuBarPass(platform, state);
+  // The messaging timeout cut the snapshot short: a document without the window must not pass
+  // for a complete one. (Set after the menu-bar pass, which a truncated walk would skip.)
+  if (unanswered) state.truncated = true;
 
   const double elapsed = platform.now() - state.tStart;
   return {snapshotDocument(state, *frontmost, elapsed), kExitOk};

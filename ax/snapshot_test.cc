@@ -19,14 +19,13 @@ RunState optionsOf(const std::vector<std::string>& args) {
   return state;
 }
 
-TEST(OptionsTest, DefaultsAndValues) {
+TEST(OptionsTest, LaterValidValuesWinAndInvalidOnesAreDropped) {
   RunState s = optionsOf({});
   EXPECT_EQ(s.maxElements, 300);
   EXPECT_EQ(s.timeBudget, 0.5);
   EXPECT_EQ(s.settle, 0.0);
   EXPECT_FALSE(s.debug);
   EXPECT_FALSE(s.wantPrompt);
-  EXPECT_EQ(s.roleNames.size(), 23u);
 
   s = optionsOf({"--budget", "2.5", "--settle", "0x1p-2", "--max-elements", "+40", "--debug"});
   EXPECT_EQ(s.timeBudget, 2.5);
@@ -61,7 +60,7 @@ TEST(OptionsTest, OptionWordsConsumeTheirValueAndMatchExactly) {
   EXPECT_FALSE(s.wantPrompt);
 }
 
-TEST(RunTest, ProbeTrustAndFrontmost) {
+TEST(RunTest, ProbeTrustAndNoFrontmostGiveTheirLinesAndStatuses) {
   const std::string notTrusted = R"({"trusted": false})";
   RunResult r = runScene(notTrusted, {"--prompt", "--debug"});
   EXPECT_EQ(r.document, R"({"trusted":false})");
@@ -96,7 +95,7 @@ TEST(RunTest, EmptyApplicationGivesTheSevenKeys) {
   EXPECT_TRUE(platform.manualAccessibilitySet());
 }
 
-TEST(RunTest, WindowChoice) {
+TEST(RunTest, TheFocusedWindowElseTheFirstWindowIsWalked) {
   // No focused window: the first of "AXWindows". A focused "window" that is not an element
   // counts as absent.
   const std::string scene = R"({"elements": {
@@ -133,20 +132,22 @@ TEST(RunTest, SettlePauseComesBeforeTheStartOfTheClock) {
   EXPECT_EQ(forever.sleptSeconds(), 1e9);
 }
 
-TEST(RunTest, ScreensDecidePruning) {
+TEST(RunTest, TheFirstScreensSizeDecidesWhatIsOffScreen) {
   const std::string tree = R"("elements": {"app": {"AXFocusedWindow": {"ref": "w"}},
     "w": {"AXChildren": [{"ref": "b"}]},
     "b": {"AXRole": "AXButton", "AXTitle": "B", "AXPosition": {"point": [3000, 10]},
           "AXSize": {"size": [20, 20]}}}})";
   // Only the first screen's width and height count, not its origin.
-  EXPECT_EQ(parsed(runScene("{\"screens\": [], " + tree))["elements"].size(), 1u);
-  EXPECT_EQ(parsed(runScene("{\"screens\": [[2000, 0, 1440, 900], [0, 0, 5000, 900]], " +
-                            tree))["elements"]
-                .size(),
-            0u);
-  EXPECT_EQ(parsed(runScene("{\"screens\": [[0, 0, 3000, 900]], " + tree))["elements"].size(), 0u);
-  EXPECT_EQ(parsed(runScene("{\"screens\": [[0, 0, 3000.5, 900]], " + tree))["elements"].size(),
-            1u);
+  const std::pair<const char*, size_t> cases[] = {
+      {"[]", 1},  // no screen: a 4096-point square
+      {"[[2000, 0, 1440, 900], [0, 0, 5000, 900]]", 0},
+      {"[[0, 0, 3000, 900]]", 0},
+      {"[[0, 0, 3000.5, 900]]", 1},
+  };
+  for (const auto& [screens, records] : cases) {
+    const std::string scene = std::string("{\"screens\": ") + screens + ", " + tree;
+    EXPECT_EQ(parsed(runScene(scene))["elements"].size(), records) << screens;
+  }
 }
 
 TEST(RunTest, StrangeBudgetsStillPrintOneValidLine) {

@@ -8,12 +8,37 @@
 namespace ax {
 namespace {
 
-// The attribute lists of the walk, each read in one batched request (names as the walk's rules
-// give them).
-const std::vector<std::string> baseAttrs = {"AXRole", "AXPosition", "AXSize", "AXChildren"};
-const std::vector<std::string> detailAttrs = {"AXTitle", "AXDescription", "AXPlaceholderValue",
-                                              "AXValue", "AXEnabled"};
-const std::vector<std::string> menuItemAttrs = {"AXTitle", "AXPosition", "AXSize", "AXChildren"};
+const std::vector<std::string> kMenuItemAttributes = {kAXTitle, kAXPosition, kAXSize, kAXChildren};
+
+// One batched read of a text attribute (a visited element's role, a menu-bar title's title), the
+// position, the size and the children.
+struct FrameRead {
+  std::string text;
+  std::optional<Point> pos;
+  std::optional<Size> size;
+  std::optional<Value> children;
+};
+
+FrameRead readFrame(Platform& platform, const Element& element,
+                    const std::vector<std::string>& names) {
+  std::vector<std::optional<Value>> v = multi(platform, element, names);
+  return {asString(v[0]), asPoint(v[1]), asSize(v[2]), std::move(v[3])};
+}
+
+// The reads a record needs, one batched request.
+struct DetailRead {
+  std::string title;
+  std::string description;
+  std::string placeholder;
+  std::string value;
+  bool enabled = true;
+};
+
+DetailRead readDetails(Platform& platform, const Element& element) {
+  const std::vector<std::optional<Value>> v = multi(platform, element, kDetailAttributes);
+  return {asString(v[0]), asString(v[1]), asString(v[2]), asString(v[3]),
+          v[4] && v[4]->kind == Value::Kind::kBoolean ? v[4]->boolean : true};
+}
 
 constexpr size_t kLabelClip = 100;
 constexpr size_t kValueClip = 120;
@@ -47,7 +72,7 @@ bool offScreen(const RunState& state, const Point& pos, const Size& size) {
          state.screen.h <= pos.y;
 }
 
-// Step 10 of a visit: whether the element becomes a record, and the record.
+// The last part of a visit: whether the element becomes a record, and the record.
 void decideRecord(Platform& platform, RunState& state, const Element& element,
                   const std::string& role, const std::optional<Point>& pos,
                   const std::optional<Size>& size) {
@@ -58,19 +83,13 @@ void decideRecord(Platform& platform, RunState& state, const Element& element,
   ElementRecord record;
   if (!recordGeometry(*pos, *size, record)) return;
 
-  const std::vector<std::optional<Value>> d = multi(platform, element, detailAttrs);
-  const std::string title = asString(d[0]);
-  const std::string description = asString(d[1]);
-  const std::string placeholder = asString(d[2]);
-  const std::string value = asString(d[3]);
-  const bool enabled = d[4] && d[4]->kind == Value::Kind::Boolean ? d[4]->boolean : true;
-
-  std::string label = !title.empty() ? title : description;
-  if (label.empty() && !placeholder.empty()) label = "placeholder: " + placeholder;
-  std::string valueOut = value;
+  const DetailRead d = readDetails(platform, element);
+  std::string label = !d.title.empty() ? d.title : d.description;
+  if (label.empty() && !d.placeholder.empty()) label = "placeholder: " + d.placeholder;
+  std::string valueOut = d.value;
   const std::string& shortName = shortRole->second;
   if ((shortName == "text" || shortName == "heading") && label.empty()) {
-    label = value;
+    label = d.value;
     valueOut.clear();
   }
   if (shortName == "text") {
@@ -88,11 +107,15 @@ void decideRecord(Platform& platform, RunState& state, const Element& element,
   record.role = shortName;
   record.label = clip(label, kLabelClip);
   record.value = clip(valueOut, kValueClip);
-  record.disabled = !enabled;
+  record.disabled = !d.enabled;
   state.elements.push_back(std::move(record));
 }
 
 }  // namespace
+
+const std::vector<std::string> kBaseAttributes = {kAXRole, kAXPosition, kAXSize, kAXChildren};
+const std::vector<std::string> kDetailAttributes = {kAXTitle, kAXDescription, kAXPlaceholderValue,
+                                                    kAXValue, kAXEnabled};
 
 std::map<std::string, std::string> makeRoleNames() {
   return {
@@ -154,21 +177,21 @@ std::vector<std::optional<Value>> multi(Platform& platform, const Element& eleme
 }
 
 bool isMissing(const Value& value) {
-  return value.kind == Value::Kind::Null || value.kind == Value::Kind::AxError;
+  return value.kind == Value::Kind::kNull || value.kind == Value::Kind::kAxError;
 }
 
 std::string asString(const std::optional<Value>& value) {
   if (!value) return "";
   switch (value->kind) {
-    case Value::Kind::Text:
-    case Value::Kind::Url:
-    case Value::Kind::Attributed:
+    case Value::Kind::kText:
+    case Value::Kind::kUrl:
+    case Value::Kind::kAttributed:
       return value->text;
-    case Value::Kind::Integer:
+    case Value::Kind::kInteger:
       return std::to_string(value->integer);
-    case Value::Kind::Real:
+    case Value::Kind::kReal:
       return mevrik::formatShortest(value->real);
-    case Value::Kind::Boolean:
+    case Value::Kind::kBoolean:
       return value->boolean ? "1" : "0";
     default:
       return "";
@@ -176,25 +199,25 @@ std::string asString(const std::optional<Value>& value) {
 }
 
 std::optional<Point> asPoint(const std::optional<Value>& value) {
-  if (!value || value->kind != Value::Kind::AxPoint) return std::nullopt;
+  if (!value || value->kind != Value::Kind::kAxPoint) return std::nullopt;
   return Point{value->a, value->b};
 }
 
 std::optional<Size> asSize(const std::optional<Value>& value) {
-  if (!value || value->kind != Value::Kind::AxSize) return std::nullopt;
+  if (!value || value->kind != Value::Kind::kAxSize) return std::nullopt;
   return Size{value->a, value->b};
 }
 
 const std::vector<Value>* asElementList(const std::optional<Value>& value) {
-  if (!value || value->kind != Value::Kind::List) return nullptr;
+  if (!value || value->kind != Value::Kind::kList) return nullptr;
   for (const Value& entry : value->list) {
-    if (entry.kind != Value::Kind::Element || !entry.element) return nullptr;
+    if (entry.kind != Value::Kind::kElement || !entry.element) return nullptr;
   }
   return &value->list;
 }
 
 Element asElement(const std::optional<Value>& value) {
-  if (!value || value->kind != Value::Kind::Element) return nullptr;
+  if (!value || value->kind != Value::Kind::kElement) return nullptr;
   return value->element;
 }
 
@@ -216,52 +239,47 @@ void visit(Platform& platform, RunState& state, const Element& element, int64_t 
     return;
   }
 
-  const std::vector<std::optional<Value>> v = multi(platform, element, baseAttrs);
-  const std::string role = asString(v[0]);
+  const FrameRead v = readFrame(platform, element, kBaseAttributes);
+  const std::string& role = v.text;
   if (state.debug) {
     ++state.roleCounts[role];
-    if (!v[3]) ++state.childErrors;
+    if (!v.children) ++state.childErrors;
   }
-  const std::optional<Point> pos = asPoint(v[1]);
-  const std::optional<Size> size = asSize(v[2]);
-
-  if (pos && size && size->w > 0 && size->h > 0 && offScreen(state, *pos, *size)) return;
-
-  if (role == "AXWebArea" && !state.url) {
-    state.url = asString(attr(platform, element, "AXURL"));
+  if (v.pos && v.size && v.size->w > 0 && v.size->h > 0 && offScreen(state, *v.pos, *v.size)) {
+    return;
   }
 
-  decideRecord(platform, state, element, role, pos, size);
+  if (role == "AXWebArea" && !state.url) state.url = asString(attr(platform, element, kAXURL));
 
-  const std::vector<Value>* children = asElementList(v[3]);
+  decideRecord(platform, state, element, role, v.pos, v.size);
+
+  const std::vector<Value>* children = asElementList(v.children);
   if (!children) return;
   for (const Value& child : *children) visit(platform, state, child.element, depth + 1);
 }
 
 void menuBarPass(Platform& platform, RunState& state) {
-  const Element bar = asElement(attr(platform, state.app, "AXMenuBar"));
+  const Element bar = asElement(attr(platform, state.app, kAXMenuBar));
   if (!bar) return;
-  const std::optional<Value> itemsValue = attr(platform, bar, "AXChildren");
+  const std::optional<Value> itemsValue = attr(platform, bar, kAXChildren);
   const std::vector<Value>* items = asElementList(itemsValue);
   if (!items || items->empty()) return;
 
   for (const Value& item : *items) {
     if (recordCount(state) >= state.maxElements) return;
-    const std::vector<std::optional<Value>> v = multi(platform, item.element, menuItemAttrs);
-    const std::string title = asString(v[0]);
-    const std::optional<Point> pos = asPoint(v[1]);
-    const std::optional<Size> size = asSize(v[2]);
-    if (!pos || !size || title.empty() || !(size->w >= 1)) continue;
+    const FrameRead v = readFrame(platform, item.element, kMenuItemAttributes);
+    const std::string& title = v.text;
+    if (!v.pos || !v.size || title.empty() || !(v.size->w >= 1)) continue;
     ElementRecord record;
     // Same rule as for window records: unrepresentable geometry skips the title and its menu.
-    if (!recordGeometry(*pos, *size, record)) continue;
+    if (!recordGeometry(*v.pos, *v.size, record)) continue;
     record.i = recordCount(state) + 1;
     record.role = "menu";
     record.label = clip(title, kMenuTitleClip);
     record.disabled = false;
     state.elements.push_back(std::move(record));
 
-    const std::vector<Value>* children = asElementList(v[3]);
+    const std::vector<Value>* children = asElementList(v.children);
     if (!children) continue;
     for (const Value& child : *children) visit(platform, state, child.element, 1);
   }

@@ -31,6 +31,12 @@ struct ElementRecord {
 // The 23 raw roles that can become records, with their short names.
 std::map<std::string, std::string> makeRoleNames();
 
+// The attributes the walk reads of every visited element, and those it reads of an element that
+// becomes a record; each list goes out as one batched read. Backends that send reads ahead of the
+// walk take the lists from here.
+extern const std::vector<std::string> kBaseAttributes;
+extern const std::vector<std::string> kDetailAttributes;
+
 struct RunState {
   // Limits and flags: defaults, then the command line.
   int64_t maxElements = 300;

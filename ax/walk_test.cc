@@ -31,7 +31,7 @@ std::string button(const std::string& id, const std::string& title, int x = 10, 
          R"(]}, "AXSize": {"size": [20, 10]})" + extra + "}";
 }
 
-TEST(ValueTest, TextFormsAndMissingValues) {
+TEST(ValueTest, AsStringGivesTextFormsAndNothingForOtherKinds) {
   EXPECT_EQ(asString(std::nullopt), "");
   EXPECT_EQ(asString(Value::ofText("t")), "t");
   EXPECT_EQ(asString(Value::ofInteger(-12)), "-12");
@@ -57,9 +57,7 @@ TEST(ValueTest, TextFormsAndMissingValues) {
 TEST(ValueTest, BatchedReadsGiveOneEntryPerName) {
   Scene scene = sceneFrom(R"({"elements": {
     "ok": {"AXRole": "AXButton", "AXTitle": null, "AXValue": {"axerror": -25200},
-           "AXDescription": {"novalue": true}, "AXEnabled": {"fails": -25204}},
-    "fail": {"batch": "fail", "AXRole": "AXButton"},
-    "short": {"batch": "short", "AXRole": "AXButton"}},
+           "AXDescription": {"novalue": true}, "AXEnabled": {"fails": -25204}}},
     "app": "ok"})");
   ScenePlatform platform(std::move(scene));
   const Element ok = platform.createApplicationElement(0);
@@ -71,7 +69,7 @@ TEST(ValueTest, BatchedReadsGiveOneEntryPerName) {
   EXPECT_TRUE(multi(platform, ok, {}).empty());
 }
 
-TEST(VisitTest, RecordsFollowTheDecisionSteps) {
+TEST(VisitTest, RecordsFollowTheLabelValueAndGeometryRules) {
   const std::string children =
       R"({"ref": "desc"}, {"ref": "ph"}, {"ref": "bare"}, {"ref": "text"}, {"ref": "head"},
          {"ref": "check"}, {"ref": "spaces"}, {"ref": "thin"}, {"ref": "zero"}, {"ref": "group"},

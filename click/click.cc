@@ -74,12 +74,12 @@ Action chooseAction(const RunState& state) {
   const std::string& kind = state.kind;
   Action action;
   if (kind == "move") {
-    action.kind = Action::Kind::Move;
+    action.kind = Action::Kind::kMove;
     return action;
   }
   if (kind == "drag" && args.size() >= 6) {
     if (auto end = readPoint(args[4], args[5])) {
-      action.kind = Action::Kind::Drag;
+      action.kind = Action::Kind::kDrag;
       action.end = *end;
       return action;
     }
@@ -88,21 +88,21 @@ Action chooseAction(const RunState& state) {
     auto horizontal = mevrik::parseInt32(args[4]);
     auto vertical = mevrik::parseInt32(args[5]);
     if (horizontal && vertical) {
-      action.kind = Action::Kind::Scroll;
+      action.kind = Action::Kind::kScroll;
       action.horizontal = *horizontal;
       action.vertical = *vertical;
       return action;
     }
   }
   if (kind == "right") {
-    action.kind = Action::Kind::Right;
+    action.kind = Action::Kind::kRight;
     return action;
   }
   if (kind == "middle") {
-    action.kind = Action::Kind::Middle;
+    action.kind = Action::Kind::kMiddle;
     return action;
   }
-  action.kind = Action::Kind::LeftClicks;
+  action.kind = Action::Kind::kLeftClicks;
   action.clicks = kind == "triple" ? 3 : kind == "double" ? 2 : 1;
   return action;
 }
@@ -133,34 +133,34 @@ RunResult perform(Platform& platform, RunState& state) {
   state.restoreCursor = false;
 
   const Action action = chooseAction(state);
-  if (action.kind == Action::Kind::Move) {
+  if (action.kind == Action::Kind::kMove) {
     post(platform, state, kMouseMoved, kButtonLeft, state.pt, 0, true);
   } else {
     state.restoreCursor = true;
     post(platform, state, kMouseMoved, kButtonLeft, state.pt, 0);
     platform.sleepMicroseconds(kApproachWait);
     switch (action.kind) {
-      case Action::Kind::Drag:
+      case Action::Kind::kDrag:
         drag(platform, state, action.end);
         break;
-      case Action::Kind::Scroll:
+      case Action::Kind::kScroll:
         // No restore and no report: the caller learns of the failure from the status alone.
         if (!scroll(platform, state, action.horizontal, action.vertical))
           return RunResult{3, "", ""};
         break;
-      case Action::Kind::Right:
+      case Action::Kind::kRight:
         pressAndRelease(platform, state, kRightMouseDown, kRightMouseUp, kButtonRight, 1);
         break;
-      case Action::Kind::Middle:
+      case Action::Kind::kMiddle:
         pressAndRelease(platform, state, kOtherMouseDown, kOtherMouseUp, kButtonCenter, 1);
         break;
-      case Action::Kind::LeftClicks:
+      case Action::Kind::kLeftClicks:
         for (int n = 1; n <= action.clicks; ++n) {
           pressAndRelease(platform, state, kLeftMouseDown, kLeftMouseUp, kButtonLeft, n);
           if (n < action.clicks) platform.sleepMicroseconds(kClickGap);
         }
         break;
-      case Action::Kind::Move:
+      case Action::Kind::kMove:
         break;
     }
   }

@@ -43,10 +43,10 @@ struct RunResult {
   std::string err;  // standard error
 };
 
-// The action that step 3 chooses, with its operands.
+// The action the kind argument chooses, with its operands.
 struct Action {
-  enum class Kind { Move, Drag, Scroll, Right, Middle, LeftClicks };
-  Kind kind = Kind::LeftClicks;
+  enum class Kind { kMove, kDrag, kScroll, kRight, kMiddle, kLeftClicks };
+  Kind kind = Kind::kLeftClicks;
   Point end;               // Drag: the end point exactly as parsed
   int32_t horizontal = 0;  // Scroll: args[4]
   int32_t vertical = 0;    // Scroll: args[5]
@@ -73,7 +73,8 @@ void post(Platform& platform, const RunState& state, EventType type, MouseButton
 // The report line, with its line feed.
 std::string reportLine(const RunState& state);
 
-// Steps 2 to 6 for arguments that readArguments accepted.
+// The run after readArguments accepted the arguments: the frontmost application and the cursor are
+// read, the action is performed, the cursor is put back and the report is written.
 RunResult perform(Platform& platform, RunState& state);
 
 // The whole run: state.args must hold the argument vector.

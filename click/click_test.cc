@@ -7,22 +7,11 @@
 #include <vector>
 
 #include "click/platform-recorder.h"
+#include "click/test_trace.h"
+#include "common/test_process.h"
 
 namespace click {
 namespace {
-
-// Runs vantic-click with these arguments (program path added) against a recorder and returns
-// the whole transcript, one line per step.
-std::string trace(std::vector<std::string> arguments, RecorderOptions options = {}) {
-  RunState state;
-  state.args.push_back("vantic-click");
-  for (auto& a : arguments) state.args.push_back(a);
-  RecorderPlatform recorder(options);
-  recorder.recordResult(run(recorder, state));
-  std::string text;
-  for (const auto& line : recorder.transcript()) text += line + "\n";
-  return text;
-}
 
 RecorderOptions at812() {
   RecorderOptions o;
@@ -45,6 +34,9 @@ const char kApproach1020[] =
     "release\n"
     "sleep 8000\n";
 
+// The start of a run at 10,20 with application 812 in front and the cursor at 100,200.
+const std::string kHead = "frontmost -> 812\ncursor -> 100,200\n" + std::string(kApproach1020);
+
 const char kRestoreAndReport[] =
     "sleep 20000\n"
     "warp 100,200\n"
@@ -52,26 +44,8 @@ const char kRestoreAndReport[] =
     "out pid=812 delivery=hid+restore real_cursor_before=100,200 after=100,200\n"
     "exit 0\n";
 
-const char kSingleLeftClick[] =
-    "frontmost -> 812\n"
-    "cursor -> 100,200\n"
-    "mouse type=5 button=0 at=10,20\n"
-    "post hid\n"
-    "release\n"
-    "sleep 8000\n"
-    "mouse type=1 button=0 at=10,20\n"
-    "clickstate 1\n"
-    "post hid\n"
-    "release\n"
-    "mouse type=2 button=0 at=10,20\n"
-    "clickstate 1\n"
-    "post hid\n"
-    "release\n"
-    "sleep 20000\n"
-    "warp 100,200\n"
-    "cursor -> 100,200\n"
-    "out pid=812 delivery=hid+restore real_cursor_before=100,200 after=100,200\n"
-    "exit 0\n";
+const std::string kSingleLeftClick =
+    kHead + event(1, 0, "10,20", 1) + event(2, 0, "10,20", 1) + kRestoreAndReport;
 
 TEST(Click, SingleLeftClickIsTheDefault) {
   EXPECT_EQ(trace({"10", "20"}, at812()), kSingleLeftClick);
@@ -86,19 +60,17 @@ TEST(Click, MultiClicksCountUpWithGapsBetweenPairsOnly) {
   std::string pair1 = event(1, 0, "10,20", 1) + event(2, 0, "10,20", 1);
   std::string pair2 = event(1, 0, "10,20", 2) + event(2, 0, "10,20", 2);
   std::string pair3 = event(1, 0, "10,20", 3) + event(2, 0, "10,20", 3);
-  std::string head = "frontmost -> 812\ncursor -> 100,200\n" + std::string(kApproach1020);
   EXPECT_EQ(trace({"10", "20", "double"}, at812()),
-            head + pair1 + "sleep 45000\n" + pair2 + kRestoreAndReport);
+            kHead + pair1 + "sleep 45000\n" + pair2 + kRestoreAndReport);
   EXPECT_EQ(trace({"10", "20", "triple", "x"}, at812()),
-            head + pair1 + "sleep 45000\n" + pair2 + "sleep 45000\n" + pair3 + kRestoreAndReport);
+            kHead + pair1 + "sleep 45000\n" + pair2 + "sleep 45000\n" + pair3 + kRestoreAndReport);
 }
 
 TEST(Click, RightAndMiddleUseTheirButtonsWithoutAPause) {
-  std::string head = "frontmost -> 812\ncursor -> 100,200\n" + std::string(kApproach1020);
   EXPECT_EQ(trace({"10", "20", "right", "5", "6"}, at812()),
-            head + event(3, 1, "10,20", 1) + event(4, 1, "10,20", 1) + kRestoreAndReport);
+            kHead + event(3, 1, "10,20", 1) + event(4, 1, "10,20", 1) + kRestoreAndReport);
   EXPECT_EQ(trace({"10", "20", "middle"}, at812()),
-            head + event(25, 2, "10,20", 1) + event(26, 2, "10,20", 1) + kRestoreAndReport);
+            kHead + event(25, 2, "10,20", 1) + event(26, 2, "10,20", 1) + kRestoreAndReport);
 }
 
 TEST(Click, MoveGoesToTheFrontmostPidAndIsNeverRestored) {
@@ -127,8 +99,7 @@ TEST(Click, MoveGoesToTheFrontmostPidAndIsNeverRestored) {
 }
 
 TEST(Click, DragStepsTwelveTimesAndReleasesAtTheParsedEnd) {
-  std::string expected = "frontmost -> 812\ncursor -> 100,200\n" + std::string(kApproach1020) +
-                         event(1, 0, "10,20", 1);
+  std::string expected = kHead + event(1, 0, "10,20", 1);
   // From (10,20) to (22,44): step i lies at (10+i, 20+2i).
   for (int i = 1; i <= 12; ++i) {
     expected += event(6, 0, std::to_string(10 + i) + "," + std::to_string(20 + 2 * i), 1);
@@ -150,7 +121,7 @@ TEST(Click, DragStepsTwelveTimesAndReleasesAtTheParsedEnd) {
 
 TEST(Click, ScrollPutsVerticalOnWheelOneAndHorizontalOnWheelTwo) {
   EXPECT_EQ(trace({"10", "20", "scroll", "3", "-2"}, at812()),
-            "frontmost -> 812\ncursor -> 100,200\n" + std::string(kApproach1020) +
+            kHead +
                 "scroll units=line count=2 wheel1=-2 wheel2=3 wheel3=0\n"
                 "locate 10,20\n"
                 "post hid\n"
@@ -287,50 +258,27 @@ TEST(Click, ScrollEventThatCannotBeMadeEndsWithStatusThree) {
   RecorderOptions o = at812();
   o.scrollEventsFail = true;
   EXPECT_EQ(trace({"10", "20", "scroll", "3", "-2"}, o),
-            "frontmost -> 812\ncursor -> 100,200\n" + std::string(kApproach1020) +
+            kHead +
                 "scroll units=line count=2 wheel1=-2 wheel2=3 wheel3=0 -> none\n"
                 "exit 3\n");
-}
-
-TEST(Click, RunStateRecordsTheRun) {
-  RecorderPlatform recorder(at812());
-  RunState state;
-  state.args = {"vantic-click", "1", "2", "drag", "3", "4"};
-  RunResult result = run(recorder, state);
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.err, "");
-  EXPECT_EQ(state.kind, "drag");
-  EXPECT_EQ(state.pt.x, 1);
-  EXPECT_EQ(state.pt.y, 2);
-  EXPECT_EQ(state.pid, 812);
-  EXPECT_TRUE(state.restoreCursor);
-  ASSERT_TRUE(state.saved && state.now);
-  EXPECT_EQ(state.now->x, 100);
 }
 
 #ifdef VANTIC_CLICK_TRACE
 // The trace tool's own command line: options, transcript on standard output, the traced run's
 // exit status.
-struct Ran {
-  int status = -1;
-  std::string out;
-};
-
-Ran runTrace(const std::string& arguments) {
-  Ran ran;
-  std::string command = std::string(VANTIC_CLICK_TRACE) + " " + arguments + " 2>/dev/null";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return ran;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) ran.out.append(buffer, n);
-  int status = pclose(pipe);
-  ran.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return ran;
+// Runs the trace tool with these space-separated arguments.
+mevrik::ProcessResult runTrace(const std::string& arguments) {
+  std::vector<std::string> argv = {VANTIC_CLICK_TRACE};
+  for (size_t start = 0; start < arguments.size();) {
+    size_t end = std::min(arguments.find(' ', start), arguments.size());
+    argv.push_back(arguments.substr(start, end - start));
+    start = end + 1;
+  }
+  return mevrik::runProcess(std::move(argv));
 }
 
 TEST(TraceTool, PrintsTheTranscriptAndExitsAsTheRunDid) {
-  Ran ran = runTrace("--pid 812 --cursor 100,200 -- 10 20");
+  mevrik::ProcessResult ran = runTrace("--pid 812 --cursor 100,200 -- 10 20");
   EXPECT_EQ(ran.status, 0);
   EXPECT_EQ(ran.out, kSingleLeftClick);
 
@@ -365,9 +313,10 @@ TEST(TraceTool, PrintsTheTranscriptAndExitsAsTheRunDid) {
 TEST(TraceTool, RefusesBadOptionsWithItsOwnStatus) {
   for (const char* bad : {"--pid x -- 1 2", "--cursor 1 -- 1 2", "--cursor-after 3,4 -- 1 2",
                           "--frobnicate -- 1 2", "--pid"}) {
-    Ran ran = runTrace(bad);
+    mevrik::ProcessResult ran = runTrace(bad);
     EXPECT_EQ(ran.status, 64) << bad;
     EXPECT_EQ(ran.out, "") << bad;
+    EXPECT_NE(ran.err.find("usage: vantic-click-trace"), std::string::npos) << bad;
   }
 }
 #endif

@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
   // Bad arguments get the usage text even where the window system is out of reach.
   if (!click::readArguments(state)) return finish(click::usage());
   std::string error;
-  auto platform = click::openSystemPlatform(error);
+  auto platform = click::createSystemPlatform(error);
   if (!platform) {
     // Reporting an action that never happened would mislead the caller.
     std::fprintf(stderr, "vantic-click: %s\n", error.c_str());

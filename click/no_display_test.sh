@@ -16,6 +16,15 @@ for display in "" ":4095"; do
     fail "DISPLAY='$display': message: $(cat "$err")"
 done
 
+# A Wayland session: X11 input would not reach its windows, so nothing is done, whatever DISPLAY.
+for session in "WAYLAND_DISPLAY=wayland-0" "XDG_SESSION_TYPE=wayland"; do
+  env "$session" DISPLAY="${DISPLAY:-:4095}" "$tool" 10 20 >"$out" 2>"$err"
+  status=$?
+  [ $status -eq 1 ] && [ ! -s "$out" ] || fail "$session: status $status, $(cat "$out")"
+  grep -q "^vantic-click: Wayland session: .*no pointer action was performed$" "$err" ||
+    fail "$session: message: $(cat "$err")"
+done
+
 DISPLAY=:4095 "$tool" 10 >"$out" 2>"$err"
 status=$?
 [ $status -eq 2 ] || fail "bad arguments: status $status, not 2"

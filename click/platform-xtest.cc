@@ -38,6 +38,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <type_traits>
 
 #include "click/platform.h"
@@ -311,7 +312,17 @@ class XcbPlatform : public Platform {
 
 }  // namespace
 
-std::unique_ptr<Platform> openSystemPlatform(std::string& error) {
+std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
+  // In a Wayland session the X server is XWayland: XTest moves only its own pointer, which the
+  // compositor does not give to Wayland windows, so a click would land nowhere or elsewhere.
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  const char* session = std::getenv("XDG_SESSION_TYPE");
+  if ((wayland && *wayland) || (session && std::string_view(session) == "wayland")) {
+    error =
+        "Wayland session: vantic-click needs an X11 session (X11 input does not reach "
+        "Wayland windows); no pointer action was performed";
+    return nullptr;
+  }
   const char* name = std::getenv("DISPLAY");
   const std::string unreachable = std::string("cannot open the X display \"") + (name ? name : "") +
                                   "\"; no pointer action was performed";

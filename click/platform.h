@@ -2,8 +2,9 @@
 //
 // It exists so that the core (argument grammar, action plans, waits, restore, report) is one piece
 // of code for every system and can be run against a recorder in tests and in vantic-click-trace.
-// Backends: the recorder (platform-recorder.cc), X11 with XTest on Linux (platform-xtest.cc),
-// CoreGraphics on macOS. CMake picks the system backend; the core never tests the platform.
+// Backends: the recorder (platform-recorder.cc), X11 with XTest on Linux (platform-xtest.cc) and
+// Quartz events on macOS (platform-mac.cc). CMake picks the system backend; the core never tests
+// the platform.
 //
 // Nothing here throws: a read that fails gives no value, a creation that fails gives no event.
 #pragma once
@@ -85,6 +86,6 @@ class Platform {
 
 // The window system's backend of this build (chosen by CMake). Gives none, with the reason in
 // `error`, when the window system cannot be reached.
-std::unique_ptr<Platform> openSystemPlatform(std::string& error);
+std::unique_ptr<Platform> createSystemPlatform(std::string& error);
 
 }  // namespace click

@@ -42,7 +42,7 @@ TEST(ParseDouble, IgnoresTheProcessLocale) {
   std::setlocale(LC_NUMERIC, saved.c_str());
 }
 
-TEST(ParseInteger, StrictDecimalGrammarAndRange) {
+TEST(ParseInteger, AcceptsOnlyStrictDecimalsWithinTheRange) {
   EXPECT_EQ(parseInt64("+40"), 40);
   EXPECT_EQ(parseInt64("-7"), -7);
   EXPECT_EQ(parseInt64("007"), 7);
@@ -59,7 +59,7 @@ TEST(ParseInteger, StrictDecimalGrammarAndRange) {
   EXPECT_EQ(parseInt32("1.5"), std::nullopt);
 }
 
-TEST(FormatShortest, ShortestRoundTrip) {
+TEST(FormatShortest, GivesTheShortestTextThatReadsBack) {
   EXPECT_EQ(formatShortest(2.0), "2");
   EXPECT_EQ(formatShortest(1e5), "1e+05");
   EXPECT_EQ(formatShortest(0.1), "0.1");
@@ -67,7 +67,7 @@ TEST(FormatShortest, ShortestRoundTrip) {
   EXPECT_EQ(formatShortest(99.9), "99.9");
 }
 
-TEST(TruncateToInt64, TowardZeroAndClampedAtTheEnds) {
+TEST(TruncateToInt64, TruncatesTowardZeroAndClampsAtTheEnds) {
   EXPECT_EQ(truncateToInt64(99.9), 99);
   EXPECT_EQ(truncateToInt64(-0.5), 0);
   EXPECT_EQ(truncateToInt64(-99.9), -99);

@@ -8,6 +8,7 @@
 #   desktop.sh activate DIR PID           give the top-level window of PID the focus
 #   desktop.sh stop DIR                   stop what this script started for DIR, newest first
 #
+# MEVRIK_SCREEN sets the X screen's size and depth (default 1280x800x24).
 # DIR receives env.sh (source it to talk to the desktop), pids (one "pid name" per line, in start
 # order) and the logs. Only processes recorded in DIR/pids are ever stopped.
 set -euo pipefail
@@ -113,7 +114,7 @@ start_once() {
   # Xvfb picks a free display itself and tells which through -displayfd.
   local displayfile="$dir/display"
   : >"$displayfile"
-  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$displayfile" >"$dir/xvfb.log" 2>&1 &
+  Xvfb -displayfd 3 -screen 0 "${MEVRIK_SCREEN:-1280x800x24}" -nolisten tcp 3>"$displayfile" >"$dir/xvfb.log" 2>&1 &
   record $! Xvfb
   wait_for 10 grep -q '[0-9]' "$displayfile" || die "Xvfb did not start (see $dir/xvfb.log)"
   local display=":$(tr -dc 0-9 <"$displayfile")"

@@ -18,6 +18,6 @@ cd "$build"
 # Unit tests in parallel first; then the desktop checks alone, since their timing checks (gaps
 # between synthetic events) should not compete with sanitised unit tests for the CPU.
 ctest --output-on-failure -j "$(nproc)" -LE 'e2e|package' "$@"
-ctest --output-on-failure -L e2e "$@"
+ctest --output-on-failure -L e2e -LE heavy "$@"
 # Last, the Debian package: a release build, installed on this machine and purged again.
 ctest --output-on-failure -L package "$@"

@@ -110,10 +110,13 @@ MevrikModel::MevrikModel(Services& services, ModelSettings settings, QObject* pa
   firstLaunchPrompt_.setTimerType(Qt::PreciseTimer);
   connect(&firstLaunchPrompt_, &QTimer::timeout, this, &MevrikModel::requestAccessibility);
   // A registration sent just before the user quits would otherwise be cut off with the
-  // network layer.
+  // network layer. Quitting waits once: the destructor that follows does not wait again.
   if (QCoreApplication* app = QCoreApplication::instance()) {
-    connect(app, &QCoreApplication::aboutToQuit, this,
-            [this] { waitForPendingRegistrations(settings_.registrationGrace); });
+    connect(app, &QCoreApplication::aboutToQuit, this, [this] {
+      if (waitedOnQuit_) return;
+      waitedOnQuit_ = true;
+      waitForPendingRegistrations(settings_.registrationGrace);
+    });
   }
 
   refresh();
@@ -127,7 +130,9 @@ MevrikModel::~MevrikModel() {
     disconnect(reply, nullptr, this, nullptr);
     reply->abort();
   }
-  waitForPendingRegistrations(settings_.registrationGrace);
+  // No waiting here: an event loop run from a destructor delivers events to objects that are
+  // half torn down. Registrations still on their way go with the network layer; the one wait
+  // for them belongs to quitting (aboutToQuit, above), which the application's model sees.
 }
 
 template <typename T>

@@ -32,8 +32,8 @@ struct ModelSettings {
   std::chrono::milliseconds requestTimeout{10000};
   // Delay of the automatic accessibility prompt on the first launch.
   std::chrono::milliseconds firstLaunchPromptDelay{800};
-  // How long the model keeps the application alive, when it quits or the model goes away, for
-  // registration requests that are still on their way.
+  // How long quitting the application may wait for registration requests that are still on
+  // their way.
   std::chrono::milliseconds registrationGrace{2500};
   // The build's own product folder, used when the installed resources carry none.
   QString sourceProductRoot;
@@ -67,7 +67,8 @@ class MevrikModel : public QObject {
  public:
   // `services` must outlive the model. Sets the initial state and ends with refresh().
   MevrikModel(Services& services, ModelSettings settings, QObject* parent = nullptr);
-  // Waits up to the registration grace for registration requests still on their way.
+  // Drops what is still on its way; it runs no event loop. Quitting the application (aboutToQuit)
+  // is what waits, once, up to the registration grace, for registrations still on their way.
   ~MevrikModel() override;
 
   bool accessibility() const { return accessibility_; }
@@ -151,6 +152,7 @@ class MevrikModel : public QObject {
   QNetworkAccessManager network_;
   QList<QPointer<QNetworkReply>> updateChecks_;
   QList<QPointer<QNetworkReply>> pendingRegistrations_;
+  bool waitedOnQuit_ = false;
 };
 
 }  // namespace setup

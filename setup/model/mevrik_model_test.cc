@@ -43,6 +43,7 @@ class MevrikModelTest : public QObject {
     settings.serviceUrl = QUrl(QStringLiteral("http://127.0.0.1:%1").arg(closedPort()));
     settings.sourceProductRoot = dir_->filePath("source-tree");
     settings.registrationGrace = std::chrono::milliseconds(0);
+    settings.firstLaunchPromptDelay = std::chrono::milliseconds(100);
     return settings;
   }
   QString cache() const { return services_.home + "/.codex/plugins/cache"; }
@@ -268,13 +269,13 @@ class MevrikModelTest : public QObject {
     QCOMPARE(services_.bools.value(key), true);  // stored before anything is shown
     QCOMPARE(services_.prompts, 0);
     QTRY_COMPARE_WITH_TIMEOUT(services_.prompts, 1, 3000);
-    QVERIFY2(clock.elapsed() >= 800, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY2(clock.elapsed() >= 100, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(model.message(),
              QStringLiteral("システム設定で「Mevrik」をオンにして、アプリへ戻ってください。"));
     // The next launch does not prompt by itself.
     MevrikModel second(services_, settings());
     second.requestAccessibilityOnFirstLaunch();
-    QTest::qWait(1000);
+    QTest::qWait(300);
     QCOMPARE(services_.prompts, 1);
     QCOMPARE(second.message(), QStringLiteral("上から順番に設定してください。"));
   }
@@ -291,7 +292,7 @@ class MevrikModelTest : public QObject {
       MevrikModel model(services_, settings());
       model.requestAccessibilityOnFirstLaunch();
     }  // gone before the prompt is due
-    QTest::qWait(1100);
+    QTest::qWait(300);
     QCOMPARE(services_.prompts, 0);
     QCOMPARE(services_.bools.value("didRequestAccessibilityOnFirstLaunch"), true);
   }

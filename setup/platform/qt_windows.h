@@ -5,9 +5,9 @@
 
 namespace setup {
 
-// Shows, raises and activates the first top-level widget whose object name is `identifier` or
-// whose window title is `title`, in the window system's order (creation order), widgets that
-// were never shown last. False when nothing matched or no QApplication runs.
+// Raises and activates the first visible top-level widget whose object name is `identifier` or
+// whose window title is `title`, in the window system's order (creation order). A hidden or
+// closed window is left alone. False when nothing matched or no QApplication runs.
 bool bringQtWindowForward(const QString& identifier, const QString& title);
 
 }  // namespace setup

@@ -48,8 +48,12 @@ std::unique_ptr<Services> createPlatformServices() {
   const QString autostart =
       QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
       QStringLiteral("/autostart");
-  return std::make_unique<LinuxServices>(QDBusConnection::sessionBus(), autostart,
-                                         QCoreApplication::applicationFilePath());
+  // The login item starts the setup program, Mevrik, which lies beside every program that uses
+  // these services (in the build folder and in the installation's bin folder); the program that
+  // happens to ask, such as mevrik-model-cli, is not what should start at login.
+  return std::make_unique<LinuxServices>(
+      QDBusConnection::sessionBus(), autostart,
+      QCoreApplication::applicationDirPath() + QStringLiteral("/Mevrik"));
 }
 
 QByteArray autostartEntry(const QString& executable) {

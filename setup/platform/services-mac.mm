@@ -1,35 +1,27 @@
-// The setup application's services on macOS: the Accessibility permission, SMAppService as the
-// login item, NSWorkspace, NSUserDefaults through QSettings, the bundle's version and the
-// Library folders. CMake builds this file only for macOS; the Linux build machine does not
-// compile it.
+// The setup application's services on macOS. What needs only CoreFoundation and the
+// Accessibility API (the permission, the user defaults, the bundle's version and resources, the
+// Library folders) is in foundation-mac.cc; this file adds the AppKit and ServiceManagement
+// parts: the login item, opening links, activating the application. CMake builds it only for
+// Apple systems.
 #import <AppKit/AppKit.h>
-#import <ApplicationServices/ApplicationServices.h>
 #import <ServiceManagement/ServiceManagement.h>
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QSettings>
-#include <QStandardPaths>
-
+#include "setup/platform/foundation-mac.h"
 #include "setup/platform/qt_windows.h"
 #include "setup/platform/services.h"
 
 namespace setup {
 namespace {
 
-QSettings userSettings() {
-  return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Fennick"),
-                   QStringLiteral("Mevrik"));
+std::optional<QString> qt(const std::optional<std::string>& text) {
+  if (!text) return std::nullopt;
+  return QString::fromStdString(*text);
 }
 
 class MacServices : public Services {
  public:
-  bool isAccessibilityTrusted() override { return AXIsProcessTrusted(); }
-
-  void promptForAccessibility() override {
-    NSDictionary* options = @{(__bridge NSString*)kAXTrustedCheckOptionPrompt : @YES};
-    AXIsProcessTrustedWithOptions((__bridge CFDictionaryRef)options);
-  }
+  bool isAccessibilityTrusted() override { return mac::isAccessibilityTrusted(); }
+  void promptForAccessibility() override { mac::promptForAccessibility(); }
 
   LoginItemStatus loginItemStatus() override {
     switch (SMAppService.mainAppService.status) {
@@ -39,13 +31,15 @@ class MacServices : public Services {
         return LoginItemStatus::kEnabled;
       case SMAppServiceStatusRequiresApproval:
         return LoginItemStatus::kRequiresApproval;
-      default:
+      case SMAppServiceStatusNotFound:
         return LoginItemStatus::kNotFound;
     }
+    return LoginItemStatus::kNotFound;
   }
 
   bool registerLoginItem() override {
-    return [SMAppService.mainAppService registerAndReturnError:nil];
+    NSError* error = nil;
+    return [SMAppService.mainAppService registerAndReturnError:&error];
   }
 
   void openUrl(const QUrl& url) override {
@@ -59,37 +53,27 @@ class MacServices : public Services {
     return bringQtWindowForward(identifier, title);
   }
 
-  bool boolSetting(const QString& key) override { return userSettings().value(key).toBool(); }
+  bool boolSetting(const QString& key) override { return mac::boolDefault(key.toStdString()); }
   void setBoolSetting(const QString& key, bool value) override {
-    userSettings().setValue(key, value);
+    mac::setBoolDefault(key.toStdString(), value);
   }
   std::optional<QString> stringSetting(const QString& key) override {
-    const QVariant value = userSettings().value(key);
-    if (value.typeId() != QMetaType::QString) return std::nullopt;
-    return value.toString();
+    return qt(mac::stringDefault(key.toStdString()));
   }
   void setStringSetting(const QString& key, const QString& value) override {
-    userSettings().setValue(key, value);
+    mac::setStringDefault(key.toStdString(), value.toStdString());
   }
 
-  std::optional<QString> applicationVersion() override {
-    id value = [NSBundle.mainBundle objectForInfoDictionaryKey:@"CFBundleShortVersionString"];
-    if (![value isKindOfClass:[NSString class]]) return std::nullopt;
-    return QString::fromNSString(value);
-  }
+  std::optional<QString> applicationVersion() override { return qt(mac::bundleVersion()); }
 
-  QString homeFolder() override { return QDir::homePath(); }
+  QString homeFolder() override { return QString::fromNSString(NSHomeDirectory()); }
   QString cacheFolder() override {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    return QString::fromStdString(mac::cachesFolder(homeFolder().toStdString()));
   }
   QString dataFolder() override {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return QString::fromStdString(mac::applicationSupportFolder(homeFolder().toStdString()));
   }
-  std::optional<QString> resourceFolder() override {
-    NSString* resources = NSBundle.mainBundle.resourcePath;
-    if (!resources) return std::nullopt;
-    return QString::fromNSString(resources);
-  }
+  std::optional<QString> resourceFolder() override { return qt(mac::resourcesFolder()); }
 };
 
 }  // namespace

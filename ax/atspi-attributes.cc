@@ -1,0 +1,340 @@
+#include "ax/atspi-attributes.h"
+
+#include <atspi/atspi-constants.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string_view>
+
+#include "ax/atspi-prefetch.h"
+
+namespace ax {
+namespace {
+
+using Calls = std::vector<Call>;
+
+ReadResult fail() {
+  return ReadResult{kNoValue, std::nullopt};
+}
+ReadResult ok(Value v) {
+  return ReadResult{kSuccess, std::move(v)};
+}
+
+ReadResult listOf(const std::vector<Element>& elements) {
+  std::vector<Value> list;
+  for (const Element& e : elements) list.push_back(Value::ofElement(e));
+  return ok(Value::ofList(std::move(list)));
+}
+
+// Text with embedded objects (a link inside a paragraph) holds U+FFFC where each object sits;
+// the object is listed as a child of its own, and the mark means nothing to a reader.
+std::string withoutObjectReplacements(std::string_view text) {
+  constexpr std::string_view kMark = "\xEF\xBF\xBC";
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    if (text.substr(i, kMark.size()) == kMark) {
+      i += kMark.size();
+    } else {
+      out += text[i++];
+    }
+  }
+  return out;
+}
+
+// ---- An element's attributes -------------------------------------------------------------------
+
+// A hidden object answers no position, size or children: nothing to ask once that is known.
+Calls unlessHidden(const Node& n, Calls calls) {
+  return hiddenNode(n) ? Calls{} : calls;
+}
+
+ReadResult extents(AttributeContext& c, Node& n, bool position) {
+  std::optional<Rect> e = screenExtents(c.active, n);
+  if (hiddenNode(n) || !e) return fail();
+  if (position) return ok(Value::ofPoint(e->x, e->y));
+  return ok(Value::ofSize(e->w, e->h));
+}
+
+// Children: a wide element (more than kListedChildren) lists them by index (see Prefetcher).
+constexpr int32_t kListedChildren = 64;
+Calls childrenCalls(const Node& n) {
+  if (hiddenNode(n) || n.done(kGetChildren)) return {};
+  if (n.done(kChildCount)) {
+    if (intProperty(n, kChildCount).value_or(0) > kListedChildren) return {kGetState};
+    return {kGetChildren, kGetState};
+  }
+  if (n.failed(kChildCount)) return {kGetChildren, kGetState};
+  return {kChildCount, kGetState};
+}
+
+ReadResult title(AttributeContext& c, const Node& n) {
+  // Static text carries its text as the value, not as a title.
+  if (axRoleOf(n) == "AXStaticText") return fail();
+  std::optional<std::string> title = stringProperty(n, kName);
+  if (title && title->empty() && n.parentRole == ATSPI_ROLE_APPLICATION && n.pid == c.active.pid &&
+      !c.active.title.empty()) {
+    // GTK leaves a window's accessible name empty; the window manager's title is the one the
+    // user sees.
+    title = c.active.title;
+  }
+  return title ? ok(Value::ofText(*title)) : fail();
+}
+
+Calls valueCalls(const Node& n) {
+  if (!n.done(kGetRole)) return {kGetRole, kGetState};
+  switch (valueSourceFor(static_cast<int>(*roleOf(n)), axRoleOf(n))) {
+    case ValueSource::kText:
+      if (n.failed(kCharacterCount)) return {kName};
+      if (!n.done(kCharacterCount)) return {kCharacterCount};
+      return characterCount(n).value_or(0) > 0 ? Calls{kGetText} : Calls{};
+    case ValueSource::kChecked:
+      return {kGetState};
+    case ValueSource::kNumber:
+      return {kCurrentValue};
+    case ValueSource::kNone:
+      break;
+  }
+  return {};
+}
+
+ReadResult value(const Node& n) {
+  std::optional<uint32_t> role = roleOf(n);
+  if (!role) return fail();
+  switch (valueSourceFor(static_cast<int>(*role), axRoleOf(n))) {
+    case ValueSource::kText: {
+      std::optional<int32_t> count = characterCount(n);
+      if (!count) {
+        // Qt's labels have no Text interface: their text is their name.
+        if (axRoleOf(n) != "AXStaticText") return fail();
+        std::optional<std::string> name = stringProperty(n, kName);
+        return name ? ok(Value::ofText(*name)) : fail();
+      }
+      if (*count <= 0) return ok(Value::ofText(""));
+      GVariant* r = replyOf(n, kGetText);
+      if (!r) return fail();
+      const char* text = nullptr;
+      g_variant_get(r, "(&s)", &text);
+      return ok(Value::ofText(withoutObjectReplacements(text)));
+    }
+    case ValueSource::kChecked: {
+      std::optional<AtspiStates> s = statesOf(n);
+      if (!s) return fail();
+      bool on = s->has(ATSPI_STATE_CHECKED) || s->has(ATSPI_STATE_PRESSED);
+      return ok(Value::ofInteger(on ? 1 : 0));
+    }
+    case ValueSource::kNumber: {
+      std::optional<double> v = currentValue(n);
+      return v ? ok(Value::ofReal(*v)) : fail();
+    }
+    case ValueSource::kNone:
+      break;
+  }
+  return fail();
+}
+
+// A read the application did not answer (its window list or every window's states failed).
+ReadResult unanswered() {
+  return ReadResult{kCannotComplete, std::nullopt};
+}
+
+ReadResult textOr(std::optional<std::string> text) {
+  return text ? ok(Value::ofText(*text)) : fail();
+}
+
+const AttributeRule kElementAttributes[] = {
+    {kAXRole,
+     [](const Node&) {
+       return Calls{kGetRole, kGetState};
+     },
+     [](AttributeContext&, const std::shared_ptr<Node>& n) {
+       return roleOf(*n) ? ok(Value::ofText(axRoleOf(*n))) : fail();
+     }},
+    {kAXPosition,
+     [](const Node& n) {
+       return unlessHidden(n, {kGetExtents, kGetState});
+     },
+     [](AttributeContext& c, const std::shared_ptr<Node>& n) { return extents(c, *n, true); }},
+    {kAXSize,
+     [](const Node& n) {
+       return unlessHidden(n, {kGetExtents, kGetState});
+     },
+     [](AttributeContext& c, const std::shared_ptr<Node>& n) { return extents(c, *n, false); }},
+    {kAXChildren, childrenCalls,
+     [](AttributeContext& c, const std::shared_ptr<Node>& n) {
+       // A hidden object's subtree is hidden too; an empty list ends the walk there.
+       if (hiddenNode(*n)) return ok(Value::ofList({}));
+       const std::vector<Element>* children = c.tree.childrenOf(n);
+       if (!children) return fail();
+       c.tree.queueChildrenOf(*n);  // the walk goes into them next
+       return listOf(*children);
+     }},
+    {kAXTitle,
+     [](const Node&) {
+       return Calls{kName, kGetRole, kGetState};
+     },
+     [](AttributeContext& c, const std::shared_ptr<Node>& n) { return title(c, *n); }},
+    {kAXDescription, [](const Node&) { return Calls{kDescription}; },
+     [](AttributeContext&, const std::shared_ptr<Node>& n) {
+       return textOr(stringProperty(*n, kDescription));
+     }},
+    {kAXPlaceholderValue,
+     [](const Node& n) {
+       if (!n.done(kGetRole)) return Calls{kGetRole, kGetState};
+       return hasPlaceholder(axRoleOf(n)) ? Calls{kAttributes} : Calls{};
+     },
+     [](AttributeContext&, const std::shared_ptr<Node>& n) {
+       return textOr(dictionaryEntry(*n, kAttributes, "placeholder-text"));
+     }},
+    {kAXEnabled, [](const Node&) { return Calls{kGetState}; },
+     [](AttributeContext&, const std::shared_ptr<Node>& n) {
+       std::optional<AtspiStates> s = statesOf(*n);
+       return s ? ok(Value::ofBoolean(isEnabled(*s))) : fail();
+     }},
+    {kAXValue, valueCalls,
+     [](AttributeContext&, const std::shared_ptr<Node>& n) { return value(*n); }},
+    {kAXURL, [](const Node&) { return Calls{kDocumentAttributes}; },
+     [](AttributeContext&, const std::shared_ptr<Node>& n) {
+       std::optional<std::string> url = dictionaryEntry(*n, kDocumentAttributes, "URI");
+       if (!url) url = dictionaryEntry(*n, kDocumentAttributes, "DocURL");
+       return url ? ok(Value::ofUrl(*url)) : fail();
+     }},
+};
+
+// ---- An application's attributes --------------------------------------------------------------
+
+// With toolkit scaling (GDK_SCALE=2) GTK reports extents in its own logical pixels, while a
+// click lands on root-window pixels. The ratio of the window's X11 width to its reported width
+// tells the factor; only whole factors are trusted, as GTK 3 scales only by those.
+void calibrateScale(ActiveWindowState& active, const Node& window) {
+  active.scale = 1.0;
+  if (!active.width || window.pid != active.pid) return;
+  GVariant* r = replyOf(window, kGetExtents);
+  if (!r) return;
+  int32_t x = 0, y = 0, w = 0, h = 0;
+  g_variant_get(r, "((iiii))", &x, &y, &w, &h);
+  if (w <= 0) return;
+  double ratio = static_cast<double>(active.width) / w;
+  double whole = std::round(ratio);
+  if (whole >= 2 && std::fabs(ratio - whole) < 0.15) active.scale = whole;
+}
+
+// The application's windows. An application busy with a large page can let the first requests
+// time out; without them the snapshot would hold no window, which reads like an application
+// without one, so they are asked again (within the queue's retry and timeout limits).
+const std::vector<Element>* windowList(AttributeContext& c, const std::shared_ptr<Node>& app) {
+  const std::vector<Element>* windows = c.tree.childrenOf(app);
+  while (!windows && c.queue.again({app}, kGetChildren)) windows = c.tree.childrenOf(app);
+  return windows;
+}
+
+// The application's windows that are showing (or the first active one, for the focused window).
+ReadResult windows(AttributeContext& c, const std::shared_ptr<Node>& app, bool focusedOnly) {
+  const std::vector<Element>* windows = windowList(c, app);
+  if (!windows) return unanswered();
+  std::vector<std::shared_ptr<Node>> nodes = nodesOf(*windows);
+  for (const auto& w : nodes) c.queue.issue(w, kGetState);
+  for (const auto& w : nodes) c.queue.issue(w, kGetExtents);
+  c.queue.await(nodes);
+  auto answered = [](const std::shared_ptr<Node>& w) { return statesOf(*w).has_value(); };
+  while (std::none_of(nodes.begin(), nodes.end(), answered) && c.queue.again(nodes, kGetState)) {
+  }
+  if (!nodes.empty() && std::none_of(nodes.begin(), nodes.end(), answered)) return unanswered();
+  std::vector<Value> chosen;
+  for (size_t i = 0; i < nodes.size(); ++i) {
+    std::optional<AtspiStates> s = statesOf(*nodes[i]);
+    if (!s || !s->has(focusedOnly ? ATSPI_STATE_ACTIVE : ATSPI_STATE_SHOWING)) continue;
+    if (chosen.empty()) calibrateScale(c.active, *nodes[i]);
+    chosen.push_back(Value::ofElement((*windows)[i]));
+    if (focusedOnly) return ok(std::move(chosen.front()));
+  }
+  if (chosen.empty()) return fail();
+  return ok(Value::ofList(std::move(chosen)));
+}
+
+const AttributeRule kApplicationAttributes[] = {
+    {kAXRole, [](const Node&) { return Calls{}; },
+     [](AttributeContext&, const std::shared_ptr<Node>&) {
+       return ok(Value::ofText("AXApplication"));
+     }},
+    {kAXTitle, [](const Node&) { return Calls{kName}; },
+     [](AttributeContext&, const std::shared_ptr<Node>& n) {
+       return textOr(stringProperty(*n, kName));
+     }},
+    {kAXFocusedUIElement, [](const Node&) { return Calls{}; },
+     [](AttributeContext&, const std::shared_ptr<Node>&) {
+       return ok(Value::ofElement(std::make_shared<AtspiElement>(nullptr)));
+     }},
+    {kAXChildren, [](const Node&) { return Calls{kGetChildren}; },
+     [](AttributeContext& c, const std::shared_ptr<Node>& n) {
+       const std::vector<Element>* windows = windowList(c, n);
+       return windows ? listOf(*windows) : fail();
+     }},
+    {kAXWindows, [](const Node&) { return Calls{kGetChildren}; },
+     [](AttributeContext& c, const std::shared_ptr<Node>& n) { return windows(c, n, false); }},
+    {kAXFocusedWindow, [](const Node&) { return Calls{kGetChildren}; },
+     [](AttributeContext& c, const std::shared_ptr<Node>& n) { return windows(c, n, true); }},
+};
+
+template <size_t N>
+const AttributeRule* find(const AttributeRule (&table)[N], const std::string& name) {
+  for (const AttributeRule& rule : table) {
+    if (name == rule.name) return &rule;
+  }
+  return nullptr;
+}
+
+const AttributeRule* ruleFor(const Node& node, const std::string& name) {
+  return node.application ? find(kApplicationAttributes, name) : find(kElementAttributes, name);
+}
+
+// The factor for one element's extents. Chromium started with a device scale factor reports its
+// own controls in logical pixels but a page's content in screen pixels already: a web document
+// wider than the window once scaled is taken as it is, and so is all it contains.
+double scaleOf(const ActiveWindowState& active, Node& n) {
+  if (active.scale == 1.0) return 1.0;
+  if (n.scale > 0) return n.scale;
+  if (roleOf(n) == std::optional<uint32_t>(ATSPI_ROLE_DOCUMENT_WEB)) {
+    GVariant* r = replyOf(n, kGetExtents);
+    if (!r) return active.scale;
+    int32_t x = 0, y = 0, w = 0, h = 0;
+    g_variant_get(r, "((iiii))", &x, &y, &w, &h);
+    n.scale = w * active.scale > active.width * 1.1 ? 1.0 : active.scale;
+    return n.scale;
+  }
+  std::shared_ptr<Node> parent = n.parent.lock();
+  const double f = parent && !parent->application ? scaleOf(active, *parent) : active.scale;
+  // Known once an ancestor document has decided, or when there is none (the window's parent is
+  // the application).
+  if (!parent || parent->application || parent->scale > 0) n.scale = f;
+  return f;
+}
+
+}  // namespace
+
+std::optional<Rect> screenExtents(const ActiveWindowState& active, Node& node) {
+  GVariant* r = replyOf(node, kGetExtents);
+  if (!r) return std::nullopt;
+  int32_t x = 0, y = 0, w = 0, h = 0;
+  g_variant_get(r, "((iiii))", &x, &y, &w, &h);
+  const double f = scaleOf(active, node);
+  Rect out{x * f, y * f, w * f, h * f};
+  if (node.windowRelative && node.pid == active.pid) {
+    out.x += active.originX;
+    out.y += active.originY;
+  }
+  return out;
+}
+
+std::vector<Call> callsFor(const Node& node, const std::string& name) {
+  const AttributeRule* rule = ruleFor(node, name);
+  return rule ? rule->calls(node) : Calls{};
+}
+
+ReadResult valueOf(AttributeContext& context, const std::shared_ptr<Node>& node,
+                   const std::string& name) {
+  if (const AttributeRule* rule = ruleFor(*node, name)) return rule->value(context, node);
+  return node->application ? fail() : ReadResult{kAttributeUnsupported, std::nullopt};
+}
+
+}  // namespace ax

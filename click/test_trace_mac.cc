@@ -1,0 +1,94 @@
+// click_test's cases against the macOS backend on the Apple stand-in: the stand-in writes down
+// the Quartz calls, and this file turns them into the recorder's transcript lines.
+#include <set>
+
+#include "click/platform-mac.h"
+#include "click/test_trace.h"
+#include "standin.h"
+
+namespace click {
+namespace {
+
+int32_t gFrontmost = 0;
+
+// Waits go into the transcript instead of blocking.
+class NotedSleeps : public QuartzPlatform {
+ public:
+  void sleepMicroseconds(uint32_t microseconds) override {
+    standin::note("sleep " + std::to_string(microseconds));
+  }
+};
+
+std::string transcriptLine(const standin::Call& call, std::set<uint64_t>& cursorReads) {
+  const auto& v = call.values;
+  const std::string none = call.event == 0 ? " -> none" : "";
+  const std::string at = call.point ? formatPoint({call.point->x, call.point->y}) : "";
+  const std::string f = call.function;
+  if (f == "note") return call.text;
+  if (f == "CGEventCreate") {
+    if (call.event == 0) return "cursor -> none";
+    cursorReads.insert(call.event);
+    return "";
+  }
+  if (f == "CGEventGetLocation") return "cursor -> " + at;
+  if (f == "CFRelease") return cursorReads.count(call.event) ? "" : "release";
+  if (f == "CGEventCreateMouseEvent") {
+    return "mouse type=" + std::to_string(v[0]) + " button=" + std::to_string(v[1]) + " at=" + at +
+           none;
+  }
+  if (f == "CGEventSetIntegerValueField" && v[0] == kCGMouseEventClickState) {
+    return "clickstate " + std::to_string(v[1]);
+  }
+  if (f == "CGEventPost" && v[0] == kCGHIDEventTap) return "post hid";
+  if (f == "CGEventPostToPid") return "post pid=" + std::to_string(v[0]);
+  if (f == "CGEventCreateScrollWheelEvent2" && v[0] == kCGScrollEventUnitLine) {
+    return "scroll units=line count=" + std::to_string(v[1]) + " wheel1=" + std::to_string(v[2]) +
+           " wheel2=" + std::to_string(v[3]) + " wheel3=" + std::to_string(v[4]) + none;
+  }
+  if (f == "CGEventSetLocation") return "locate " + at;
+  if (f == "CGWarpMouseCursorPosition") return "warp " + at;
+  return "unexpected " + f;  // fails the comparison, naming the call
+}
+
+}  // namespace
+
+int32_t frontmostProcessId() {
+  standin::note("frontmost -> " + std::to_string(gFrontmost));
+  return gFrontmost;
+}
+
+std::string trace(std::vector<std::string> arguments, RecorderOptions options) {
+  standin::reset();
+  gFrontmost = options.pid;
+  standin::setCursor(options.cursor
+                         ? std::optional<CGPoint>(CGPoint{options.cursor->x, options.cursor->y})
+                         : std::nullopt);
+  standin::failCursorReadsAfterFirst(options.cursorAfterFails);
+  standin::failMouseEvents(options.mouseEventsFail);
+  standin::failScrollEvents(options.scrollEventsFail);
+  const int64_t live = standin::liveReferences();
+
+  RunState state;
+  state.args.push_back("vantic-click");
+  for (auto& a : arguments) state.args.push_back(a);
+  RunResult result;
+  {
+    NotedSleeps quartz;
+    result = run(quartz, state);
+  }
+
+  std::string text;
+  std::set<uint64_t> cursorReads;
+  for (const standin::Call& call : standin::calls()) {
+    const std::string line = transcriptLine(call, cursorReads);
+    if (!line.empty()) text += line + "\n";
+  }
+  RecorderPlatform formatter({});
+  formatter.recordResult(result);
+  for (const auto& line : formatter.transcript()) text += line + "\n";
+  // Every event the run made was released.
+  if (standin::liveReferences() != live) text += "leaked Quartz events\n";
+  return text;
+}
+
+}  // namespace click

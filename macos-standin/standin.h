@@ -1,0 +1,82 @@
+// The test side of the Apple stand-in: builds the in-memory world that the stand-in's Apple
+// functions answer from, and reads back what the code under test did to it.
+//
+// One world per process; reset() empties it. The references that the stand-in's Create and Copy
+// functions and CFRetain hand out are counted until released, so a test can show that code
+// released every one it got, no more and no fewer.
+#pragma once
+
+#include <ApplicationServices/ApplicationServices.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace standin {
+
+// Empties the world: no elements, no calls written down, clock at 0, cursor at (0, 0), trusted.
+void reset();
+// References made by Create/Copy functions and CFRetain and not yet released (constants such as
+// kCFNull and CFSTR strings are not counted).
+int64_t liveReferences();
+
+// -- Accessibility -----------------------------------------------------------------------------
+
+// How AXUIElementCopyMultipleAttributeValues answers for one element.
+enum class Batch { kNormal, kFail, kShort };
+
+// Adds an element without attributes; returns its number (0, 1, ...).
+uint32_t addElement();
+// A new reference (+1) to element `number`; a number without element gives an element that has
+// no attributes.
+AXUIElementRef createElement(uint32_t number);
+// The attribute's value (retained by the world; a null value reads as success without value).
+void setAttribute(uint32_t element, const std::string& name, CFTypeRef value);
+// The attribute's read fails with this code.
+void setAttributeFailure(uint32_t element, const std::string& name, AXError code);
+void setBatch(uint32_t element, Batch batch);
+// The element AXUIElementCreateApplication gives for any pid.
+void setApplication(uint32_t element);
+void setTrusted(bool trusted);
+// How often AXIsProcessTrustedWithOptions was asked to prompt.
+int promptCount();
+// The fake clock read by CFAbsoluteTimeGetCurrent: it advances by `step` seconds on every request
+// to an application's element (the messaging timeout, set and copy calls).
+void setClockStep(double step);
+void advanceClock(double seconds);
+// The last timeout set on any element, and the attributes set, as "NAME=true|false|other".
+std::optional<float> messagingTimeout();
+std::vector<std::string> attributesSet();
+
+// -- Bundle and preferences --------------------------------------------------------------------
+
+// A value of the main bundle's Info.plist (retained by the world; null removes it).
+void setInfoValue(const std::string& key, CFTypeRef value);
+// The main bundle's resources folder; none makes CFBundleCopyResourcesDirectoryURL give NULL.
+void setResourcesFolder(std::optional<std::string> path);
+// The value stored under the key in the current application's preferences, or null (not retained).
+CFPropertyListRef preference(const std::string& key);
+// How often the current application's preferences were written out.
+int preferenceSynchronizations();
+
+// -- Quartz events -----------------------------------------------------------------------------
+
+// One call of a CoreGraphics event function, or a note a test adds between them.
+struct Call {
+  std::string function;  // "CGEventCreateMouseEvent", "CFRelease", ..., or "note"
+  uint64_t event = 0;    // the event made or passed (1, 2, ... in order of creation); 0: NULL
+  std::vector<int64_t> values;   // the integer arguments in order (type, button, field, wheels...)
+  std::optional<CGPoint> point;  // the point argument, or the location read
+  std::string text;              // notes only
+};
+const std::vector<Call>& calls();
+void note(std::string text);
+// The cursor the HID tap moves; none makes CGEventCreate fail until an event or a warp places it.
+void setCursor(std::optional<CGPoint> at);
+// Every CGEventCreate after the first fails.
+void failCursorReadsAfterFirst(bool fail);
+void failMouseEvents(bool fail);
+void failScrollEvents(bool fail);
+
+}  // namespace standin
