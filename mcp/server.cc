@@ -62,8 +62,18 @@ std::optional<std::string> Server::handleLine(std::string_view line) {
   const Json params = message.contains("params") ? message["params"] : Json::object();
   try {
     if (!params.is_object()) throw ProtocolError(kInvalidParams, "params must be an object");
-    const Json result = handle(message["method"].get<std::string>(), params);
-    return dump({{"jsonrpc", "2.0"}, {"id", id}, {"result", result}});
+    Json result = handle(message["method"].get<std::string>(), params);
+    std::string raw;
+    if (result.contains(kRawStructuredContent)) {
+      raw = result[kRawStructuredContent].get<std::string>();
+      result.erase(kRawStructuredContent);
+    }
+    std::string answer = dump({{"jsonrpc", "2.0"}, {"id", id}, {"result", result}});
+    if (!raw.empty()) {
+      // The answer ends with the result object's "}" and the message's "}".
+      answer.insert(answer.size() - 2, ",\"structuredContent\":" + raw);
+    }
+    return answer;
   } catch (const ProtocolError& error) {
     return errorMessage(id, error.code, error.what());
   } catch (const std::exception& error) {

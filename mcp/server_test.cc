@@ -247,6 +247,7 @@ TEST_F(ServerTest, ToolOutcomes) {
       {"snapshot", Json::object(), R"({"error":"no frontmost application"})", 4, true,
        "no frontmost application\nWhat to do: bring"},
       {"snapshot", Json::object(), "not json", 0, true, "vantic-ax failed with status 0: noise"},
+      {"snapshot", Json::object(), "{\"app\":\n\"A\"}", 0, true, "failed with status 0"},
       {"snapshot", {{"budget", 0}}, "", 0, true, "budget must be above 0"},
       {"request_access", Json::object(), R"({"trusted":true})", 0, false, "is granted"},
       {"request_access", Json::object(), R"({"trusted":false})", 3, false, "not granted yet"},

@@ -106,8 +106,15 @@ Tool snapshotTool() {
   };
   tool.result = [](const ChildResult& child) {
     if (child.status == 0) {
-      if (auto document = jsonLine(child.out))
-        return textResult(trimmed(child.out), false, *document);
+      // The document goes into structuredContent as it is, checked but not rebuilt: parsing
+      // and printing a large snapshot again was most of the server's time per call.
+      const std::string line = trimmed(child.out);
+      if (!line.empty() && line.front() == '{' && line.find('\n') == std::string::npos &&
+          Json::accept(line)) {
+        Json result = textResult(line, false);
+        result[kRawStructuredContent] = line;
+        return result;
+      }
     }
     if (child.status == 3) {
       return textResult(errorText(child.out) +

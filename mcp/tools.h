@@ -48,6 +48,10 @@ const std::vector<Tool>& toolTable();
 // names, enumerations and unknown names.
 std::optional<ArgumentError> checkArguments(const Tool& tool, const Json& arguments);
 
+// A result member that the server replaces with "structuredContent" holding this text as JSON
+// unchanged (a JSON object the tool printed), so that a large document is not rebuilt.
+inline constexpr char kRawStructuredContent[] = "rawStructuredContent";
+
 // A tool result that carries one text and, when given, structured content.
 Json textResult(const std::string& text, bool isError, const Json& structured = nullptr);
 

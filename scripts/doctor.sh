@@ -16,7 +16,9 @@ ng() {
 # A tool: MEVRIK_BIN_DIR, else the installation's bin folder, else PATH.
 tool() {
   local dir
-  for dir in "${MEVRIK_BIN_DIR:-}" "$product/../../../bin"; do
+  local installed=""
+  case $product in */share/mevrik/product) installed="$product/../../../bin" ;; esac
+  for dir in "${MEVRIK_BIN_DIR:-}" "$installed"; do
     if [ -n "$dir" ] && [ -x "$dir/$1" ]; then
       echo "$dir/$1"
       return 0

@@ -30,9 +30,10 @@ PRODUCT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 def find_server():
     """The mevrik-mcp to write into .mcp.json: MEVRIK_MCP, else the one installed beside the
     product folder (<prefix>/share/mevrik/product -> <prefix>/bin), else the one on PATH."""
-    candidates = [os.environ.get("MEVRIK_MCP", ""),
-                  os.path.join(PRODUCT, "..", "..", "..", "bin", "mevrik-mcp"),
-                  shutil.which("mevrik-mcp") or ""]
+    candidates = [os.environ.get("MEVRIK_MCP", "")]
+    if PRODUCT.replace(os.sep, "/").endswith("/share/mevrik/product"):
+        candidates.append(os.path.join(PRODUCT, "..", "..", "..", "bin", "mevrik-mcp"))
+    candidates.append(shutil.which("mevrik-mcp") or "")
     for candidate in candidates:
         if candidate and os.path.isfile(candidate) and os.access(candidate, os.X_OK):
             return os.path.realpath(candidate)
@@ -121,12 +122,25 @@ def codex_links_handled():
     return bool(done.stdout.strip())
 
 
+def installed_in_codex(marketplace):
+    """True when Codex already has this very plug-in enabled in its cache."""
+    with open(os.path.join(mc.plugin_folder(), ".codex-plugin", "plugin.json"), encoding="utf-8") as f:
+        version = json.load(f).get("version", "local")
+    cached = os.path.join(mc.codex_home(), "plugins", "cache", marketplace, mc.PLUGIN, version)
+    try:
+        with open(os.path.join(mc.codex_home(), "config.toml"), encoding="utf-8") as f:
+            enabled = '[plugins."%s@%s"]' % (mc.PLUGIN, marketplace) in f.read()
+    except (OSError, UnicodeDecodeError):
+        enabled = False
+    return enabled and os.path.isdir(cached) and same_tree(mc.plugin_folder(), cached)
+
+
 def install():
     server = find_server()
     lay_out_plugin(server)
     marketplace = add_to_marketplace()
     print("Mevrik プラグインを %s に登録しました。" % mc.marketplace_path())
-    if mc.codex_command() and not codex_links_handled():
+    if mc.codex_command() and not codex_links_handled() and not installed_in_codex(marketplace):
         ok, output = mc.run_codex(["plugin", "add", "%s@%s" % (mc.PLUGIN, marketplace)])
         if not ok:
             raise mc.Failure("codex plugin add に失敗しました:\n" + output.strip())

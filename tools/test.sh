@@ -7,6 +7,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${MEVRIK_BUILD_DIR:-$root/build/asan}
 
 "$root/tools/setup-debian.sh"
+"$root/tools/setup-codex.sh"  # the Codex CLI that the plug-in checks drive
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMEVRIK_SANITIZE=ON
 cmake --build "$build" -j "$(nproc)"
@@ -16,5 +17,7 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 cd "$build"
 # Unit tests in parallel first; then the desktop checks alone, since their timing checks (gaps
 # between synthetic events) should not compete with sanitised unit tests for the CPU.
-ctest --output-on-failure -j "$(nproc)" -LE e2e "$@"
+ctest --output-on-failure -j "$(nproc)" -LE 'e2e|package' "$@"
 ctest --output-on-failure -L e2e -LE heavy "$@"
+# Last, the Debian package: a release build, installed on this machine and purged again.
+ctest --output-on-failure -L package "$@"
