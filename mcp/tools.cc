@@ -65,6 +65,15 @@ Json integerProperty(const char* description) {
   return {{"type", "integer"}, {"description", description}};
 }
 
+// The annotations of a tool that changes nothing outside the desktop.
+Json desktopAnnotations(const char* title, bool readOnly) {
+  return {{"title", title},
+          {"readOnlyHint", readOnly},
+          {"destructiveHint", !readOnly},
+          {"idempotentHint", readOnly},
+          {"openWorldHint", false}};
+}
+
 Tool snapshotTool() {
   Tool tool;
   tool.name = "snapshot";
@@ -80,11 +89,7 @@ Tool snapshotTool() {
         {"settle", numberProperty("Seconds to wait before reading, for an interface that is "
                                   "still changing (default 0, at most 5).")}}},
       {"additionalProperties", false}};
-  tool.annotations = {{"title", "Snapshot of the frontmost application"},
-                      {"readOnlyHint", true},
-                      {"destructiveHint", false},
-                      {"idempotentHint", true},
-                      {"openWorldHint", false}};
+  tool.annotations = desktopAnnotations("Snapshot of the frontmost application", true);
   tool.invocation = [](const Json& arguments) -> std::variant<Invocation, ArgumentError> {
     Invocation call;
     const double budget = optionalNumber(arguments, "budget").value_or(kDefaultBudget);
@@ -156,11 +161,7 @@ Tool clickTool() {
         {"dy", integerProperty("Vertical scroll lines (scroll only).")}}},
       {"required", {"x", "y"}},
       {"additionalProperties", false}};
-  tool.annotations = {{"title", "Pointer action"},
-                      {"readOnlyHint", false},
-                      {"destructiveHint", true},
-                      {"idempotentHint", false},
-                      {"openWorldHint", false}};
+  tool.annotations = desktopAnnotations("Pointer action", false);
   tool.invocation = [](const Json& arguments) -> std::variant<Invocation, ArgumentError> {
     const std::string action = arguments.value("action", std::string("left"));
     const bool drag = action == "drag";
@@ -234,15 +235,6 @@ Tool requestAccessTool() {
                       false, Json{{"trusted", trusted}});
   };
   return tool;
-}
-
-// The annotations of a tool that changes nothing outside the desktop.
-Json desktopAnnotations(const char* title, bool readOnly) {
-  return {{"title", title},
-          {"readOnlyHint", readOnly},
-          {"destructiveHint", !readOnly},
-          {"idempotentHint", readOnly},
-          {"openWorldHint", false}};
 }
 
 Json typeResult(const ChildResult& child) {
