@@ -188,8 +188,7 @@ RunResult runSnapshot(Platform& platform, const std::vector<std::string>& args) 
   const std::optional<FrontmostApplication> frontmost = platform.frontmostApplication();
   if (!frontmost) return {errorLine("no frontmost application"), kExitNoFrontmost};
 
-  const std::vector<Rect> screens = platform.screens();
-  state.screen = screens.empty() ? Rect{0, 0, 4096, 4096} : screens.front();
+  state.screen = displayArea(platform.screens());
   state.app = platform.createApplicationElement(frontmost->pid);
   platform.setMessagingTimeout(state.app, kMessagingTimeout);
   platform.setBooleanAttribute(state.app, kAXManualAccessibility, true);

@@ -132,21 +132,29 @@ TEST(RunTest, SettlePauseComesBeforeTheStartOfTheClock) {
   EXPECT_EQ(forever.sleptSeconds(), 1e9);
 }
 
-TEST(RunTest, TheFirstScreensSizeDecidesWhatIsOffScreen) {
+TEST(RunTest, ElementsOnAnyScreenAreKeptAndOnlyThoseOffEveryScreenArePruned) {
   const std::string tree = R"("elements": {"app": {"AXFocusedWindow": {"ref": "w"}},
-    "w": {"AXChildren": [{"ref": "b"}]},
+    "w": {"AXChildren": [{"ref": "b"}, {"ref": "l"}]},
     "b": {"AXRole": "AXButton", "AXTitle": "B", "AXPosition": {"point": [3000, 10]},
+          "AXSize": {"size": [20, 20]}},
+    "l": {"AXRole": "AXButton", "AXTitle": "L", "AXPosition": {"point": [-1000, 10]},
           "AXSize": {"size": [20, 20]}}}})";
-  // Only the first screen's width and height count, not its origin.
-  const std::pair<const char*, size_t> cases[] = {
-      {"[]", 1},  // no screen: a 4096-point square
-      {"[[2000, 0, 1440, 900], [0, 0, 5000, 900]]", 0},
-      {"[[0, 0, 3000, 900]]", 0},
-      {"[[0, 0, 3000.5, 900]]", 1},
+  // The first screen counts from the origin whatever its frame says; the others by their frames.
+  const std::pair<const char*, const char*> cases[] = {
+      {"[]", "B"},  // no screen: a 4096-point square from the origin
+      {"[[0, 0, 3000, 900]]", ""},
+      {"[[0, 0, 3000.5, 900]]", "B"},
+      {"[[2000, 0, 1440, 900]]", ""},
+      {"[[0, 0, 1440, 900], [1440, 0, 2560, 1440]]", "B"},  // a second monitor to the right
+      {"[[0, 0, 1440, 900], [-1280, 0, 1280, 800]]", "L"},  // one to the left
+      {"[[0, 0, 1440, 900], [0, 900, 1440, 900]]", ""},     // one below: nothing there
   };
-  for (const auto& [screens, records] : cases) {
+  for (const auto& [screens, labels] : cases) {
     const std::string scene = std::string("{\"screens\": ") + screens + ", " + tree;
-    EXPECT_EQ(parsed(runScene(scene))["elements"].size(), records) << screens;
+    const json doc = parsed(runScene(scene));
+    std::string got;
+    for (const auto& e : doc["elements"]) got += e["label"].get<std::string>();
+    EXPECT_EQ(got, labels) << screens;
   }
 }
 

@@ -1,5 +1,6 @@
 #include "ax/walk.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "ax/text.h"
@@ -68,8 +69,9 @@ int64_t recordCount(const RunState& state) {
 }
 
 bool offScreen(const RunState& state, const Point& pos, const Size& size) {
-  return pos.x + size.w <= 0 || pos.y + size.h <= 0 || state.screen.w <= pos.x ||
-         state.screen.h <= pos.y;
+  const Rect& area = state.screen;
+  return pos.x + size.w <= area.x || pos.y + size.h <= area.y || area.x + area.w <= pos.x ||
+         area.y + area.h <= pos.y;
 }
 
 // The last part of a visit: whether the element becomes a record, and the record.
@@ -112,6 +114,19 @@ void decideRecord(Platform& platform, RunState& state, const Element& element,
 }
 
 }  // namespace
+
+Rect displayArea(const std::vector<Rect>& screens) {
+  if (screens.empty()) return Rect{0, 0, 4096, 4096};
+  double left = 0, top = 0, right = screens.front().w, bottom = screens.front().h;
+  for (size_t i = 1; i < screens.size(); ++i) {
+    const Rect& s = screens[i];
+    left = std::min(left, s.x);
+    top = std::min(top, s.y);
+    right = std::max(right, s.x + s.w);
+    bottom = std::max(bottom, s.y + s.h);
+  }
+  return Rect{left, top, right - left, bottom - top};
+}
 
 const std::vector<std::string> kBaseAttributes = {kAXRole, kAXPosition, kAXSize, kAXChildren};
 const std::vector<std::string> kDetailAttributes = {kAXTitle, kAXDescription, kAXPlaceholderValue,

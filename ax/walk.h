@@ -49,7 +49,8 @@ struct RunState {
   bool wantPrompt = false;
   std::map<std::string, std::string> roleNames = makeRoleNames();
 
-  // Set by the run flow before the walk.
+  // Set by the run flow before the walk. `screen` is the area an element must touch to be kept
+  // (see `displayArea`).
   Rect screen;
   Element app;
   double tStart = 0;
@@ -88,6 +89,12 @@ const std::vector<Value>* asElementList(const std::optional<Value>& value);
 Element asElement(const std::optional<Value>& value);
 
 // Walks one subtree depth-first and appends its records (the window has depth 0).
+// The area the walk keeps elements in: the bounding box of every screen's frame, the first
+// screen counted from the origin (its own origin is not used), or a 4096-point square from the
+// origin when the system lists no screen. An element that lies wholly outside it is pruned with
+// its subtree; one on a second monitor is kept, so it can be clicked from its record.
+Rect displayArea(const std::vector<Rect>& screens);
+
 void visit(Platform& platform, RunState& state, const Element& element, int64_t depth);
 // Emits one "menu" record per menu-bar title of the application and walks each title's menu.
 void menuBarPass(Platform& platform, RunState& state);
