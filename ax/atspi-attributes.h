@@ -23,9 +23,13 @@ struct ActiveWindowState {
   int width = 0;
   double scale = 1.0;
   // Where the window's content starts on the root window, for a toolkit that gives extents
-  // relative to the window (GTK 4).
+  // relative to the window (GTK 4), and for telling how a toolkit scales.
   double originX = 0;
   double originY = 0;
+  // The monitors' top-left corners in root-window pixels, and the point the toolkit scales
+  // around: the root's origin, or the corner of the window's monitor (see calibrateScale).
+  std::vector<Point> monitorCorners;
+  Point scaleCentre{0, 0};
 };
 
 // An element's extents in screen pixels: scaled by the active window's factor (except a web

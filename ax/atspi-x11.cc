@@ -2,6 +2,7 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/extensions/Xrandr.h>
 
 #include <algorithm>
 #include <memory>
@@ -149,6 +150,22 @@ WindowFacts X11Display::describe(unsigned long window) {
 const std::vector<Rect>& X11Display::monitors() {
   if (!monitors_) monitors_ = readMonitors(display());
   return *monitors_;
+}
+
+const std::vector<Point>& X11Display::monitorCorners() {
+  if (corners_) return *corners_;
+  corners_.emplace();
+  Display* d = display();
+  int count = 0;
+  int eventBase = 0, errorBase = 0;
+  if (!d || !XRRQueryExtension(d, &eventBase, &errorBase)) return *corners_;
+  std::unique_ptr<XRRMonitorInfo, decltype(&XRRFreeMonitors)> list(
+      XRRGetMonitors(d, DefaultRootWindow(d), True, &count), &XRRFreeMonitors);
+  for (int i = 0; list && i < count; ++i) {
+    corners_->push_back(
+        Point{static_cast<double>(list.get()[i].x), static_cast<double>(list.get()[i].y)});
+  }
+  return *corners_;
 }
 
 }  // namespace ax

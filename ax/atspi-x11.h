@@ -44,6 +44,8 @@ class X11Display {
   WindowFacts describe(unsigned long window);
   // The screens: the root window, which holds every monitor. Read once.
   const std::vector<Rect>& monitors();
+  // The top-left corners of the monitors XRandR lists, in root-window pixels. Read once.
+  const std::vector<Point>& monitorCorners();
 
  private:
   _XDisplay* display();
@@ -51,6 +53,7 @@ class X11Display {
   _XDisplay* display_ = nullptr;
   bool tried_ = false;
   std::optional<std::vector<Rect>> monitors_;
+  std::optional<std::vector<Point>> corners_;
   void (*previousHandler_)() = nullptr;  // Xlib's XErrorHandler, kept without Xlib's headers
 };
 

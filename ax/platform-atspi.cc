@@ -310,6 +310,7 @@ class AtspiPlatform : public Platform {
     active_.originY = facts.contentY;
     out.bundleId = facts.applicationId;
     x11_.monitors();
+    active_.monitorCorners = x11_.monitorCorners();
     if (accessible) out.name = applicationName(app);
     // GTK 4 gives extents relative to the window (see Node::windowRelative).
     if (accessible) {
