@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Centres that vantic-click hits under toolkit scaling (GTK GDK_SCALE=2, Qt QT_SCALE_FACTOR=2,
-# Chromium --force-device-scale-factor=2) and on an X screen twice as wide as a monitor, with a
-# window beyond the first 1280 pixels.
-export MEVRIK_SCREEN=2560x800x24
+# Chromium --force-device-scale-factor=2) on a desktop of two monitors side by side. Screen points
+# are root-window pixels: the X screen holds both monitors, so a window on the second one keeps
+# its records, with centres beyond x 1280 that a click reaches.
+export MEVRIK_MONITORS="1280x800+0+0 1280x800+1280+0"
 . "$(dirname "$0")/ax_lib.sh"
 . "$e2e_dir/ax_matrix_apps.sh"
 matrix_pages
@@ -29,26 +30,35 @@ assert yes["w"] > 100, yes  # twice the size of an unscaled button
   for _ in $(seq 50); do [ -s "$work/answer" ] && break; sleep 0.1; done
   [ "$(cat "$work/answer" 2>/dev/null)" = 0 ] || fail "gtk $1: the click did not hit Yes ($(cat "$work/answer" 2>/dev/null))"
 }
+[ "$(xrandr --listmonitors | head -n 1)" = "Monitors: 2" ] || fail "not two monitors: $(xrandr --listmonitors)"
 gtk_question 300,200
-# Beyond the first 1280 pixels: records keep their root-window centres and are not pruned.
+# On the second monitor: records keep their root-window centres and are not pruned.
 gtk_question 1700,300
 check 'assert one(d, "button", "Yes")["x"] > 1280, summary(d)'
 
 if [ -n "${AX_QT_APP:-}" ]; then
+  # Qt scales per monitor: the window is moved onto the second one before it is read.
   qpid=$(launch --name qt -- env QT_SCALE_FACTOR=2 "$AX_QT_APP")
+  xdotool windowmove --sync "$("$desktop" window "$work" "$qpid")" 1500 200
   snap_until 10 'has(d, "button", "Press me")' "${wide[@]}" || fail "qt: $(query 'summary(d)')"
-  check 'assert one(d, "button", "Press me")["h"] >= 40, summary(d)'
+  check 'assert one(d, "button", "Press me")["h"] >= 40 and one(d, "button", "Press me")["x"] > 1500, summary(d)'
   click "$(query 'one(d, "button", "Press me")["x"]')" "$(query 'one(d, "button", "Press me")["y"]')"
   snap_until 5 'has(d, "text", "Pressed")' "${wide[@]}" || fail "qt: the button was not hit: $(query 'summary(d)')"
   kill "$qpid"
 fi
 
+# Chromium takes --window-position in its scaled pixels: 700,50 opens it on the second monitor.
 cpid=$(launch --name chromium -- chromium --no-sandbox --disable-gpu --no-first-run \
   --disable-background-networking --disable-component-update --disable-sync \
   --force-renderer-accessibility --force-device-scale-factor=2 \
+  --window-position=700,50 --start-maximized \
   --user-data-dir="$work/chromium-scaled" "file://$work/form.html")
 snap_until 30 'has(d, "button", "Send")' "${wide[@]}" || fail "chromium: no page: $(query 'summary(d)')"
-check 'assert one(d, "heading", "Sign up")["h"] > 40, summary(d)'
+# Maximised where it opened, it fills the second monitor, and the page's records lie on it.
+eval "$(xdotool getwindowgeometry --shell "$("$desktop" window "$work" "$cpid")")"
+[ "$X" -ge 1280 ] && [ "$WIDTH" -le 1280 ] && [ "$WIDTH" -ge 1200 ] ||
+  fail "chromium is not maximised on the second monitor: $X,$Y ${WIDTH}x$HEIGHT"
+check 'assert one(d, "heading", "Sign up")["h"] > 40 and one(d, "button", "Send")["x"] > 1280, summary(d)'
 click "$(query 'one(d, "button", "Send")["x"]')" "$(query 'one(d, "button", "Send")["y"]')"
 snap_until 10 'd["window"].startswith("Sent")' || fail "chromium: the button was not hit"
 kill "$cpid"

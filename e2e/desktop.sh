@@ -6,9 +6,15 @@
 #                                          start an application, wait for its window (and for its
 #                                          AT-SPI registration), activate it, print its pid
 #   desktop.sh activate DIR PID           give the top-level window of PID the focus
+#   desktop.sh window DIR PID             print the id of the top-level window of PID
 #   desktop.sh stop DIR                   stop what this script started for DIR, newest first
 #
 # MEVRIK_SCREEN sets the X screen's size and depth (default 1280x800x24).
+# MEVRIK_MONITORS lays out several monitors instead, as "WxH+X+Y" entries separated by spaces
+# (for example "1280x800+0+0 1024x768+1280+0"). Xvfb knows only one monitor, so
+# this desktop runs Xorg with its dummy video driver (packages xserver-xorg-core and
+# xserver-xorg-video-dummy); the X screen is the monitors' bounding box, and XRandR lists each
+# monitor, which is what the window manager and the toolkits place windows by.
 # DIR receives env.sh (source it to talk to the desktop), pids (one "pid name" per line, in start
 # order) and the logs. Only processes recorded in DIR/pids are ever stopped.
 set -euo pipefail
@@ -105,18 +111,102 @@ start() {
   die "could not start a desktop in $dir"
 }
 
+# The monitors of MEVRIK_MONITORS, one "W H X Y" line each.
+monitor_lines() {
+  local m
+  for m in $MEVRIK_MONITORS; do
+    [[ $m =~ ^([0-9]+)x([0-9]+)\+([0-9]+)\+([0-9]+)$ ]] || die "MEVRIK_MONITORS: bad monitor '$m' (want WxH+X+Y)"
+    echo "${BASH_REMATCH[1]} ${BASH_REMATCH[2]} ${BASH_REMATCH[3]} ${BASH_REMATCH[4]}"
+  done
+}
+
+# The bounding box of the monitors: "WIDTH HEIGHT".
+monitors_extent() {
+  monitor_lines | awk '{ if ($1 + $3 > w) w = $1 + $3; if ($2 + $4 > h) h = $2 + $4 } END { print w, h }'
+}
+
+# Starts Xorg on the dummy driver with a screen as large as the monitors' bounding box, shown
+# whole by the driver's one output: Xorg keeps the pointer inside the outputs' areas, so a smaller
+# output would stop clicks short of the second monitor. The server reads no system
+# configuration, opens no input device (XTest still gives the virtual core pointer and keyboard)
+# and leaves the consoles alone.
+start_xorg() {
+  command -v Xorg >/dev/null ||
+    die "MEVRIK_MONITORS needs Xorg (apt-get install xserver-xorg-core xserver-xorg-video-dummy)"
+  local width height
+  read -r width height < <(monitors_extent)
+  # A mode of exactly that size, its pixel clock (kHz) kept within the dummy driver's 300 MHz.
+  local htotal=$((width + 80)) vtotal=$((height + 20)) refresh=60
+  while [ $((htotal * vtotal * refresh / 1000)) -gt 250000 ] && [ $refresh -gt 10 ]; do
+    refresh=$((refresh - 10))
+  done
+  local clock=$((htotal * vtotal * refresh / 1000))
+  mkdir -p "$dir/xorg.conf.d"
+  cat >"$dir/xorg.conf" <<EOF
+Section "ServerFlags"
+  Option "AutoAddDevices" "false"
+  Option "AutoEnableDevices" "false"
+  Option "DontVTSwitch" "true"
+EndSection
+Section "Device"
+  Identifier "dummy"
+  Driver "dummy"
+  VideoRam $((width * height * 4 / 1024 + 1024))
+EndSection
+Section "Monitor"
+  Identifier "monitor"
+  HorizSync 5.0-1000.0
+  VertRefresh 5.0-200.0
+  Modeline "desktop" $((clock / 1000)).$(printf %03d $((clock % 1000))) $width $((width + 8)) $((width + 40)) $htotal $height $((height + 3)) $((height + 9)) $vtotal
+EndSection
+Section "Screen"
+  Identifier "screen"
+  Device "dummy"
+  Monitor "monitor"
+  DefaultDepth 24
+  SubSection "Display"
+    Depth 24
+    Virtual $width $height
+    Modes "desktop"
+  EndSubSection
+EndSection
+EOF
+  Xorg -displayfd 3 -config "$dir/xorg.conf" -configdir "$dir/xorg.conf.d" -logfile "$dir/xorg.log" \
+    -nolisten tcp -noreset -novtswitch -keeptty 3>"$1" >"$dir/xorg.out" 2>&1 </dev/null &
+  record $! Xorg
+  wait_for 15 grep -q '[0-9]' "$1" || die "Xorg did not start (see $dir/xorg.log)"
+}
+
+# Declares each monitor through XRandR; the first takes the dummy output.
+split_monitors() {
+  local n=0 w h x y output
+  output=$(xrandr | awk '/ connected/ { print $1; exit }')
+  while read -r w h x y; do
+    # Millimetres for 96 dots per inch, so that toolkits compute an ordinary scale.
+    xrandr --setmonitor "monitor$n" "$w/$((w * 254 / 960))x$h/$((h * 254 / 960))+$x+$y" \
+      "$([ $n -eq 0 ] && echo "$output" || echo none)" >/dev/null
+    n=$((n + 1))
+  done < <(monitor_lines)
+  [ "$(xrandr --listmonitors | head -n 1)" = "Monitors: $n" ] ||
+    die "XRandR lists $(xrandr --listmonitors | head -n 1), not $n monitors"
+}
+
 start_once() {
   local stock_wm=0
   [ "${1:-}" = "--stock-wm" ] && stock_wm=1
   mkdir -p "$dir/home" "$dir/config" "$dir/data" "$dir/cache" "$dir/runtime"
   chmod 0700 "$dir/runtime"
 
-  # Xvfb picks a free display itself and tells which through -displayfd.
+  # The X server picks a free display itself and tells which through -displayfd.
   local displayfile="$dir/display"
   : >"$displayfile"
-  Xvfb -displayfd 3 -screen 0 "${MEVRIK_SCREEN:-1280x800x24}" -nolisten tcp 3>"$displayfile" >"$dir/xvfb.log" 2>&1 &
-  record $! Xvfb
-  wait_for 10 grep -q '[0-9]' "$displayfile" || die "Xvfb did not start (see $dir/xvfb.log)"
+  if [ -n "${MEVRIK_MONITORS:-}" ]; then
+    start_xorg "$displayfile"
+  else
+    Xvfb -displayfd 3 -screen 0 "${MEVRIK_SCREEN:-1280x800x24}" -nolisten tcp 3>"$displayfile" >"$dir/xvfb.log" 2>&1 &
+    record $! Xvfb
+    wait_for 10 grep -q '[0-9]' "$displayfile" || die "Xvfb did not start (see $dir/xvfb.log)"
+  fi
   local display=":$(tr -dc 0-9 <"$displayfile")"
 
   write_bus_config
@@ -137,6 +227,7 @@ unset WAYLAND_DISPLAY SESSION_MANAGER
 EOF
   . "$dir/env.sh"
   wait_for 10 xdpyinfo || die "display $display does not answer"
+  [ -z "${MEVRIK_MONITORS:-}" ] || split_monitors
 
   spawn dbus dbus-daemon --nofork --config-file="$dir/session.conf"
   wait_for 10 test -S "$dir/runtime/bus" || die "session bus did not start"
@@ -234,7 +325,7 @@ stop() {
   : >"$dir/pids"
 }
 
-[ $# -ge 2 ] || die "usage: desktop.sh start|launch|activate|stop DIR ..."
+[ $# -ge 2 ] || die "usage: desktop.sh start|launch|activate|window|stop DIR ..."
 command=$1
 dir=$(mkdir -p "$2" && cd "$2" && pwd)
 shift 2
@@ -242,6 +333,10 @@ case $command in
 start) start "$@" ;;
 launch) launch "$@" ;;
 activate) activate "$@" ;;
+window)
+  . "$dir/env.sh"
+  window_of "$1"
+  ;;
 stop) stop ;;
 *) die "unknown command $command" ;;
 esac
