@@ -214,7 +214,7 @@ class QuartzPlatform : public Platform {
   }
 
   std::optional<Image> capture(const Rect& area) override {
-    static const CreateImage createImage = createImageFunction();
+    const CreateImage createImage = createImageFunction();
     if (!createImage) return std::nullopt;
     const CGRect rect{{static_cast<double>(area.x), static_cast<double>(area.y)},
                       {static_cast<double>(area.width), static_cast<double>(area.height)}};
@@ -222,8 +222,9 @@ class QuartzPlatform : public Platform {
         createImage(rect, kCGWindowListOptionOnScreenOnly, kCGNullWindowID, kCGWindowImageDefault));
     if (!image) return std::nullopt;
     auto pixels = readPixels(image.get());
-    if (pixels)
+    if (pixels) {
       pixels->scale = static_cast<double>(pixels->width) / static_cast<double>(area.width);
+    }
     return pixels;
   }
 };
