@@ -82,4 +82,31 @@ void failScrollEvents(bool fail);
 void setKeysDown(std::vector<CGKeyCode> keys);
 void setFlagsState(uint64_t flags);
 
+// -- Windows, displays and the screen image ----------------------------------------------------
+
+// One entry of CGWindowListCopyWindowInfo's list, which gives them in this order (front first).
+struct WindowInfo {
+  int32_t pid = 0;
+  int32_t layer = 0;
+  CGRect bounds = {};
+};
+void setWindows(std::vector<WindowInfo> windows);
+// The active displays' bounds, main display first; CGDirectDisplayID 1, 2, ... in this order.
+void setDisplays(std::vector<CGRect> bounds);
+void setScreenCaptureAccess(bool granted);
+// The pixels CGWindowListCreateImage gives, whatever area is asked for; none makes it give NULL.
+struct Bitmap {
+  size_t width = 0;
+  size_t height = 0;
+  size_t bitsPerComponent = 8;
+  size_t bitsPerPixel = 32;
+  size_t bytesPerRow = 0;
+  uint32_t info = 0;  // CGBitmapInfo: alpha layout, byte order, float components
+  std::vector<uint8_t> bytes;
+};
+void setScreenImage(std::optional<Bitmap> bitmap);
+// The calls to the window list and the capture: "CGWindowListCopyWindowInfo" with the option and
+// window, "CGWindowListCreateImage" with the list option, window and image option, and the area
+// as "x y width height" in `text`.
+
 }  // namespace standin

@@ -1,6 +1,7 @@
 // The one interface through which vantic-shot reaches the window system, so that the argument
 // grammar, the clipping, the PNG and the report are one piece of code that tests run against a
-// fake. Backends: XCB GetImage on Linux (platform-xcb.cc).
+// fake. Backends: XCB GetImage on Linux (platform-xcb.cc), CoreGraphics on macOS
+// (platform-mac.cc).
 #pragma once
 
 #include <cstdint>

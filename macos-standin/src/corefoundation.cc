@@ -323,6 +323,12 @@ Boolean CFNumberIsFloatType(CFNumberRef number) {
   return number->isFloat;
 }
 Boolean CFNumberGetValue(CFNumberRef number, CFNumberType theType, void* valuePtr) {
+  if (theType == kCFNumberSInt32Type) {
+    const int64_t whole = number->isFloat ? static_cast<int64_t>(number->real) : number->integer;
+    const auto v = static_cast<int32_t>(whole);
+    std::memcpy(valuePtr, &v, sizeof v);
+    return !number->isFloat && v == whole;
+  }
   if (theType == kCFNumberSInt64Type) {
     const int64_t v = number->isFloat ? static_cast<int64_t>(number->real) : number->integer;
     std::memcpy(valuePtr, &v, sizeof v);

@@ -26,6 +26,9 @@ enum TypeId : CFTypeID {
   kAxElementType,
   kEventType,
   kBundleType,
+  kDataType,
+  kImageType,
+  kDataProviderType,
 };
 
 struct Object {
@@ -81,6 +84,11 @@ struct World {
   uint64_t events = 0;
   std::vector<CGKeyCode> keysDown;  // what CGEventSourceKeyState answers
   uint64_t flagsState = 0;          // what CGEventSourceFlagsState answers
+
+  std::vector<WindowInfo> windows;
+  std::vector<CGRect> displays;
+  bool screenCapture = true;
+  std::optional<Bitmap> screenImage;
 
   int64_t live = 0;
 };
@@ -138,6 +146,19 @@ struct __AXValue : standin::Object {
 struct __AXUIElement : standin::Object {
   explicit __AXUIElement(uint32_t n) : Object(standin::kAxElementType, true), node(n) {}
   uint32_t node;
+};
+struct __CFData : standin::Object {
+  __CFData() : Object(standin::kDataType, true) {}
+  std::vector<uint8_t> bytes;
+};
+// An image's data provider belongs to the image (CGImageGetDataProvider is a Get function).
+struct CGDataProvider : standin::Object {
+  CGDataProvider() : Object(standin::kDataProviderType, false) {}
+  standin::Bitmap bitmap;
+};
+struct CGImage : standin::Object {
+  CGImage() : Object(standin::kImageType, true) {}
+  CGDataProvider provider;
 };
 struct __CGEvent : standin::Object {
   __CGEvent() : Object(standin::kEventType, true) {}

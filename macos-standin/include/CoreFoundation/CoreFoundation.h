@@ -1,10 +1,10 @@
 // Stand-in of the part of CoreFoundation that the macOS backends use, for Linux test builds only.
 //
 // Types, constants and signatures follow Apple's CFBase.h, CFArray.h, CFDictionary.h, CFString.h,
-// CFNumber.h, CFURL.h, CFAttributedString.h, CFBundle.h, CFPreferences.h and CFDate.h. Nothing
-// beyond what the backends and their tests call is declared; add declarations here, copied from
-// Apple's headers, as callers need them. The implementation (corefoundation.cc) keeps everything in
-// memory.
+// CFNumber.h, CFData.h, CFURL.h, CFAttributedString.h, CFBundle.h, CFPreferences.h and CFDate.h.
+// Nothing beyond what the backends and their tests call is declared; add declarations here, copied
+// from Apple's headers, as callers need them. The implementation (corefoundation.cc) keeps
+// everything in memory.
 #pragma once
 
 #include <stdbool.h>
@@ -105,6 +105,11 @@ CFDictionaryRef CFDictionaryCreate(CFAllocatorRef allocator, const void** keys, 
                                    CFIndex numValues, const CFDictionaryKeyCallBacks* keyCallBacks,
                                    const CFDictionaryValueCallBacks* valueCallBacks);
 const void* CFDictionaryGetValue(CFDictionaryRef theDict, const void* key);
+
+// CFData.h
+typedef const struct __CFData* CFDataRef;
+CFIndex CFDataGetLength(CFDataRef theData);
+const UInt8* CFDataGetBytePtr(CFDataRef theData);
 
 // CFString.h
 typedef UInt32 CFStringEncoding;

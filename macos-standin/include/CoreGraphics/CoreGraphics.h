@@ -1,10 +1,12 @@
 // Stand-in of the part of CoreGraphics that the macOS backends use, for Linux test builds only.
 //
 // Types, constants and signatures follow Apple's CGBase.h, CGGeometry.h, CGError.h,
-// CGEventTypes.h, CGEvent.h, CGEventSource.h and CGRemoteOperation.h. The implementation
-// (coregraphics.cc) posts nothing: it writes every call down in order (see standin.h) and keeps a
-// cursor position that follows the events posted to the HID tap and the warps. To support another
-// call, copy its declaration from Apple's header here and record it in coregraphics.cc.
+// CGEventTypes.h, CGEvent.h, CGEventSource.h, CGRemoteOperation.h, CGWindow.h,
+// CGDirectDisplay.h, CGImage.h and CGDataProvider.h. The event implementation (coregraphics.cc)
+// posts nothing: it writes every call down in order (see standin.h) and keeps a cursor position
+// that follows the events posted to the HID tap and the warps. The window list, the displays and
+// the screen image (windows.cc) answer from what a test scripted. To support another call, copy
+// its declaration from Apple's header here and implement it in one of those files.
 #pragma once
 
 // Apple declares these enumerations with CF_ENUM, which in C++ gives an enumeration type with a
@@ -120,6 +122,91 @@ void CGEventPostToPid(pid_t pid, CGEventRef event);
 
 // CGRemoteOperation.h
 CGError CGWarpMouseCursorPosition(CGPoint newCursorPosition);
+
+// CGGeometry.h
+bool CGRectMakeWithDictionaryRepresentation(CFDictionaryRef dict, CGRect* rect);
+
+// CGDirectDisplay.h
+typedef uint32_t CGDirectDisplayID;
+CGError CGGetActiveDisplayList(uint32_t maxDisplays, CGDirectDisplayID* activeDisplays,
+                               uint32_t* displayCount);
+CGRect CGDisplayBounds(CGDirectDisplayID display);
+
+// CGImage.h, CGDataProvider.h
+typedef struct CGImage* CGImageRef;
+typedef struct CGDataProvider* CGDataProviderRef;
+enum CGImageAlphaInfo : uint32_t {
+  kCGImageAlphaNone = 0,
+  kCGImageAlphaPremultipliedLast = 1,
+  kCGImageAlphaPremultipliedFirst = 2,
+  kCGImageAlphaLast = 3,
+  kCGImageAlphaFirst = 4,
+  kCGImageAlphaNoneSkipLast = 5,
+  kCGImageAlphaNoneSkipFirst = 6,
+  kCGImageAlphaOnly = 7,
+};
+// CF_OPTIONS, which in C++ makes the type a plain integer and the constants an unnamed
+// enumeration: CGBitmapInfo, CGWindowListOption and CGWindowImageOption.
+typedef uint32_t CGBitmapInfo;
+enum : CGBitmapInfo {
+  kCGBitmapAlphaInfoMask = 0x1F,
+  kCGBitmapFloatInfoMask = 0xF00,
+  kCGBitmapFloatComponents = (1 << 8),
+  kCGBitmapByteOrderMask = 0x7000,
+  kCGBitmapByteOrderDefault = (0 << 12),
+  kCGBitmapByteOrder16Little = (1 << 12),
+  kCGBitmapByteOrder32Little = (2 << 12),
+  kCGBitmapByteOrder16Big = (3 << 12),
+  kCGBitmapByteOrder32Big = (4 << 12),
+};
+enum CGImagePixelFormatInfo : uint32_t { kCGImagePixelFormatMask = 0xF0000 };  // CF_ENUM
+size_t CGImageGetWidth(CGImageRef image);
+size_t CGImageGetHeight(CGImageRef image);
+size_t CGImageGetBitsPerComponent(CGImageRef image);
+size_t CGImageGetBitsPerPixel(CGImageRef image);
+size_t CGImageGetBytesPerRow(CGImageRef image);
+CGBitmapInfo CGImageGetBitmapInfo(CGImageRef image);
+CGImageAlphaInfo CGImageGetAlphaInfo(CGImageRef image);
+CGDataProviderRef CGImageGetDataProvider(CGImageRef image);
+void CGImageRelease(CGImageRef image);
+CFDataRef CGDataProviderCopyData(CGDataProviderRef provider);
+
+// CGWindow.h
+typedef uint32_t CGWindowID;
+#define kCGNullWindowID ((CGWindowID)0)
+extern const CFStringRef kCGWindowLayer;
+extern const CFStringRef kCGWindowBounds;
+extern const CFStringRef kCGWindowOwnerPID;
+typedef uint32_t CGWindowListOption;
+enum : CGWindowListOption {
+  kCGWindowListOptionAll = 0,
+  kCGWindowListOptionOnScreenOnly = (1 << 0),
+  kCGWindowListOptionOnScreenAboveWindow = (1 << 1),
+  kCGWindowListOptionOnScreenBelowWindow = (1 << 2),
+  kCGWindowListOptionIncludingWindow = (1 << 3),
+  kCGWindowListExcludeDesktopElements = (1 << 4),
+};
+typedef uint32_t CGWindowImageOption;
+enum : CGWindowImageOption {
+  kCGWindowImageDefault = 0,
+  kCGWindowImageBoundsIgnoreFraming = (1 << 0),
+  kCGWindowImageShouldBeOpaque = (1 << 1),
+  kCGWindowImageOnlyShadows = (1 << 2),
+  kCGWindowImageBestResolution = (1 << 3),
+  kCGWindowImageNominalResolution = (1 << 4),
+};
+CFArrayRef CGWindowListCopyWindowInfo(CGWindowListOption option, CGWindowID relativeToWindow);
+bool CGPreflightScreenCaptureAccess(void);
+// The macOS 15 SDK marks this one unavailable ("obsoleted in macOS 15.0", ScreenCaptureKit
+// replaces it) for builds that target macOS 15, as Mevrik's Apple builds do; CoreGraphics still
+// exports it. The stand-in marks it the same way, so that a direct call fails to compile here as it
+// would on a Mac; the stand-in's own definition is compiled without the mark.
+#ifndef STANDIN_IMPLEMENTATION
+__attribute__((unavailable("obsoleted in macOS 15.0 - Please use ScreenCaptureKit instead.")))
+#endif
+CGImageRef
+CGWindowListCreateImage(CGRect screenBounds, CGWindowListOption listOption, CGWindowID windowID,
+                        CGWindowImageOption imageOption);
 
 #ifdef __cplusplus
 }
