@@ -30,11 +30,4 @@ inline nlohmann::json parsed(const RunResult& result) {
   return doc;
 }
 
-// The labels of a document's records, in order.
-inline std::vector<std::string> labels(const nlohmann::json& doc) {
-  std::vector<std::string> out;
-  for (const auto& record : doc["elements"]) out.push_back(record["label"].get<std::string>());
-  return out;
-}
-
 }  // namespace ax
