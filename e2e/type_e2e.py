@@ -22,8 +22,8 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from click_e2e import check, wait_until  # noqa: E402
-from desktop_session import desktop_session, launch, summary  # noqa: E402
+from desktop_session import atspi_application, check, desktop_session, launch  # noqa: E402
+from desktop_session import summary, wait_until  # noqa: E402
 
 TEXT = "Hello, 世界 — 👋 ñ"
 # Two batches of spare key codes (19 spare codes with two keysyms each on this map), then ASCII.
@@ -45,10 +45,8 @@ class Focus:
         self.pyatspi, self.pid = pyatspi, pid
 
     def find(self):
-        for app in self.pyatspi.Registry.getDesktop(0):
-            if app is not None and app.get_process_id() == self.pid:
-                return self._focused(app, 0)
-        return None
+        app = atspi_application(self.pyatspi, self.pid)
+        return app and self._focused(app, 0)
 
     def _focused(self, node, depth):
         if depth > 30:
