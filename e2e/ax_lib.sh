@@ -63,6 +63,20 @@ click() {
   fi
 }
 
+# One left click at the centre of the record that the Python expression $1 picks from the last
+# snapshot.
+press() { click "$(query "($1)[\"x\"]")" "$(query "($1)[\"y\"]")"; }
+
+# Runs the command until it succeeds, every 0.05 s for at most $1 seconds; fails if it never does.
+retry() {
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.05
+  done
+}
+
 # Retries a snapshot until the Python condition holds on it (applications build their trees
 # lazily), at most $1 seconds.
 snap_until() {
