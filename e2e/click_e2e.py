@@ -26,7 +26,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from desktop_session import atspi_application, check, desktop_session, launch  # noqa: E402
-from desktop_session import summary, wait_until  # noqa: E402
+from desktop_session import start_recorder, summary, wait_until  # noqa: E402
 
 GAP_SLACK_MS = int(os.environ.get("CLICK_E2E_GAP_SLACK_MS", "6"))
 # On a widget the server also serves the application's reaction (redraws, a popup), which can
@@ -85,12 +85,7 @@ def go_home():
 def act(args, tool, recorder):
     """Runs vantic-click with args from HOME while the recorder watches; returns what it saw."""
     go_home()
-    rec = subprocess.Popen([recorder, "--quiet", "400", "--timeout", "15000"],
-                           stdout=subprocess.PIPE, text=True)
-    first = rec.stdout.readline()
-    if first.strip() != "ready":
-        rec.kill()
-        raise RuntimeError("the event recorder did not start")
+    rec = start_recorder(recorder, "--quiet", "400", "--timeout", "15000")
     result = subprocess.run([tool] + [str(a) for a in args], capture_output=True, text=True,
                             timeout=30)
     rest, _ = rec.communicate(timeout=20)

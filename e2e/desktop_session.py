@@ -62,6 +62,15 @@ def launch(desktop, work, *command, name=None):
                               check=True, capture_output=True, text=True).stdout.strip())
 
 
+def start_recorder(recorder, *options):
+    """Starts click_xi2_record with these options and waits until it records."""
+    rec = subprocess.Popen([recorder] + list(options), stdout=subprocess.PIPE, text=True)
+    if rec.stdout.readline().strip() != "ready":
+        rec.kill()
+        raise RuntimeError("the event recorder did not start")
+    return rec
+
+
 def read_png(path):
     """(width, height, rows of RGB bytes) of an RGB PNG file without transparency."""
     import gi
