@@ -1,7 +1,6 @@
 #include "ax/snapshot.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <limits>
@@ -160,18 +159,6 @@ TEST(RunTest, IllFormedAndHugeTextsStillGiveOneValidLine) {
   ASSERT_EQ(doc["elements"].size(), 1u);
   EXPECT_EQ(doc["elements"][0]["label"], std::string(100, 'x') + "\u2026");
   EXPECT_EQ(doc["elements"][0]["value"], "v\ufffd\ufffd\ufffd");
-}
-
-TEST(RunTest, WritesTheDocumentThenTheLineFeed) {
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  ASSERT_TRUE(writeRunResult(fds[1], RunResult{R"({"a":1})", 0}));
-  close(fds[1]);
-  char buffer[64];
-  std::string got;
-  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) got.append(buffer, n);
-  close(fds[0]);
-  EXPECT_EQ(got, "{\"a\":1}\n");
 }
 
 }  // namespace

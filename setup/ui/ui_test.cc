@@ -184,11 +184,6 @@ class UiTest : public QObject {
     menuItem(panel, "接続チェックを実行")->trigger();
     QVERIFY(calls().contains("/scripts/doctor.sh"));
 
-    installPlugin();
-    services_.trusted = true;
-    button(panel, "状態を再確認")->click();
-    QVERIFY(visibleTexts(panel).contains("セットアップ完了"));
-
     const qsizetype before = server_->requests().size();
     menuItem(panel, "アップデートを確認")->trigger();
     waitForCheck(model);
