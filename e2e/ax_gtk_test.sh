@@ -70,8 +70,7 @@ assert dbg["roles"].get("AXFiller", 0) > 0 and dbg["child_errors"] == 0 and dbg[
 assert sum(dbg["roles"].values()) == d["visited"]
 '
 # Without X11 the application comes from the AT-SPI tree alone (the one with an active window).
-status=0
-env -u DISPLAY "$VANTIC_AX" "${wide[@]}" >"$work/snap.json" || status=$?
+snap_env -u DISPLAY -- "${wide[@]}"
 [ $status -eq 0 ] || fail "without X11: status $status"
 check 'assert d["app"] == "gtk3-widget-factory" and has(d, "button", "Minimize"), d'
 

@@ -25,9 +25,14 @@ fail() {
 launch() { "$desktop" launch "$work" "$@"; }
 
 # Runs vantic-ax with the given options; the output goes to $work/snap.json, the status to $status.
-snap() {
+# snap_env does the same with env's arguments first (variables to set or, after -u, to unset).
+snap() { snap_env -- "$@"; }
+snap_env() {
+  local settings=()
+  while [ "$1" != -- ]; do settings+=("$1") && shift; done
+  shift
   status=0
-  "$VANTIC_AX" "$@" >"$work/snap.json" || status=$?
+  env "${settings[@]}" "$VANTIC_AX" "$@" >"$work/snap.json" || status=$?
 }
 
 # Checks the last snapshot with Python: $1 is a block of statements that sees the document as `d`
