@@ -17,12 +17,13 @@ three times, as another process may have held the CPU.
 """
 
 import argparse
-import ctypes
-import ctypes.util
 import os
 import subprocess
 import sys
 import time
+
+import Xlib.display
+import Xlib.Xatom
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from desktop_session import atspi_application, check, desktop_session, launch  # noqa: E402
@@ -199,33 +200,14 @@ def act_checked(name, args, tool, recorder):
 
 
 def set_active_window(window):
-    """Sets the root window's _NET_ACTIVE_WINDOW to window (an id, 0 for none), as a window
-    manager would."""
-    x11 = ctypes.CDLL(ctypes.util.find_library("X11"))
-    x11.XOpenDisplay.restype = ctypes.c_void_p
-    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
-    x11.XDefaultRootWindow.restype = ctypes.c_ulong
-    x11.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-    x11.XInternAtom.restype = ctypes.c_ulong
-    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-    x11.XChangeProperty.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong,
-                                    ctypes.c_ulong, ctypes.c_int, ctypes.c_int,
-                                    ctypes.c_void_p, ctypes.c_int]
-    x11.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
-    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
-    display = x11.XOpenDisplay(None)
-    if not display:
-        raise RuntimeError("cannot open the test desktop's display")
-    try:
-        root = x11.XDefaultRootWindow(display)
-        atom = x11.XInternAtom(display, b"_NET_ACTIVE_WINDOW", 0)
-        value = ctypes.c_long(root if window == "root" else window)  # format 32 is long in Xlib
-        xa_window, prop_mode_replace = 33, 0
-        x11.XChangeProperty(display, root, atom, xa_window, 32, prop_mode_replace,
-                            ctypes.byref(value), 1)
-        x11.XSync(display, 0)
-    finally:
-        x11.XCloseDisplay(display)
+    """Sets the root window's _NET_ACTIVE_WINDOW to window (an id, 0 for none, or "root"), as a
+    window manager would."""
+    x11 = Xlib.display.Display()
+    root = x11.screen().root
+    root.change_property(x11.intern_atom("_NET_ACTIVE_WINDOW"), Xlib.Xatom.WINDOW, 32,
+                         [root.id if window == "root" else window])
+    x11.sync()  # the server has set it before the next action starts
+    x11.close()
 
 
 def broken_window_manager_checks(tool, recorder):
