@@ -1,11 +1,8 @@
 // Replays the fuzzer's seed corpus and every input it ever found failing, as ordinary tests.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-
 #include "ax/fuzz_check.h"
+#include "ax/test_util.h"
 
 namespace ax {
 namespace {
@@ -16,10 +13,7 @@ TEST(FuzzRegressionTest, EveryKeptInputHoldsTheProperty) {
     const std::filesystem::path dir = std::filesystem::path(AX_FUZZ_DIR) / folder;
     if (!std::filesystem::exists(dir)) continue;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-      std::ifstream file(entry.path(), std::ios::binary);
-      std::ostringstream text;
-      text << file.rdbuf();
-      const std::string input = text.str();
+      const std::string input = slurp(entry.path());
       std::string why;
       const FuzzOutcome outcome =
           checkFuzzInput(reinterpret_cast<const uint8_t*>(input.data()), input.size(), why);

@@ -4,13 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "ax/platform-scene.h"
 #include "ax/snapshot.h"
+#include "ax/test_util.h"
 #include "standin.h"
 
 namespace ax {
@@ -120,13 +119,6 @@ void buildWorld(const Scene& scene) {
   }
 }
 
-std::string slurp(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
 struct Case {
   std::string name;
   std::string scene;
@@ -137,15 +129,8 @@ struct Case {
 // NUL, then the scene).
 std::vector<Case> cases() {
   std::vector<Case> out;
-  for (const auto& entry : std::filesystem::directory_iterator(AX_SCENES_DIR)) {
-    if (entry.path().extension() != ".json") continue;
-    std::filesystem::path expected = entry.path();
-    std::istringstream lines(slurp(expected.replace_extension(".expected")));
-    std::string argsLine;
-    std::getline(lines, argsLine);
-    Case c{entry.path().filename().string(), slurp(entry.path()), {}};
-    for (const auto& a : nlohmann::json::parse(argsLine.substr(6))) c.args.push_back(a);
-    out.push_back(std::move(c));
+  for (const SceneFile& file : sceneFiles(AX_SCENES_DIR)) {
+    out.push_back(Case{file.name, slurp(file.path), file.args});
   }
   for (const auto& entry : std::filesystem::directory_iterator(AX_FUZZ_CORPUS_DIR)) {
     const std::string input = slurp(entry.path());

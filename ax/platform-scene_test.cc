@@ -2,13 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
-#include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
+#include "ax/test_util.h"
 #include "common/test_process.h"
 
 namespace ax {
@@ -126,13 +123,6 @@ TEST(SceneTest, ClockAdvancesPerRequestAndBySleeping) {
 
 // ---- The scenes folder, replayed through the real vantic-ax-replay. ----
 
-std::string slurp(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
 mevrik::ProcessResult runReplay(std::vector<std::string> args) {
   args.insert(args.begin(), AX_REPLAY_PATH);
   return mevrik::runProcess(std::move(args));
@@ -169,32 +159,18 @@ void expectByteRules(const std::string& out, const std::string& name) {
   }
 }
 
-// NAME.expected: a line "args: [JSON list]", a line "status: N", then the exact standard output
-// (empty for a usage error, which must say something on standard error instead).
+// A usage error (no expected output) must say something on standard error instead.
 TEST(SceneFilesTest, ReplayPrintsTheExpectedDocuments) {
-  std::vector<std::filesystem::path> scenes;
-  for (const auto& entry : std::filesystem::directory_iterator(AX_SCENES_DIR)) {
-    if (entry.path().extension() == ".json") scenes.push_back(entry.path());
-  }
-  std::sort(scenes.begin(), scenes.end());
+  const std::vector<SceneFile> scenes = sceneFiles(AX_SCENES_DIR);
   ASSERT_GE(scenes.size(), 10u);
-  for (const std::filesystem::path& scene : scenes) {
-    const std::string name = scene.stem().string();
-    std::filesystem::path expectedPath = scene;
-    expectedPath.replace_extension(".expected");
-    const std::string expected = slurp(expectedPath.string());
-    std::istringstream lines(expected);
-    std::string argsLine, statusLine;
-    std::getline(lines, argsLine);
-    std::getline(lines, statusLine);
-    ASSERT_EQ(argsLine.rfind("args: ", 0), 0u) << name;
-    ASSERT_EQ(statusLine.rfind("status: ", 0), 0u) << name;
-    const std::string expectedOut = expected.substr(argsLine.size() + statusLine.size() + 2);
-    std::vector<std::string> args = {scene.string()};
-    for (const json& a : json::parse(argsLine.substr(6))) args.push_back(a.get<std::string>());
+  for (const SceneFile& scene : scenes) {
+    const std::string& name = scene.name;
+    const std::string& expectedOut = scene.out;
+    std::vector<std::string> args = {scene.path.string()};
+    args.insert(args.end(), scene.args.begin(), scene.args.end());
 
     const mevrik::ProcessResult got = runReplay(args);
-    EXPECT_EQ(std::to_string(got.status), statusLine.substr(8)) << name;
+    EXPECT_EQ(std::to_string(got.status), scene.status) << name;
     if (expectedOut.empty()) {
       EXPECT_EQ(got.out, "") << name;
       EXPECT_FALSE(got.err.empty()) << name;

@@ -18,8 +18,7 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "e2e"))
-from click_e2e import wait_until  # noqa: E402
-from desktop_session import desktop_session, launch  # noqa: E402
+from desktop_session import desktop_session, launch, wait_until  # noqa: E402
 from type_e2e import Focus, text_of  # noqa: E402
 
 ASCII = ("The quick brown fox jumps over the lazy dog; pack my box with five dozen liquor jugs! "

@@ -13,6 +13,8 @@
 namespace click {
 namespace {
 
+using testing::IsSubstring;
+
 RecorderOptions at812() {
   RecorderOptions o;
   o.pid = 812;
@@ -111,12 +113,10 @@ TEST(Click, DragStepsTwelveTimesAndReleasesAtTheParsedEnd) {
   // Steps are interpolated in doubles: the last step may miss the end point by rounding, the
   // release goes to the end point exactly as written.
   std::string odd = trace({"0.7", "3", "drag", "0.1", "0x1p-3"}, at812());
-  EXPECT_NE(odd.find("mouse type=6 button=0 at=0.6499999999999999,2.7604166666666665\n"),
-            std::string::npos)
-      << odd;
-  EXPECT_NE(odd.find("mouse type=6 button=0 at=0.09999999999999998,0.125\n"), std::string::npos)
-      << odd;
-  EXPECT_NE(odd.find("mouse type=2 button=0 at=0.1,0.125\n"), std::string::npos) << odd;
+  EXPECT_PRED_FORMAT2(IsSubstring,
+                      "mouse type=6 button=0 at=0.6499999999999999,2.7604166666666665\n", odd);
+  EXPECT_PRED_FORMAT2(IsSubstring, "mouse type=6 button=0 at=0.09999999999999998,0.125\n", odd);
+  EXPECT_PRED_FORMAT2(IsSubstring, "mouse type=2 button=0 at=0.1,0.125\n", odd);
 }
 
 TEST(Click, ScrollPutsVerticalOnWheelOneAndHorizontalOnWheelTwo) {
@@ -128,7 +128,7 @@ TEST(Click, ScrollPutsVerticalOnWheelOneAndHorizontalOnWheelTwo) {
                 "release\n" +
                 kRestoreAndReport);
   std::string extremes = trace({"10", "20", "scroll", "-2147483648", "+2147483647"}, at812());
-  EXPECT_NE(extremes.find("wheel1=2147483647 wheel2=-2147483648 "), std::string::npos) << extremes;
+  EXPECT_PRED_FORMAT2(IsSubstring, "wheel1=2147483647 wheel2=-2147483648 ", extremes);
 }
 
 TEST(Click, InvalidDragOrScrollOperandsFallThroughToALeftClick) {
@@ -178,27 +178,25 @@ TEST(Click, CoordinatesReadAsStrtodReadsThem) {
   RecorderOptions o = at812();
   o.pid = 0;
   std::string moved = trace({"1e2", "0x10", "move"}, o);
-  EXPECT_NE(moved.find("at=100,16\n"), std::string::npos) << moved;
-  EXPECT_NE(moved.find("after=100,16\n"), std::string::npos) << moved;
+  EXPECT_PRED_FORMAT2(IsSubstring, "at=100,16\n", moved);
+  EXPECT_PRED_FORMAT2(IsSubstring, "after=100,16\n", moved);
   // Values beyond the double range read as infinities and are carried through, not refused.
   std::string huge = trace({"1e999", "-inf", "move"}, o);
-  EXPECT_NE(huge.find("at=inf,-inf\n"), std::string::npos) << huge;
-  EXPECT_NE(huge.find(" after=9223372036854775807,-9223372036854775808\n"), std::string::npos)
-      << huge;
+  EXPECT_PRED_FORMAT2(IsSubstring, "at=inf,-inf\n", huge);
+  EXPECT_PRED_FORMAT2(IsSubstring, " after=9223372036854775807,-9223372036854775808\n", huge);
   std::string nan = trace({"nan", "5", "move"}, o);
-  EXPECT_NE(nan.find(" after=0,5\n"), std::string::npos) << nan;
+  EXPECT_PRED_FORMAT2(IsSubstring, " after=0,5\n", nan);
 }
 
 TEST(Click, ReportTruncatesTowardZero) {
   RecorderOptions o = at812();
   o.cursor = Point{99.9, -0.5};
   std::string out = trace({"10", "20", "right"}, o);
-  EXPECT_NE(out.find("out pid=812 delivery=hid+restore real_cursor_before=99,0 after=99,0\n"),
-            std::string::npos)
-      << out;
+  EXPECT_PRED_FORMAT2(IsSubstring,
+                      "out pid=812 delivery=hid+restore real_cursor_before=99,0 after=99,0\n", out);
   o.cursor = Point{-7.99, 1e6};
   out = trace({"10", "20", "right"}, o);
-  EXPECT_NE(out.find("real_cursor_before=-7,1000000 "), std::string::npos) << out;
+  EXPECT_PRED_FORMAT2(IsSubstring, "real_cursor_before=-7,1000000 ", out);
 }
 
 TEST(Click, UnknownCursorBeforeMeansNoRestore) {
@@ -248,10 +246,10 @@ TEST(Click, MouseEventsThatCannotBeMadeAreSkipped) {
                 std::string(kRestoreAndReport));
   // The scroll event itself is not a mouse event and still goes out.
   std::string scrolled = trace({"10", "20", "scroll", "0", "1"}, o);
-  EXPECT_NE(scrolled.find("sleep 8000\nscroll units=line count=2 wheel1=1 wheel2=0 wheel3=0\n"
-                          "locate 10,20\npost hid\nrelease\nsleep 20000\n"),
-            std::string::npos)
-      << scrolled;
+  EXPECT_PRED_FORMAT2(IsSubstring,
+                      "sleep 8000\nscroll units=line count=2 wheel1=1 wheel2=0 wheel3=0\n"
+                      "locate 10,20\npost hid\nrelease\nsleep 20000\n",
+                      scrolled);
 }
 
 TEST(Click, ScrollEventThatCannotBeMadeEndsWithStatusThree) {
@@ -284,16 +282,15 @@ TEST(TraceTool, PrintsTheTranscriptAndExitsAsTheRunDid) {
 
   ran = runTrace("--cursor none --cursor-after none --no-mouse-events -- 1 2 right");
   EXPECT_EQ(ran.status, 0);
-  EXPECT_NE(ran.out.find("frontmost -> 0\ncursor -> none\nmouse type=5 button=0 at=1,2 -> none\n"),
-            std::string::npos)
-      << ran.out;
-  EXPECT_NE(ran.out.find("out pid=0 delivery=hid+restore real_cursor_before=? after=?\n"),
-            std::string::npos)
-      << ran.out;
+  EXPECT_PRED_FORMAT2(IsSubstring,
+                      "frontmost -> 0\ncursor -> none\nmouse type=5 button=0 at=1,2 -> none\n",
+                      ran.out);
+  EXPECT_PRED_FORMAT2(IsSubstring, "out pid=0 delivery=hid+restore real_cursor_before=? after=?\n",
+                      ran.out);
 
   ran = runTrace("--no-scroll-events -- 1 2 scroll 1 1");
   EXPECT_EQ(ran.status, 3);
-  EXPECT_NE(ran.out.find(" -> none\nexit 3\n"), std::string::npos) << ran.out;
+  EXPECT_PRED_FORMAT2(IsSubstring, " -> none\nexit 3\n", ran.out);
 
   ran = runTrace("-- 1");
   EXPECT_EQ(ran.status, 2);
@@ -306,8 +303,7 @@ TEST(TraceTool, PrintsTheTranscriptAndExitsAsTheRunDid) {
 
   ran = runTrace("--cursor -1.5,2e1 -- -5 6 middle");
   EXPECT_EQ(ran.status, 0);
-  EXPECT_NE(ran.out.find("cursor -> -1.5,20\nmouse type=5 button=0 at=-5,6\n"), std::string::npos)
-      << ran.out;
+  EXPECT_PRED_FORMAT2(IsSubstring, "cursor -> -1.5,20\nmouse type=5 button=0 at=-5,6\n", ran.out);
 }
 
 TEST(TraceTool, RefusesBadOptionsWithItsOwnStatus) {
@@ -316,7 +312,7 @@ TEST(TraceTool, RefusesBadOptionsWithItsOwnStatus) {
     mevrik::ProcessResult ran = runTrace(bad);
     EXPECT_EQ(ran.status, 64) << bad;
     EXPECT_EQ(ran.out, "") << bad;
-    EXPECT_NE(ran.err.find("usage: vantic-click-trace"), std::string::npos) << bad;
+    EXPECT_PRED_FORMAT2(IsSubstring, "usage: vantic-click-trace", ran.err) << bad;
   }
 }
 #endif

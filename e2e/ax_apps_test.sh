@@ -14,7 +14,7 @@ one(d, "text", "Hello from Qt")
 f = focused(d)
 assert f and f["role"] == "textfield" and f["label"] == "Your name", (f, summary(d))
 '
-  click "$(query 'one(d, "button", "Press me")["x"]')" "$(query 'one(d, "button", "Press me")["y"]')"
+  press 'one(d, "button", "Press me")'
   snap_until 5 'has(d, "text", "Pressed")' "${wide[@]}" || fail "qt: the label did not change: $(query 'summary(d)')"
   kill "$qpid"
 else
@@ -47,7 +47,7 @@ one(d, "textfield", "Type a name")  # Chromium names a field by its placeholder
 one(d, "text", "A paragraph of running text.")
 assert not any("\ufffc" in e["label"] + e["value"] for e in d["elements"]), summary(d)
 '
-click "$(query 'one(d, "button", "Press here")["x"]')" "$(query 'one(d, "button", "Press here")["y"]')"
+press 'one(d, "button", "Press here")'
 snap_until 10 'd["window"].startswith("Pressed")' || fail "chromium: the button was not hit"
 kill "$cpid"
 echo "application checks passed"

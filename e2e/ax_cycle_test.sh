@@ -19,9 +19,7 @@ assert focused(d) == box[0], d.get("focused")
 '
 
 # A button that opens a dialog: the next snapshot walks the dialog.
-bx=$(query 'one(d, "button", "Sans Regular")["x"]')
-by=$(query 'one(d, "button", "Sans Regular")["y"]')
-click "$bx" "$by"
+press 'one(d, "button", "Sans Regular")'
 snap_until 10 'd["window"] == "Pick a Font"' "${wide[@]}" || fail "no dialog: $(cat "$work/snap.json")"
 check '
 one(d, "button", "Cancel"); one(d, "button", "Select")
@@ -29,9 +27,7 @@ one(d, "textfield", "Search")
 assert d["app"] == "gtk3-widget-factory" and d["bundle"] == "org.gtk.WidgetFactory", d
 assert not has(d, "checkbox", "checkbutton"), "the main window was walked"
 '
-cx=$(query 'one(d, "button", "Cancel")["x"]')
-cy=$(query 'one(d, "button", "Cancel")["y"]')
-click "$cx" "$cy"
+press 'one(d, "button", "Cancel")'
 snap_until 10 'd["window"] != "Pick a Font"' || fail "the dialog did not close"
 kill "$pid"
 
@@ -45,7 +41,7 @@ b = one(d, "button", "'"$answer"'")
 assert b["h"] > 50, b  # root-window pixels, twice the toolkit units
 one(d, "textfield", value="typed-'"$answer"'")
 '
-  click "$(query 'one(d, "button", "'"$answer"'")["x"]')" "$(query 'one(d, "button", "'"$answer"'")["y"]')"
+  press 'one(d, "button", "'"$answer"'")'
   for _ in $(seq 100); do kill -0 "$zpid" 2>/dev/null || break; sleep 0.05; done
   kill -0 "$zpid" 2>/dev/null && fail "zenity still runs after the click on $answer"
   if [ $answer = OK ]; then

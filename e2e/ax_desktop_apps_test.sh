@@ -38,7 +38,7 @@ check_app() {
 for e in d["elements"]:
     assert '"$X"' <= e["x"] <= '"$((X + WIDTH))"' and '"$Y"' <= e["y"] <= '"$((Y + HEIGHT))"', (e, "'"$X,$Y ${WIDTH}x$HEIGHT"'")
 '
-  click "$(query "($target)[\"x\"]")" "$(query "($target)[\"y\"]")"
+  press "$target"
   snap_until 10 "$after" "${wide[@]}" || fail "$app: the click on $target was not seen: $(query 'summary(d)')"
   kill "$pid" 2>/dev/null || true
   checked=$((checked + 1))

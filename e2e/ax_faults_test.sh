@@ -43,22 +43,16 @@ for delay in 0.02 0.08 0.15; do
 done
 
 # No accessibility bus at all: the not-trusted line, without touching any application.
-status=0
-env -u AT_SPI_BUS_ADDRESS DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-such-bus" \
-  "$VANTIC_AX" >"$work/snap.json" || status=$?
+snap_env -u AT_SPI_BUS_ADDRESS DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-such-bus" --
 [ $status -eq 3 ] || fail "no bus: status $status"
 check 'assert list(d) == ["error"] and "accessibility" in d["error"], d'
-status=0
-env -u AT_SPI_BUS_ADDRESS DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-such-bus" \
-  "$VANTIC_AX" --prompt >"$work/snap.json" || status=$?
+snap_env -u AT_SPI_BUS_ADDRESS DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-such-bus" -- --prompt
 [ $status -eq 3 ] && [ "$(cat "$work/snap.json")" = '{"trusted":false}' ] || fail "no bus probe"
 # The session bus answers but its accessibility bus address leads nowhere.
-status=0
-AT_SPI_BUS_ADDRESS="unix:path=$work/no-such-a11y-bus" "$VANTIC_AX" >"$work/snap.json" || status=$?
+snap_env AT_SPI_BUS_ADDRESS="unix:path=$work/no-such-a11y-bus" --
 [ $status -eq 3 ] || fail "unreachable accessibility bus: status $status"
 # A Wayland session: positions would be wrong, so the run stops with a clear error (status 3).
-status=0
-WAYLAND_DISPLAY=wayland-0 "$VANTIC_AX" >"$work/snap.json" || status=$?
+snap_env WAYLAND_DISPLAY=wayland-0 --
 [ $status -eq 3 ] || fail "wayland: status $status"
 check 'assert list(d) == ["error"] and d["error"].startswith("Wayland session"), d'
 echo "fault checks passed"

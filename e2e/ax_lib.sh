@@ -25,9 +25,14 @@ fail() {
 launch() { "$desktop" launch "$work" "$@"; }
 
 # Runs vantic-ax with the given options; the output goes to $work/snap.json, the status to $status.
-snap() {
+# snap_env does the same with env's arguments first (variables to set or, after -u, to unset).
+snap() { snap_env -- "$@"; }
+snap_env() {
+  local settings=()
+  while [ "$1" != -- ]; do settings+=("$1") && shift; done
+  shift
   status=0
-  "$VANTIC_AX" "$@" >"$work/snap.json" || status=$?
+  env "${settings[@]}" "$VANTIC_AX" "$@" >"$work/snap.json" || status=$?
 }
 
 # Checks the last snapshot with Python: $1 is a block of statements that sees the document as `d`
@@ -61,6 +66,20 @@ click() {
   else
     xdotool mousemove "$1" "$2" click 1
   fi
+}
+
+# One left click at the centre of the record that the Python expression $1 picks from the last
+# snapshot.
+press() { click "$(query "($1)[\"x\"]")" "$(query "($1)[\"y\"]")"; }
+
+# Runs the command until it succeeds, every 0.05 s for at most $1 seconds; fails if it never does.
+retry() {
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.05
+  done
 }
 
 # Retries a snapshot until the Python condition holds on it (applications build their trees

@@ -17,14 +17,17 @@ three times, as another process may have held the CPU.
 """
 
 import argparse
-import ctypes
-import ctypes.util
 import os
-import shutil
 import subprocess
 import sys
-import tempfile
 import time
+
+import Xlib.display
+import Xlib.Xatom
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from desktop_session import atspi_application, check, desktop_session, launch  # noqa: E402
+from desktop_session import start_recorder, summary, wait_until  # noqa: E402
 
 GAP_SLACK_MS = int(os.environ.get("CLICK_E2E_GAP_SLACK_MS", "6"))
 # On a widget the server also serves the application's reaction (redraws, a popup), which can
@@ -38,35 +41,6 @@ TIMING_ATTEMPTS = 3
 CLICK_COUNT_RESET_S = 0.5
 # A harmless place for the pointer between actions: the root window below the application.
 HOME = (1000, 780)
-
-failures = []
-
-
-def check(condition, message):
-    if condition:
-        print("ok   " + message, flush=True)
-    else:
-        print("FAIL " + message, flush=True)
-        failures.append(message)
-    return condition
-
-
-def wait_until(predicate, timeout=5.0, interval=0.05):
-    deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value or time.monotonic() >= deadline:
-            return value
-        time.sleep(interval)
-
-
-def load_environment(env_sh):
-    out = subprocess.run(["bash", "-c", '. "$1" && env -0', "-", env_sh], check=True,
-                         capture_output=True).stdout
-    for entry in out.split(b"\0"):
-        if b"=" in entry:
-            key, value = entry.split(b"=", 1)
-            os.environ[key.decode()] = value.decode()
 
 
 # --- the server's view ---------------------------------------------------------------------------
@@ -112,12 +86,7 @@ def go_home():
 def act(args, tool, recorder):
     """Runs vantic-click with args from HOME while the recorder watches; returns what it saw."""
     go_home()
-    rec = subprocess.Popen([recorder, "--quiet", "400", "--timeout", "15000"],
-                           stdout=subprocess.PIPE, text=True)
-    first = rec.stdout.readline()
-    if first.strip() != "ready":
-        rec.kill()
-        raise RuntimeError("the event recorder did not start")
+    rec = start_recorder(recorder, "--quiet", "400", "--timeout", "15000")
     result = subprocess.run([tool] + [str(a) for a in args], capture_output=True, text=True,
                             timeout=30)
     rest, _ = rec.communicate(timeout=20)
@@ -218,42 +187,27 @@ def timing_checks(tool, recorder):
             print("     attempt: " + p)
 
 
-def check_restored(name, recorded):
+def act_checked(name, args, tool, recorder):
+    """act, then checks the server's events and that the pointer came back, as reported."""
+    recorded = act(args, tool, recorder)
+    check_events(name, recorded, args)
     line = recorded.stdout.strip()
     home = "%d,%d" % HOME
     check(recorded.status == 0 and line.endswith("real_cursor_before=%s after=%s" % (home, home)),
           "%s: report line %r" % (name, line))
     check(pointer() == HOME, "%s: the pointer is back at %s" % (name, home))
+    return recorded
 
 
 def set_active_window(window):
-    """Sets the root window's _NET_ACTIVE_WINDOW to window (an id, 0 for none), as a window
-    manager would."""
-    x11 = ctypes.CDLL(ctypes.util.find_library("X11"))
-    x11.XOpenDisplay.restype = ctypes.c_void_p
-    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
-    x11.XDefaultRootWindow.restype = ctypes.c_ulong
-    x11.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-    x11.XInternAtom.restype = ctypes.c_ulong
-    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-    x11.XChangeProperty.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong,
-                                    ctypes.c_ulong, ctypes.c_int, ctypes.c_int,
-                                    ctypes.c_void_p, ctypes.c_int]
-    x11.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
-    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
-    display = x11.XOpenDisplay(None)
-    if not display:
-        raise RuntimeError("cannot open the test desktop's display")
-    try:
-        root = x11.XDefaultRootWindow(display)
-        atom = x11.XInternAtom(display, b"_NET_ACTIVE_WINDOW", 0)
-        value = ctypes.c_long(root if window == "root" else window)  # format 32 is long in Xlib
-        xa_window, prop_mode_replace = 33, 0
-        x11.XChangeProperty(display, root, atom, xa_window, 32, prop_mode_replace,
-                            ctypes.byref(value), 1)
-        x11.XSync(display, 0)
-    finally:
-        x11.XCloseDisplay(display)
+    """Sets the root window's _NET_ACTIVE_WINDOW to window (an id, 0 for none, or "root"), as a
+    window manager would."""
+    x11 = Xlib.display.Display()
+    root = x11.screen().root
+    root.change_property(x11.intern_atom("_NET_ACTIVE_WINDOW"), Xlib.Xatom.WINDOW, 32,
+                         [root.id if window == "root" else window])
+    x11.sync()  # the server has set it before the next action starts
+    x11.close()
 
 
 def broken_window_manager_checks(tool, recorder):
@@ -279,12 +233,7 @@ class App:
         self.pid = pid
 
     def root(self):
-        def lookup():
-            for app in self.pyatspi.Registry.getDesktop(0):
-                if app is not None and app.get_process_id() == self.pid:
-                    return app
-            return None
-        app = wait_until(lookup, 5)
+        app = wait_until(lambda: atspi_application(self.pyatspi, self.pid), 5)
         if app is None:
             alive = os.path.exists("/proc/%d" % self.pid)
             raise RuntimeError("gtk3-widget-factory (pid %d, %s) is not on the AT-SPI registry"
@@ -360,11 +309,8 @@ def multi_click_checks(app, tool, recorder, label):
     for kind, want in (("double", (6, 10)), ("triple", (0, len(text)))):
         reset_entry(app, entry, text)
         x, y = char_point(app, entry, 8)
-        args = [x, y, kind]
-        rec = act(args, tool, recorder)
         name = "%s %s click in an entry" % (label, kind)
-        check_events(name, rec, args)
-        check_restored(name, rec)
+        act_checked(name, [x, y, kind], tool, recorder)
         wait_until(lambda: selection(entry) == want, 3)
         got = selection(entry)
         check(got == want, "%s selects %r (selection %r)" % (name, text[want[0]:want[1]], got))
@@ -392,10 +338,7 @@ def left_and_move_checks(app, tool, recorder):
     entry = plain_entry(app)
     reset_entry(app, entry, "alpha beta gamma")
     x, y = char_point(app, entry, 3, 0.0)
-    args = [x, y]
-    rec = act(args, tool, recorder)
-    check_events("left click", rec, args)
-    check_restored("left click", rec)
+    rec = act_checked("left click", [x, y], tool, recorder)
     t = entry.queryText()
     check(wait_until(lambda: t.caretOffset == 3, 3),
           "left click puts the caret before the clicked character (offset %d)" % t.caretOffset)
@@ -414,10 +357,7 @@ def right_and_middle_checks(app, tool, recorder):
     entry = plain_entry(app)
     reset_entry(app, entry, "alpha beta gamma")
     x, y = center(app.extents(entry))
-    args = [x, y, "right"]
-    rec = act(args, tool, recorder)
-    check_events("right click", rec, args)
-    check_restored("right click", rec)
+    act_checked("right click", [x, y, "right"], tool, recorder)
     menu_item = lambda: app.find_all(lambda o: o.getRoleName() == "menu item"
                                      and o.name == "Select All")
     check(wait_until(menu_item, 5), "right click opens the entry's context menu")
@@ -433,10 +373,7 @@ def right_and_middle_checks(app, tool, recorder):
     wait_until(lambda: selection(entry) == (0, 5), 3)
     time.sleep(CLICK_COUNT_RESET_S)
     end_x, end_y = char_point(app, entry, len(text) - 1, 1.0)
-    args = [end_x + 3, end_y, "middle"]
-    rec = act(args, tool, recorder)
-    check_events("middle click", rec, args)
-    check_restored("middle click", rec)
+    act_checked("middle click", [end_x + 3, end_y, "middle"], tool, recorder)
     t = entry.queryText()
     check(wait_until(lambda: t.getText(0, -1) == text + "alpha", 3),
           "middle click pastes the primary selection (%r)" % t.getText(0, -1))
@@ -447,10 +384,7 @@ def drag_checks(app, tool, recorder):
     reset_entry(app, entry, "alpha beta gamma")
     x0, y0 = char_point(app, entry, 0, 0.0)
     x1, _ = char_point(app, entry, 10, 0.0)
-    args = [x0 + 1, y0, "drag", x1 + 1, y0]
-    rec = act(args, tool, recorder)
-    check_events("drag over text", rec, args)
-    check_restored("drag over text", rec)
+    act_checked("drag over text", [x0 + 1, y0, "drag", x1 + 1, y0], tool, recorder)
     wait_until(lambda: selection(entry) == (0, 10), 3)
     got = selection(entry)
     check(got == (0, 10), "drag selects 'alpha beta' (selection %r)" % (got,))
@@ -465,10 +399,8 @@ def drag_checks(app, tool, recorder):
     for start, end in ((0.2, 0.8), (0.8, 0.2)):
         time.sleep(CLICK_COUNT_RESET_S)
         args = [sx + int(sw * start), sy + sh // 2, "drag", sx + int(sw * end), sy + sh // 2]
-        rec = act(args, tool, recorder)
         name = "drag on a slider from %d%% to %d%%" % (start * 100, end * 100)
-        check_events(name, rec, args)
-        check_restored(name, rec)
+        act_checked(name, args, tool, recorder)
         fraction = lambda: (value.currentValue - low) / (high - low)
         moved = wait_until(lambda: abs(fraction() - end) < 0.15, 3)
         check(moved, "%s leaves it at %.2f of its range" % (name, fraction()))
@@ -507,25 +439,15 @@ def scroll_checks(app, tool, recorder):
     steps = (("down", 0, -3, lambda a, b: b[1] > a[1] and b[0] == a[0]),
              ("up", 0, 3, lambda a, b: b[1] < a[1] and b[0] == a[0]),
              ("right", -3, 0, lambda a, b: b[0] > a[0] and b[1] == a[1]),
-             ("left", 3, 0, lambda a, b: b[0] < a[0] and b[1] == a[1]))
+             ("left", 3, 0, lambda a, b: b[0] < a[0] and b[1] == a[1]),
+             # Both axes in one action: vertical clicks first, then horizontal.
+             ("right and down", -2, -2, lambda a, b: b[0] > a[0] and b[1] > a[1]))
     for name, h, v, moved in steps:
         before = position()
-        args = [x, y, "scroll", h, v]
-        rec = act(args, tool, recorder)
         full = "scroll %s (%d, %d)" % (name, h, v)
-        check_events(full, rec, args)
-        check_restored(full, rec)
+        act_checked(full, [x, y, "scroll", h, v], tool, recorder)
         after = settled(before) or position()
         check(moved(before, after), "%s moves the view from %s to %s" % (full, before, after))
-
-    # Both axes in one action: vertical clicks first, then horizontal.
-    before = position()
-    args = [x, y, "scroll", -2, -2]
-    rec = act(args, tool, recorder)
-    check_events("scroll on both axes", rec, args)
-    after = settled(before) or position()
-    check(after[0] > before[0] and after[1] > before[1],
-          "scroll on both axes moves the view right and down (%s to %s)" % (before, after))
     app.show_page("Page 1")
 
 
@@ -538,46 +460,36 @@ def main():
     parser.add_argument("--only", choices=["multi"])
     options = parser.parse_args()
 
-    directory = tempfile.mkdtemp(prefix="click-e2e-")
     desktop = options.desktop
-    try:
-        start = [desktop, "start", directory] + (["--stock-wm"] if options.stock_wm else [])
-        subprocess.run(start, check=True)
-        load_environment(os.path.join(directory, "env.sh"))
-        if options.only != "multi":
-            # No application yet: no active window, so pid 0, and the move goes system-wide.
-            rec = act([600, 770, "move"], options.tool, options.recorder)
-            check(rec.stdout.strip() == "pid=0 delivery=pid real_cursor_before=%d,%d after=600,770"
-                  % HOME, "move without a frontmost application reports %r" % rec.stdout.strip())
-            broken_window_manager_checks(options.tool, options.recorder)
-        pid = int(subprocess.run([desktop, "launch", directory, "--", "gtk3-widget-factory"],
-                                 check=True, capture_output=True, text=True).stdout.strip())
-        import pyatspi  # only now: it connects to the desktop's buses on import
+    with desktop_session(desktop, "click-e2e-", *(["--stock-wm"] if options.stock_wm else [])) \
+            as directory:
+        try:
+            if options.only != "multi":
+                # No application yet: no active window, so pid 0, and the move goes system-wide.
+                rec = act([600, 770, "move"], options.tool, options.recorder)
+                check(rec.stdout.strip() == "pid=0 delivery=pid real_cursor_before=%d,%d "
+                      "after=600,770" % HOME,
+                      "move without a frontmost application reports %r" % rec.stdout.strip())
+                broken_window_manager_checks(options.tool, options.recorder)
+            pid = launch(desktop, directory, "gtk3-widget-factory")
+            import pyatspi  # only now: it connects to the desktop's buses on import
 
-        app = App(pyatspi, pid)
-        label = "stock openbox:" if options.stock_wm else "bare openbox:"
-        multi_click_checks(app, options.tool, options.recorder, label)
-        if options.only != "multi":
-            timing_checks(options.tool, options.recorder)
-            extreme_checks(options.tool, options.recorder)
-            left_and_move_checks(app, options.tool, options.recorder)
-            right_and_middle_checks(app, options.tool, options.recorder)
-            drag_checks(app, options.tool, options.recorder)
-            scroll_checks(app, options.tool, options.recorder)
-    except Exception:
-        log = os.path.join(directory, "gtk3-widget-factory.log")
-        if os.path.exists(log):
-            print("--- gtk3-widget-factory.log:\n" + open(log, errors="replace").read()[-3000:])
-        raise
-    finally:
-        subprocess.run([desktop, "stop", directory])
-        shutil.rmtree(directory, ignore_errors=True)
-
-    if failures:
-        print("%d check(s) failed:\n  %s" % (len(failures), "\n  ".join(failures)))
-        return 1
-    print("all checks passed")
-    return 0
+            app = App(pyatspi, pid)
+            label = "stock openbox:" if options.stock_wm else "bare openbox:"
+            multi_click_checks(app, options.tool, options.recorder, label)
+            if options.only != "multi":
+                timing_checks(options.tool, options.recorder)
+                extreme_checks(options.tool, options.recorder)
+                left_and_move_checks(app, options.tool, options.recorder)
+                right_and_middle_checks(app, options.tool, options.recorder)
+                drag_checks(app, options.tool, options.recorder)
+                scroll_checks(app, options.tool, options.recorder)
+        except Exception:
+            log = os.path.join(directory, "gtk3-widget-factory.log")
+            if os.path.exists(log):
+                print("--- gtk3-widget-factory.log:\n" + open(log, errors="replace").read()[-3000:])
+            raise
+    return summary()
 
 
 if __name__ == "__main__":

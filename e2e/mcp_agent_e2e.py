@@ -17,9 +17,8 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from click_e2e import check, wait_until  # noqa: E402
-from desktop_session import desktop_session, launch, summary  # noqa: E402
-from shot_e2e import read_png  # noqa: E402
+from desktop_session import check, desktop_session, launch, read_png, summary  # noqa: E402
+from desktop_session import wait_until  # noqa: E402
 
 SENTENCE = "今日はいい天気ですね。散歩に行きましょう！"
 

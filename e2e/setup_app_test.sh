@@ -20,22 +20,16 @@ mkdir -p "$work/service"
 manifest() { printf '{"version":"%s","download_url":"https://dl.example.test/mevrik.deb","notes":"%s"}' "$1" "$2" >"$work/service/latest.json"; }
 manifest 9.9.9 "速くなりました"
 background service python3 -u -m http.server 0 --bind 127.0.0.1 --directory "$work/service"
-port=""
-for _ in $(seq 100); do
-  port=$(sed -n 's/.*port \([0-9]*\).*/\1/p' "$work/service.log" | head -n 1)
-  [ -n "$port" ] && break
-  sleep 0.05
-done
-[ -n "$port" ] || fail "the local service did not start: $(cat "$work/service.log")"
+retry 5 grep -q 'port [0-9]' "$work/service.log" ||
+  fail "the local service did not start: $(cat "$work/service.log")"
+port=$(sed -n 's/.*port \([0-9]*\).*/\1/p' "$work/service.log" | head -n 1)
 export MEVRIK_SERVICE_URL=http://127.0.0.1:$port
 
 # The tray host comes first: Qt looks for a tray once, at start.
 background trayer trayer --edge top --align right --widthtype pixel --width 120 --height 28 \
   --transparent false
-for _ in $(seq 100); do
-  xwininfo -root -tree 2>/dev/null | grep -q '"panel": ("panel" "trayer")' && break
-  sleep 0.05
-done
+tray() { xwininfo -root -tree 2>/dev/null | grep -q '"panel": ("panel" "trayer")'; }
+retry 5 tray || true
 
 mpid=$(launch --name Mevrik -- "$MEVRIK_APP")
 
@@ -56,35 +50,31 @@ for label in ["アップデートをダウンロード", "Codexに追加する",
     assert 0 < b["x"] < 1280 and 0 < b["y"] < 800 and b["w"] > 20 and b["h"] > 15, b
 one(d, "text", "状態", "上から順番に設定してください。")
 '
-press() { # press ROLE LABEL: one left click at the centre of the record in the last snapshot
-  "$VANTIC_CLICK" "$(query "one(d, \"$1\", \"$2\")[\"x\"]")" \
-    "$(query "one(d, \"$1\", \"$2\")[\"y\"]")" >/dev/null
-}
 
 # "状態を再確認" reads the plug-in cache again: step 2 turns done.
 mkdir -p "$HOME/.codex/plugins/cache/fennick/mevrik/0.1.0"
-press button "状態を再確認"
+press 'one(d, "button", "状態を再確認")'
 snap_until 10 'has(d, "text", "セットアップ完了")' "${wide[@]}" ||
   fail "refresh did not show the plug-in: $(query 'summary(d)')"
 
 # "その他" > "アップデートを確認": with the service now offering nothing newer, the status line
 # says so.
 manifest 0.0.1 ""
-press button "その他"
+press 'one(d, "button", "その他")'
 snap_until 5 'has(d, "menuitem", "アップデートを確認")' "${wide[@]}" ||
   fail "the menu is not readable: $(query 'summary(d)')"
 check '
 items = [e["label"] for e in records(d, "menuitem")]
 assert items == ["接続チェックを実行", "アップデートを確認", "アンインストール…", "アプリを終了"], items
 '
-press menuitem "アップデートを確認"
+press 'one(d, "menuitem", "アップデートを確認")'
 snap_until 10 'one(d, "text", "状態")["value"].startswith("最新版（バージョン")' "${wide[@]}" ||
   fail "the status line did not change: $(query 'summary(d)')"
 
 # The uninstall dialog, cancelled: nothing is removed.
-press button "その他"
+press 'one(d, "button", "その他")'
 snap_until 5 'has(d, "menuitem", "アンインストール…")' "${wide[@]}" || fail "no menu"
-press menuitem "アンインストール…"
+press 'one(d, "menuitem", "アンインストール…")'
 snap_until 5 'has(d, "button", "キャンセル")' "${wide[@]}" ||
   fail "no dialog: $(query 'summary(d)')"
 check '
@@ -92,7 +82,7 @@ one(d, "text", "Mevrikをアンインストールしますか？")
 one(d, "text", "Codexプラグイン、キャッシュ、保存済みAPIキーを削除します。他のプラグインや設定は残ります。")
 one(d, "button", "アンインストール")
 '
-press button "キャンセル"
+press 'one(d, "button", "キャンセル")'
 snap_until 5 'd["window"] == "Mevrik by Fennick" and has(d, "button", "状態を再確認")' "${wide[@]}" ||
   fail "the dialog did not close: $(query 'summary(d)')"
 [ -d "$HOME/.codex/plugins/cache/fennick/mevrik" ] || fail "cancel removed the plug-in"
@@ -122,33 +112,10 @@ one(d, "text", "v9.9.9"); one(d, "button", "状態を再確認")
 # application in the tray; a second start brings the window back and ends at once.
 "$VANTIC_CLICK" $icon >/dev/null
 snap_until 5 'd["window"] == "Mevrik by Fennick"' "${wide[@]}" || fail "the pop-up stayed open"
-python3 - "$(xdotool search --name '^Mevrik by Fennick$' | head -n 1)" <<'PY'
 # _NET_CLOSE_WINDOW to the root window: the window manager asks the window to close.
-import ctypes, sys
-x = ctypes.cdll.LoadLibrary("libX11.so.6")
-x.XOpenDisplay.restype = ctypes.c_void_p
-x.XDefaultRootWindow.restype = x.XInternAtom.restype = ctypes.c_ulong
-x.XDefaultRootWindow.argtypes = x.XCloseDisplay.argtypes = [ctypes.c_void_p]
-x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-class ClientMessage(ctypes.Structure):
-    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
-                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong),
-                ("message_type", ctypes.c_ulong), ("format", ctypes.c_int),
-                ("data", ctypes.c_long * 5), ("pad", ctypes.c_long * 16)]
-d = x.XOpenDisplay(None)
-root = x.XDefaultRootWindow(d)
-event = ClientMessage(33, 0, 1, d, int(sys.argv[1]), x.XInternAtom(d, b"_NET_CLOSE_WINDOW", 0), 32)
-event.data[1] = 2  # the request comes from the user, through a pager or task bar
-x.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
-x.XSendEvent(d, root, 0, (1 << 19) | (1 << 20), ctypes.byref(event))
-x.XCloseDisplay(d)
-PY
-for _ in $(seq 100); do
-  [ -z "$(xdotool search --onlyvisible --name '^Mevrik by Fennick$' 2>/dev/null)" ] && break
-  sleep 0.05
-done
-[ -z "$(xdotool search --onlyvisible --name '^Mevrik by Fennick$' 2>/dev/null)" ] ||
-  fail "the close button did not close the window"
+wmctrl -i -c "$(xdotool search --name '^Mevrik by Fennick$' | head -n 1)"
+closed() { [ -z "$(xdotool search --onlyvisible --name '^Mevrik by Fennick$' 2>/dev/null)" ]; }
+retry 5 closed || fail "the close button did not close the window"
 sleep 0.5
 kill -0 "$mpid" 2>/dev/null || fail "closing the window ended the application"
 timeout 10 "$MEVRIK_APP" || fail "a second start did not end by itself"
@@ -157,12 +124,9 @@ snap_until 10 'd["window"] == "Mevrik by Fennick"' "${wide[@]}" ||
 "$VANTIC_CLICK" $icon >/dev/null
 
 # "アプリを終了" from the pop-up's menu ends the process.
-press button "その他"
+press 'one(d, "button", "その他")'
 snap_until 5 'has(d, "menuitem", "アプリを終了")' "${wide[@]}" || fail "no pop-up menu"
-press menuitem "アプリを終了"
-for _ in $(seq 100); do
-  kill -0 "$mpid" 2>/dev/null || break
-  sleep 0.05
-done
-! kill -0 "$mpid" 2>/dev/null || fail "Mevrik did not quit"
+press 'one(d, "menuitem", "アプリを終了")'
+ended() { ! kill -0 "$mpid" 2>/dev/null; }
+retry 5 ended || fail "Mevrik did not quit"
 echo "setup application checks passed"

@@ -22,12 +22,14 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from click_e2e import check, wait_until  # noqa: E402
-from desktop_session import desktop_session, launch, summary  # noqa: E402
+from desktop_session import atspi_application, check, desktop_session, launch  # noqa: E402
+from desktop_session import start_recorder, summary, wait_until  # noqa: E402
 
 TEXT = "Hello, 世界 — 👋 ñ"
 # Two batches of spare key codes (19 spare codes with two keysyms each on this map), then ASCII.
 LONG = "".join(chr(0x4e00 + i) for i in range(40)) + "abc" * 50
+# The event recorder's options for the key checks.
+KEYS = ("--keys", "--quiet", "1500", "--timeout", "60000")
 
 
 def keymap():
@@ -45,10 +47,8 @@ class Focus:
         self.pyatspi, self.pid = pyatspi, pid
 
     def find(self):
-        for app in self.pyatspi.Registry.getDesktop(0):
-            if app is not None and app.get_process_id() == self.pid:
-                return self._focused(app, 0)
-        return None
+        app = atspi_application(self.pyatspi, self.pid)
+        return app and self._focused(app, 0)
 
     def _focused(self, node, depth):
         if depth > 30:
@@ -68,14 +68,6 @@ class Focus:
 
 def text_of(node):
     return node.queryText().getText(0, -1)
-
-
-def start_recorder(recorder):
-    rec = subprocess.Popen([recorder, "--keys", "--quiet", "1500", "--timeout", "60000"],
-                           stdout=subprocess.PIPE, text=True)
-    if rec.stdout.readline().strip() != "ready":
-        raise RuntimeError("the event recorder did not start")
-    return rec
 
 
 def key_events(rec):
@@ -113,7 +105,7 @@ def entry_checks(label, tool, entry, pid):
 
 def held_shift_check(tool, recorder, entry):
     subprocess.run(["xdotool", "keydown", "Shift_L"], check=True)
-    rec = start_recorder(recorder)
+    rec = start_recorder(recorder, *KEYS)
     run(tool, "text", "abc")
     got = wait_until(lambda: text_of(entry) == "abc", 5) or text_of(entry)
     events = key_events(rec)
@@ -130,7 +122,7 @@ def stop_checks(tool, recorder, entry, pid):
         run(tool, "key", "ctrl+a", "BackSpace")
         wait_until(lambda: text_of(entry) == "", 5)
         before = keymap()
-        rec = start_recorder(recorder)
+        rec = start_recorder(recorder, *KEYS)
         # The application is paused, so the run sends the first batch and then waits for the
         # application to read it: the signal comes in the middle of the run.
         os.kill(pid, signal.SIGSTOP)

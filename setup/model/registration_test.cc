@@ -10,25 +10,11 @@
 
 #include "setup/model/installation_id.h"
 #include "setup/model/mevrik_model.h"
+#include "setup/model/test_files.h"
 #include "setup/model/test_http_server.h"
 #include "setup/platform/fake_services.h"
 
 namespace setup {
-namespace {
-
-QByteArray readFile(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString& path, const QByteArray& content) {
-  QDir().mkpath(QFileInfo(path).path());
-  QFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) qFatal("cannot write %s", qPrintable(path));
-  file.write(content);
-}
-
-}  // namespace
 
 class RegistrationTest : public QObject {
   Q_OBJECT

@@ -1,8 +1,9 @@
 #include "setup/model/runner.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include "setup/model/test_files.h"
 
 namespace setup {
 
@@ -13,13 +14,8 @@ class RunnerTest : public QObject {
 
   // Writes an executable shell script into the temporary folder and returns its path.
   QString script(const QString& name, const QByteArray& body) {
-    const QString path = dir_.filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) qFatal("cannot write %s", qPrintable(path));
-    file.write("#!/bin/sh\n" + body);
-    file.close();
-    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    return path;
+    writeFile(dir_.filePath(name), "#!/bin/sh\n" + body, true);
+    return dir_.filePath(name);
   }
 
   RunResult runScript(const QByteArray& body, const QStringList& arguments = {}) {
@@ -91,11 +87,7 @@ class RunnerTest : public QObject {
              qPrintable(result.output));
     // A file without execute permission (refused even to root).
     const QString path = dir_.filePath("not-executable");
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("#!/bin/sh\n");
-    file.close();
-    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    writeFile(path, "#!/bin/sh\n");
     result = runToEnd(path, {}, QProcessEnvironment::systemEnvironment());
     QVERIFY(!result.ok);
     QVERIFY2(result.output.contains(QStringLiteral("Permission denied")),

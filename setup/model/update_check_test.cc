@@ -81,9 +81,6 @@ class UpdateCheckTest : public QObject {
     check(model, false);  // written again, but the window stays where it is
     QCOMPARE(willChange.count(), 6);
     QCOMPARE(services_.activations, 1);
-
-    model.downloadUpdate();
-    QCOMPARE(services_.openedUrls, QList<QUrl>{QUrl("https://dl.example.test/Mevrik-1.2.0.dmg")});
   }
 
   void anUpToDateVersionIsReportedOnlyOnRequest() {
@@ -107,19 +104,12 @@ class UpdateCheckTest : public QObject {
     QCOMPARE(model.message(), QStringLiteral("最新版（バージョン1.1.9）を使用しています。"));
   }
 
-  void comparesVersionsNumerically() {
+  void comparesVersionsNumerically() {  // the rules themselves: version_test
     services_.version = QStringLiteral("1.9");
     serve(manifest("1.10"));
-    {
-      MevrikModel model(services_, settings());
-      check(model, false);
-      QCOMPARE(model.availableUpdateVersion(), std::optional<QString>("1.10"));
-    }
-    services_.version = QStringLiteral("1.10");
-    serve(manifest("1.9"));
     MevrikModel model(services_, settings());
     check(model, false);
-    QVERIFY(!model.availableUpdateVersion());
+    QCOMPARE(model.availableUpdateVersion(), std::optional<QString>("1.10"));
   }
 
   void withoutAnApplicationVersionAnyReleaseIsNewer() {
@@ -143,18 +133,14 @@ class UpdateCheckTest : public QObject {
     }
   }
 
-  void rejectsManifestsThatAreNotManifests() {
-    QVERIFY(rejects("{\"version\":1.3,\"download_url\":\"https://dl.example.test/m.dmg\"}"));
-    QVERIFY(rejects("{\"version\":\"2.0\"}"));
-    QVERIFY(rejects("{\"version\":\"2.0\",\"download_url\":42}"));
-    QVERIFY(rejects(manifest("2.0", ",\"notes\":7")));
-    QVERIFY(rejects("[\"2.0\"]"));
-    QVERIFY(rejects("version=2.0"));
-    QVERIFY(rejects(""));
-    QVERIFY(rejects(manifest("2.0") + "trailing"));
-  }
-
-  void acceptsOnlyWebDownloadLinks() {
+  void rejectsWhatIsNotAManifestWithAWebLink() {
+    for (const QByteArray& body :
+         {QByteArray("{\"version\":1.3,\"download_url\":\"https://dl.example.test/m.dmg\"}"),
+          QByteArray("{\"version\":\"2.0\"}"),
+          QByteArray("{\"version\":\"2.0\",\"download_url\":42}"), manifest("2.0", ",\"notes\":7"),
+          QByteArray("[\"2.0\"]"), QByteArray("version=2.0"), QByteArray(),
+          manifest("2.0") + "trailing"})
+      QVERIFY2(rejects(body), body.constData());
     // The link is handed to the system to open, so only web addresses may come from the network.
     for (const char* link :
          {"file:///etc/passwd", "javascript:alert(1)", "codex://plugins/x", "/relative/path",

@@ -12,6 +12,7 @@
 #include <QTest>
 
 #include "setup/model/mevrik_model.h"
+#include "setup/model/test_files.h"
 #include "setup/model/test_http_server.h"
 #include "setup/platform/fake_services.h"
 #include "setup/ui/mevrik_app.h"
@@ -20,20 +21,6 @@
 
 namespace setup {
 namespace {
-
-void writeFile(const QString& path, const QByteArray& content) {
-  QDir().mkpath(QFileInfo(path).path());
-  QFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) qFatal("cannot write %s", qPrintable(path));
-  file.write(content);
-  file.close();
-  file.setPermissions(file.permissions() | QFile::ExeOwner);
-}
-
-QByteArray readFile(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // The texts a user sees in `root`: visible labels and buttons, in creation order.
 QStringList visibleTexts(const QWidget& root) {
@@ -89,8 +76,8 @@ class UiTest : public QObject {
     const QByteArray body = "printf '%s\\n' \"$0\" \"$@\" >> \"" +
                             dir_->filePath("calls").toUtf8() + "\"\nprintf '" + output +
                             "'\nexit " + QByteArray::number(status) + "\n";
-    writeFile(product_ + "/runtime/uv", "#!/bin/sh\n" + body);
-    writeFile(product_ + "/scripts/doctor.sh", body);
+    writeFile(product_ + "/runtime/uv", "#!/bin/sh\n" + body, true);
+    writeFile(product_ + "/scripts/doctor.sh", body, true);
   }
   QByteArray calls() const { return readFile(dir_->filePath("calls")); }
   static void waitForCheck(MevrikModel& model) {
@@ -146,11 +133,6 @@ class UiTest : public QObject {
     const QStringList texts = visibleTexts(panel);
     for (const QString& text : expected) QVERIFY2(texts.contains(text), qPrintable(text));
     for (const QString& text : absent) QVERIFY2(!texts.contains(text), qPrintable(text));
-    // The header, the card titles, the commands and the status line are always there.
-    for (const char* text : {"Mevrik", "by Fennick", "Mac操作を許可", "Codexに追加", "状態を再確認",
-                             "その他", "上から順番に設定してください。"})
-      QVERIFY2(texts.contains(QString::fromUtf8(text)), text);
-    QCOMPARE(panel.width(), 440);
   }
 
   void showsTheUpdateBanner_data() {
@@ -202,11 +184,6 @@ class UiTest : public QObject {
     menuItem(panel, "接続チェックを実行")->trigger();
     QVERIFY(calls().contains("/scripts/doctor.sh"));
 
-    installPlugin();
-    services_.trusted = true;
-    button(panel, "状態を再確認")->click();
-    QVERIFY(visibleTexts(panel).contains("セットアップ完了"));
-
     const qsizetype before = server_->requests().size();
     menuItem(panel, "アップデートを確認")->trigger();
     waitForCheck(model);
@@ -219,23 +196,11 @@ class UiTest : public QObject {
     QCOMPARE(QCoreApplication::exec(), 0);
   }
 
-  void theMenuHasItsItemsInOrder() {
-    MevrikModel model(services_, settings());
-    MevrikPanel panel(model);
-    QStringList items;
-    for (const QAction* action : panel.moreMenu()->actions())
-      items << (action->isSeparator() ? QStringLiteral("-") : action->text());
-    QCOMPARE(items, (QStringList{"接続チェックを実行", "アップデートを確認", "-",
-                                 "アンインストール…", "アプリを終了"}));
-  }
-
   void aLongMessageMakesTheWindowTaller() {
     MevrikApp app(services_, settings());
     app.start();
     QWidget& window = *app.window();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QCOMPARE(window.objectName(), "setup");
-    QCOMPARE(window.windowTitle(), "Mevrik by Fennick");
     const QSize before = window.size();
     QCOMPARE(before.width(), 440);
     QCOMPARE(window.minimumSize(), window.maximumSize());  // the user cannot resize it
@@ -274,13 +239,7 @@ class UiTest : public QObject {
     QTRY_VERIFY(!confirmation.dialog());
 
     menuItem(first, "アンインストール…")->trigger();
-    QDialog* dialog = confirmation.dialog();
-    QCOMPARE(visibleTexts(*dialog),
-             (QStringList{"Mevrikをアンインストールしますか？",
-                          "Codexプラグイン、キャッシュ、保存済みAPIキーを削除します。"
-                          "他のプラグインや設定は残ります。",
-                          "キャンセル", "アンインストール"}));
-    QTest::keyClick(dialog, Qt::Key_Return);  // the focused default is "キャンセル"
+    QTest::keyClick(confirmation.dialog(), Qt::Key_Return);  // the focused default is "キャンセル"
     QVERIFY(!model.showUninstallConfirmation());
     QCOMPARE(model.message(), message);
     QVERIFY(calls().isEmpty());
@@ -332,19 +291,12 @@ class UiTest : public QObject {
     emit qApp->applicationStateChanged(Qt::ApplicationInactive);
     emit qApp->applicationStateChanged(Qt::ApplicationActive);
     QCOMPARE(refreshes.count(), 3);
-    // Both panels follow the one model.
-    services_.trusted = true;
-    installPlugin();
-    model.refresh();
-    QVERIFY(visibleTexts(first).contains("セットアップ完了"));
-    QVERIFY(visibleTexts(second).contains("セットアップ完了"));
   }
 
   void theApplicationMakesOneModelAndBringsItsWindowForward() {
     services_.windowIdentifiers = {"setup"};
     MevrikApp app(services_, settings());
     MevrikModel* model = &app.model();
-    QCOMPARE(&app.model(), model);
     app.start();
     QVERIFY(app.window()->findChild<MevrikPanel*>());
     QTRY_COMPARE(services_.broughtForward, QStringList{"setup|Mevrik by Fennick"});
