@@ -195,6 +195,34 @@ TEST(BusWire, AClosedConnectionFailsWhatIsOutstanding) {
   EXPECT_TRUE(wire->wait().empty());
 }
 
+// A bus and an application's own server at once: the same serials on both connections, each
+// answer told apart by its connection; the peer gets no Hello and no destination.
+TEST(BusWire, WaitsOnABusAndAPeerTogether) {
+  FakeBus bus(answerByName);
+  FakeBus peer([](GDBusMessage* call) {
+    EXPECT_EQ(g_dbus_message_get_destination(call), nullptr);
+    return answerByName(call);
+  });
+  std::unique_ptr<BusWire> a = BusWire::connect(bus.address(), 2000);
+  std::unique_ptr<BusWire> b = BusWire::connect(peer.address(), 2000, true);
+  ASSERT_TRUE(a && b);
+  std::map<std::pair<const BusWire*, uint32_t>, int32_t> sent, got;
+  for (int i = 0; i < 20; ++i) {
+    BusWire* w = i % 2 ? b.get() : a.get();
+    sent[{w, w->call("org.example", "/o", "org.example.I", "Echo", g_variant_new("(i)", i),
+                     2000)}] = i;
+  }
+  while (got.size() < sent.size()) {
+    std::vector<BusWire::Answer> answers = BusWire::waitAny({a.get(), nullptr, b.get()});
+    ASSERT_FALSE(answers.empty());
+    for (const BusWire::Answer& answer : answers) {
+      ASSERT_TRUE(answer.body);
+      g_variant_get(answer.body.get(), "(i)", &got[{answer.wire, answer.serial}]);
+    }
+  }
+  EXPECT_EQ(got, sent);
+}
+
 TEST(BusWire, UnreachableAddressesGiveNoConnection) {
   EXPECT_FALSE(BusWire::connect("", 500));
   EXPECT_FALSE(BusWire::connect("tcp:host=localhost,port=1", 500));

@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "ax/atspi-bus.h"
@@ -48,6 +49,7 @@ enum Call {
   kToolkitName,     // an application's ToolkitName and Version, one property each: Qt 6.4 quits
   kToolkitVersion,  // on a GetAll of that interface
   kProcessId,       // asked of the bus daemon about the element's connection
+  kBusAddress,      // an application's own server, for a direct connection
   kCallCount,
 };
 
@@ -139,6 +141,13 @@ class RequestQueue {
 
   void setTimeoutMs(int ms) { timeoutMs_ = ms; }
 
+  // From now on, requests to the bus name `name` go over `wire`, a direct connection to that
+  // application (the caller keeps it open), instead of through the bus daemon.
+  void sendDirect(const std::string& name, BusWire* wire) {
+    directName_ = name;
+    direct_ = wire;
+  }
+
   // Sends the request for `call` unless it was sent before. Returns whether it went out now.
   bool issue(const std::shared_ptr<Node>& node, Call call);
   // Waits until no request of these nodes is on its way.
@@ -169,14 +178,24 @@ class RequestQueue {
   static constexpr int kMaxStalls = 2;
   static constexpr int kRetries = 2;
 
+  // Where a pending answer is filed: the connection it comes on and the call's serial there.
+  using Key = std::pair<const BusWire*, uint32_t>;
+  struct KeyHash {
+    size_t operator()(const Key& k) const {
+      return std::hash<const void*>()(k.first) ^ std::hash<uint32_t>()(k.second);
+    }
+  };
+
   std::function<BusWire*()> connect_;
   BusWire* bus_ = nullptr;
+  BusWire* direct_ = nullptr;
+  std::string directName_;
   std::function<void(const std::shared_ptr<Node>&, Call)> answer_;
   std::function<void()> afterAnswers_;
   size_t failures_ = 0;  // calls that failed (error replies, timeouts)
   int stalls_ = 0;
   int retries_ = 0;
-  std::unordered_map<uint32_t, Pending> pending_;
+  std::unordered_map<Key, Pending, KeyHash> pending_;
   int timeoutMs_ = kDefaultTimeoutMs;
 };
 

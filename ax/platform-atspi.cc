@@ -37,6 +37,7 @@ class AtspiPlatform : public Platform {
   ~AtspiPlatform() override {
     // Calls still in flight (answers nobody waited for) are dropped with their connection.
     queue_.clear();
+    direct_.reset();
     a11y_.reset();
     session_.reset();
   }
@@ -301,6 +302,7 @@ class AtspiPlatform : public Platform {
       queue_.issue(appNode, kName);
       queue_.issue(appNode, kToolkitName);
       queue_.issue(appNode, kToolkitVersion);
+      queue_.issue(appNode, kBusAddress);
     }
     // The window's own properties and the monitors are read while the application answers.
     WindowFacts facts = x11_.describe(window);
@@ -318,7 +320,23 @@ class AtspiPlatform : public Platform {
           stringProperty(*appNode, kToolkitVersion).value_or("").starts_with("4.");
     }
     if (!out.name) out.name = facts.wmClass;
+    if (accessible) connectDirect(appNode);
     return out;
+  }
+
+  // Toolkits that serve their tree through the AT-SPI bridge also listen on a socket of their
+  // own. Requests sent there skip the bus daemon's relay, which on a busy machine costs as much
+  // CPU as the application's answers and adds a hop to every round trip. Without that server
+  // (GTK 4, Qt), or when it does not accept us in time, requests keep going through the bus.
+  void connectDirect(const std::shared_ptr<Node>& app) {
+    queue_.await({app});
+    GVariant* r = replyOf(*app, kBusAddress);
+    if (!r) return;
+    const char* address = nullptr;
+    g_variant_get(r, "(&s)", &address);
+    if (!address || !*address) return;
+    direct_ = BusWire::connect(address, kDefaultTimeoutMs, true);
+    if (direct_) queue_.sendDirect(app->bus, direct_.get());
   }
 
   // Without X11: the application one of whose windows has the ACTIVE state.
@@ -353,6 +371,7 @@ class AtspiPlatform : public Platform {
   X11Display x11_;
   std::unique_ptr<BusWire> session_;
   std::unique_ptr<BusWire> a11y_;
+  std::unique_ptr<BusWire> direct_;  // to the frontmost application's own server, if it has one
   bool sessionTried_ = false;
   bool a11yTried_ = false;
   RequestQueue queue_{[this] { return a11y(); }};
