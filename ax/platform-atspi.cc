@@ -328,6 +328,8 @@ class AtspiPlatform : public Platform {
   // own. Requests sent there skip the bus daemon's relay, which on a busy machine costs as much
   // CPU as the application's answers and adds a hop to every round trip. Without that server
   // (GTK 4, Qt), or when it does not accept us in time, requests keep going through the bus.
+  // The application has just answered, so its handshake is quick: a short wait for it keeps a
+  // run that meets a stalling application within its bounds.
   void connectDirect(const std::shared_ptr<Node>& app) {
     queue_.await({app});
     GVariant* r = replyOf(*app, kBusAddress);
@@ -335,7 +337,7 @@ class AtspiPlatform : public Platform {
     const char* address = nullptr;
     g_variant_get(r, "(&s)", &address);
     if (!address || !*address) return;
-    direct_ = BusWire::connect(address, kDefaultTimeoutMs, true);
+    direct_ = BusWire::connect(address, kDefaultTimeoutMs / 4, true);
     if (direct_) queue_.sendDirect(app->bus, direct_.get());
   }
 
