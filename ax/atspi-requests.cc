@@ -250,7 +250,11 @@ bool RequestQueue::issue(const std::shared_ptr<Node>& node, Call call) {
     }
   }
   Request r = requestFor(*node, parent.get(), call);
-  BusWire* wire = direct_ && directName_ == r.destination ? direct_ : bus_;
+  BusWire* wire = bus_;
+  if (!direct_.empty() && directName_ == r.destination) {
+    if (node->lane < 0) node->lane = static_cast<int>(nextLane_++ % direct_.size());
+    wire = direct_[static_cast<size_t>(node->lane)];
+  }
   uint32_t serial = wire->call(r.destination, r.path, r.iface, r.method, r.params, timeoutMs_);
   if (serial == 0) {
     slot.state = Slot::State::kFailed;
@@ -259,6 +263,12 @@ bool RequestQueue::issue(const std::shared_ptr<Node>& node, Call call) {
   slot.state = Slot::State::kPending;
   pending_[Key{wire, serial}] = Pending{node, call, r.replyType};
   return true;
+}
+
+std::vector<BusWire::Answer> RequestQueue::waitAny() {
+  std::vector<BusWire*> wires = direct_;
+  wires.push_back(bus_);
+  return BusWire::waitAny(wires);
 }
 
 bool RequestQueue::anyPending(const Node& n) const {
@@ -271,7 +281,7 @@ void RequestQueue::await(const std::vector<std::shared_ptr<Node>>& nodes) {
     while (anyPending(*n)) {
       const auto start = std::chrono::steady_clock::now();
       std::vector<BusWire::Answer> answers =
-          stalls_ < kMaxStalls ? BusWire::waitAny({bus_, direct_}) : std::vector<BusWire::Answer>{};
+          stalls_ < kMaxStalls ? waitAny() : std::vector<BusWire::Answer>{};
       if (answers.empty()) {
         // Nothing more can come (the connection is gone, or the application stopped answering):
         // what is outstanding has failed.

@@ -82,6 +82,7 @@ struct Node {
   int depth = 0;              // levels below the window list, which bounds the read-ahead
   int32_t readAheadUpTo = 0;  // children of a wide element queued for the read-ahead so far
   bool queued = false;        // in the read-ahead queue already (or read)
+  int lane = -1;              // the direct connection its requests take, once chosen
   std::array<Slot, kCallCount> slots;
   std::optional<std::vector<Element>> children;  // built once from the GetChildren answer
 
@@ -141,11 +142,12 @@ class RequestQueue {
 
   void setTimeoutMs(int ms) { timeoutMs_ = ms; }
 
-  // From now on, requests to the bus name `name` go over `wire`, a direct connection to that
-  // application (the caller keeps it open), instead of through the bus daemon.
-  void sendDirect(const std::string& name, BusWire* wire) {
+  // From now on, requests to the bus name `name` go over `wires`, direct connections to that
+  // application (the caller keeps them open), instead of through the bus daemon. Each element's
+  // requests keep to one of them, so its answers come in the order they were asked for.
+  void sendDirect(const std::string& name, std::vector<BusWire*> wires) {
     directName_ = name;
-    direct_ = wire;
+    direct_ = std::move(wires);
   }
 
   // Sends the request for `call` unless it was sent before. Returns whether it went out now.
@@ -171,6 +173,7 @@ class RequestQueue {
   };
 
   void onReply(BusWire::Answer answer);
+  std::vector<BusWire::Answer> waitAny();
 
   // Waits that ended in a timeout, and the run's limit on them: after it the run stops waiting
   // for the application, which with the walk's own last request keeps a run within its budget
@@ -188,8 +191,9 @@ class RequestQueue {
 
   std::function<BusWire*()> connect_;
   BusWire* bus_ = nullptr;
-  BusWire* direct_ = nullptr;
+  std::vector<BusWire*> direct_;
   std::string directName_;
+  size_t nextLane_ = 0;
   std::function<void(const std::shared_ptr<Node>&, Call)> answer_;
   std::function<void()> afterAnswers_;
   size_t failures_ = 0;  // calls that failed (error replies, timeouts)
