@@ -44,9 +44,15 @@ std::string withoutObjectReplacements(std::string_view text) {
 
 // ---- An element's attributes -------------------------------------------------------------------
 
-// A hidden object answers no position, size or children: nothing to ask once that is known.
+// A hidden object answers no role the walk keeps, no position, size or children: nothing to ask
+// once that is known. While its states are on their way (sent ahead of the walk) only they are
+// waited for, so that a hidden element costs one request.
+bool statesPending(const Node& n) {
+  return n.slots[kGetState].state == Slot::State::kPending;
+}
 Calls unlessHidden(const Node& n, Calls calls) {
-  return hiddenNode(n) ? Calls{} : calls;
+  if (hiddenNode(n)) return {};
+  return statesPending(n) ? Calls{kGetState} : calls;
 }
 
 ReadResult extents(AttributeContext& c, Node& n, bool position) {
@@ -60,6 +66,7 @@ ReadResult extents(AttributeContext& c, Node& n, bool position) {
 constexpr int32_t kListedChildren = 64;
 Calls childrenCalls(const Node& n) {
   if (hiddenNode(n) || n.done(kGetChildren)) return {};
+  if (statesPending(n)) return {kGetState};
   if (n.done(kChildCount)) {
     if (intProperty(n, kChildCount).value_or(0) > kListedChildren) return {kGetState};
     return {kGetChildren, kGetState};
@@ -144,8 +151,9 @@ ReadResult textOr(std::optional<std::string> text) {
 
 const AttributeRule kElementAttributes[] = {
     {kAXRole,
-     [](const Node&) {
-       return Calls{kGetRole, kGetState};
+     [](const Node& n) {
+       // The walk keeps nothing of a hidden element, so its role is not asked for.
+       return unlessHidden(n, {kGetRole, kGetState});
      },
      [](AttributeContext&, const std::shared_ptr<Node>& n) {
        return roleOf(*n) ? ok(Value::ofText(axRoleOf(*n))) : fail();

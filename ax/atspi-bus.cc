@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -92,7 +93,7 @@ using MessagePtr = std::unique_ptr<GDBusMessage, MessageUnref>;
 
 }  // namespace
 
-std::unique_ptr<BusWire> BusWire::connect(const std::string& address, int timeoutMs) {
+std::unique_ptr<BusWire> BusWire::connect(const std::string& address, int timeoutMs, bool peer) {
   std::string_view rest = address;
   while (!rest.empty()) {
     size_t semi = rest.find(';');
@@ -100,7 +101,7 @@ std::unique_ptr<BusWire> BusWire::connect(const std::string& address, int timeou
     rest = semi == std::string_view::npos ? std::string_view() : rest.substr(semi + 1);
     int fd = connectEntry(entry);
     if (fd < 0) continue;
-    std::unique_ptr<BusWire> wire(new BusWire(fd));
+    std::unique_ptr<BusWire> wire(new BusWire(fd, peer));
     if (wire->authenticate(timeoutMs)) return wire;
   }
   return nullptr;
@@ -116,7 +117,7 @@ void BusWire::close() {
 }
 
 // The EXTERNAL mechanism (the bus knows our uid from the socket), then Hello, whose answer
-// says the bus accepted us.
+// says the bus accepted us (a peer accepts with its OK line).
 bool BusWire::authenticate(int timeoutMs) {
   const int64_t deadline = nowUs() + int64_t{timeoutMs} * 1000;
   std::string uid = std::to_string(geteuid());
@@ -130,9 +131,10 @@ bool BusWire::authenticate(int timeoutMs) {
   // messages in order, so connecting costs one round trip.
   out_.assign(1, '\0');
   out_ += "AUTH EXTERNAL " + hex + "\r\nBEGIN\r\n";
-  uint32_t hello = call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                        "Hello", nullptr, timeoutMs, false);
-  if (hello == 0 || !flush()) return false;
+  uint32_t hello = peer_ ? 0
+                         : call("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                "org.freedesktop.DBus", "Hello", nullptr, timeoutMs, false);
+  if ((!peer_ && hello == 0) || !flush()) return false;
   std::string line;
   size_t end = std::string::npos;
   while ((end = line.find("\r\n")) == std::string::npos) {
@@ -145,7 +147,7 @@ bool BusWire::authenticate(int timeoutMs) {
   if (line.compare(0, 3, "OK ") != 0) return false;
   in_ = line.substr(end + 2);  // the start of the messages, Hello's answer first
   if (fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK) != 0) return false;
-  return awaitAnswer(hello) != nullptr;
+  return peer_ || awaitAnswer(hello) != nullptr;
 }
 
 uint32_t BusWire::call(const char* destination, const char* path, const char* iface,
@@ -154,7 +156,8 @@ uint32_t BusWire::call(const char* destination, const char* path, const char* if
     if (params) g_variant_unref(g_variant_ref_sink(params));
     return 0;
   }
-  MessagePtr message(g_dbus_message_new_method_call(destination, path, iface, method));
+  MessagePtr message(
+      g_dbus_message_new_method_call(peer_ ? nullptr : destination, path, iface, method));
   if (params) g_dbus_message_set_body(message.get(), params);
   if (!autoStart) g_dbus_message_set_flags(message.get(), G_DBUS_MESSAGE_FLAGS_NO_AUTO_START);
   uint32_t serial = nextSerial_++;
@@ -186,7 +189,7 @@ bool BusWire::flush() {
 }
 
 void BusWire::failAll(std::vector<Answer>& out) {
-  for (const auto& [serial, deadline] : deadlines_) out.push_back(Answer{serial, nullptr});
+  for (const auto& [serial, deadline] : deadlines_) out.push_back(Answer{serial, nullptr, this});
   deadlines_.clear();
   close();
 }
@@ -230,7 +233,7 @@ void BusWire::parseBuffered(std::vector<Answer>& out) {
     if (type != G_DBUS_MESSAGE_TYPE_METHOD_RETURN && type != G_DBUS_MESSAGE_TYPE_ERROR) continue;
     auto found = deadlines_.find(g_dbus_message_get_reply_serial(message.get()));
     if (found == deadlines_.end()) continue;
-    Answer answer{found->first, nullptr};
+    Answer answer{found->first, nullptr, this};
     deadlines_.erase(found);
     if (type == G_DBUS_MESSAGE_TYPE_METHOD_RETURN) {
       GVariant* body = g_dbus_message_get_body(message.get());
@@ -241,41 +244,68 @@ void BusWire::parseBuffered(std::vector<Answer>& out) {
   in_.erase(0, at);
 }
 
-std::vector<BusWire::Answer> BusWire::wait() {
-  std::vector<Answer> out;
-  if (fd_ < 0) return out;
-  if (!flush()) {
-    failAll(out);
-    return out;
+int64_t BusWire::firstDeadline() const {
+  int64_t first = INT64_MAX;
+  for (const auto& [serial, deadline] : deadlines_) first = std::min(first, deadline);
+  return first;
+}
+
+void BusWire::expire(int64_t now, std::vector<Answer>& out) {
+  for (auto it = deadlines_.begin(); it != deadlines_.end();) {
+    if (it->second <= now) {
+      out.push_back(Answer{it->first, nullptr, this});
+      it = deadlines_.erase(it);
+    } else {
+      ++it;
+    }
   }
-  parseBuffered(out);  // what an earlier read left over
-  while (out.empty() && !deadlines_.empty() && fd_ >= 0) {
-    int64_t first = deadlines_.begin()->second;
-    for (const auto& [serial, deadline] : deadlines_) first = std::min(first, deadline);
+}
+
+std::vector<BusWire::Answer> BusWire::waitAny(const std::vector<BusWire*>& wires) {
+  std::vector<Answer> out;
+  std::vector<BusWire*> open;
+  for (BusWire* w : wires) {
+    if (!w || w->fd_ < 0) continue;
+    if (!w->flush()) {
+      w->failAll(out);
+      continue;
+    }
+    w->parseBuffered(out);  // what an earlier read left over
+    open.push_back(w);
+  }
+  while (out.empty()) {
+    int64_t first = INT64_MAX;
+    std::vector<pollfd> polled;
+    std::vector<BusWire*> waiting;
+    for (BusWire* w : open) {
+      if (w->fd_ < 0 || w->deadlines_.empty()) continue;
+      first = std::min(first, w->firstDeadline());
+      polled.push_back(
+          pollfd{w->fd_, static_cast<short>(POLLIN | (w->out_.empty() ? 0 : POLLOUT)), 0});
+      waiting.push_back(w);
+    }
+    if (waiting.empty()) break;
     int64_t now = nowUs();
     if (first <= now) {
-      for (auto it = deadlines_.begin(); it != deadlines_.end();) {
-        if (it->second <= now) {
-          out.push_back(Answer{it->first, nullptr});
-          it = deadlines_.erase(it);
-        } else {
-          ++it;
-        }
-      }
+      for (BusWire* w : waiting) w->expire(now, out);
       break;
     }
-    pollfd p{fd_, static_cast<short>(POLLIN | (out_.empty() ? 0 : POLLOUT)), 0};
-    int n = poll(&p, 1, static_cast<int>(std::min<int64_t>((first - now + 999) / 1000, 1 << 30)));
+    int n = poll(polled.data(), polled.size(),
+                 static_cast<int>(std::min<int64_t>((first - now + 999) / 1000, 1 << 30)));
     if (n < 0 && errno != EINTR) {
-      failAll(out);
+      for (BusWire* w : waiting) w->failAll(out);
       break;
     }
     if (n <= 0) continue;
-    if ((p.revents & POLLOUT) && !flush()) {
-      failAll(out);
-      break;
+    for (size_t i = 0; i < waiting.size(); ++i) {
+      BusWire* w = waiting[i];
+      const short revents = polled[i].revents;
+      if ((revents & POLLOUT) && !w->flush()) {
+        w->failAll(out);
+        continue;
+      }
+      if (revents & (POLLIN | POLLHUP | POLLERR)) w->readAvailable(out);
     }
-    if (p.revents & (POLLIN | POLLHUP | POLLERR)) readAvailable(out);
   }
   return out;
 }

@@ -27,8 +27,10 @@ class BusWire {
  public:
   // Connects to the first address of a D-Bus address list that works (unix:path= and
   // unix:abstract= transports), authenticates as this user and says Hello. nullptr when the bus
-  // cannot be reached within timeoutMs.
-  static std::unique_ptr<BusWire> connect(const std::string& address, int timeoutMs);
+  // cannot be reached within timeoutMs. With `peer` the other end is one application's own
+  // server, not a bus: there is no Hello, and calls carry no destination.
+  static std::unique_ptr<BusWire> connect(const std::string& address, int timeoutMs,
+                                          bool peer = false);
 
   ~BusWire();
   BusWire(const BusWire&) = delete;
@@ -45,11 +47,14 @@ class BusWire {
   struct Answer {
     uint32_t serial = 0;
     VariantPtr body;
+    const BusWire* wire = nullptr;  // the connection the call went out on
   };
 
   // Writes what is queued, then waits until at least one call has an answer (or none is
   // outstanding) and returns every answer that is in.
-  std::vector<Answer> wait();
+  std::vector<Answer> wait() { return waitAny({this}); }
+  // The same for several connections at once (null entries are skipped).
+  static std::vector<Answer> waitAny(const std::vector<BusWire*>& wires);
 
   // call() and wait() until that call's answer is in; other answers are dropped.
   VariantPtr callSync(const char* destination, const char* path, const char* iface,
@@ -58,8 +63,11 @@ class BusWire {
   bool open() const { return fd_ >= 0; }
 
  private:
-  explicit BusWire(int fd) : fd_(fd) {}
+  BusWire(int fd, bool peer) : fd_(fd), peer_(peer) {}
   bool authenticate(int timeoutMs);
+  // The first deadline of an outstanding call; INT64_MAX when none is.
+  int64_t firstDeadline() const;
+  void expire(int64_t now, std::vector<Answer>& out);
   bool flush();
   VariantPtr awaitAnswer(uint32_t serial);
   void readAvailable(std::vector<Answer>& out);
@@ -68,6 +76,7 @@ class BusWire {
   void close();
 
   int fd_;
+  bool peer_;
   uint32_t nextSerial_ = 1;
   std::string out_;                        // bytes queued for the socket
   std::string in_;                         // bytes read and not yet parsed

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <map>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace ax {
 namespace {
@@ -25,6 +27,24 @@ GDBusMessage* answerByName(GDBusMessage* call) {
     return g_dbus_message_new_method_error(call, "org.example.Error", "no");
   }
   if (member == "Empty") return g_dbus_message_new_method_reply(call);
+  return nullptr;
+}
+
+// Runs on GDBus's worker thread for every message a serving connection sees. With a non-null
+// `peer`, the connection is an application's own server, where calls carry no destination.
+GDBusMessage* answerCalls(GDBusConnection* connection, GDBusMessage* message, gboolean incoming,
+                          gpointer peer) {
+  if (!incoming || g_strcmp0(g_dbus_message_get_interface(message), "org.example.I") != 0)
+    return message;
+  if (peer) {
+    EXPECT_EQ(g_dbus_message_get_destination(message), nullptr);
+  }
+  if (GDBusMessage* reply = answerByName(message)) {
+    g_dbus_connection_send_message(connection, reply, G_DBUS_SEND_MESSAGE_FLAGS_NONE, nullptr,
+                                   nullptr);
+    g_object_unref(reply);
+  }
+  g_object_unref(message);
   return nullptr;
 }
 
@@ -49,7 +69,7 @@ class Bus {
         nullptr, nullptr, &error);
     EXPECT_TRUE(service_) << (error ? error->message : "");
     if (!service_) return;
-    g_dbus_connection_add_filter(service_, answer, nullptr, nullptr);
+    g_dbus_connection_add_filter(service_, answerCalls, nullptr, nullptr);
     GVariant* owned = g_dbus_connection_call_sync(
         service_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
         "RequestName", g_variant_new("(su)", "org.example", 0u), nullptr, G_DBUS_CALL_FLAGS_NONE,
@@ -72,23 +92,52 @@ class Bus {
   }
 
  private:
-  // Runs on GDBus's worker thread for every message the service connection sees.
-  static GDBusMessage* answer(GDBusConnection* connection, GDBusMessage* message, gboolean incoming,
-                              gpointer) {
-    if (!incoming || g_strcmp0(g_dbus_message_get_interface(message), "org.example.I") != 0)
-      return message;
-    if (GDBusMessage* reply = answerByName(message)) {
-      g_dbus_connection_send_message(connection, reply, G_DBUS_SEND_MESSAGE_FLAGS_NONE, nullptr,
-                                     nullptr);
-      g_object_unref(reply);
-    }
-    g_object_unref(message);
-    return nullptr;
-  }
-
   GPid pid_ = 0;
   std::string address_;
   GDBusConnection* service_ = nullptr;
+};
+
+// An application's own D-Bus server: peer connections without a daemon, answered like the bus.
+class Peer {
+ public:
+  Peer() : context_(g_main_context_new()), loop_(g_main_loop_new(context_, FALSE)) {
+    g_main_context_push_thread_default(context_);
+    gchar* guid = g_dbus_generate_guid();
+    GError* error = nullptr;
+    server_ = g_dbus_server_new_sync("unix:tmpdir=/tmp", G_DBUS_SERVER_FLAGS_NONE, guid, nullptr,
+                                     nullptr, &error);
+    g_free(guid);
+    EXPECT_TRUE(server_) << (error ? error->message : "");
+    if (server_) {
+      g_signal_connect(server_, "new-connection", G_CALLBACK(accept), this);
+      g_dbus_server_start(server_);
+    }
+    g_main_context_pop_thread_default(context_);
+    thread_ = std::thread([this] { g_main_loop_run(loop_); });
+  }
+  ~Peer() {
+    g_main_loop_quit(loop_);
+    thread_.join();
+    for (GDBusConnection* c : connections_) g_object_unref(c);
+    if (server_) g_object_unref(server_);
+    g_main_loop_unref(loop_);
+    g_main_context_unref(context_);
+  }
+
+  std::string address() const { return server_ ? g_dbus_server_get_client_address(server_) : ""; }
+
+ private:
+  static gboolean accept(GDBusServer*, GDBusConnection* connection, gpointer self) {
+    static_cast<Peer*>(self)->connections_.push_back(G_DBUS_CONNECTION(g_object_ref(connection)));
+    g_dbus_connection_add_filter(connection, answerCalls, self, nullptr);
+    return TRUE;
+  }
+
+  GMainContext* context_;
+  GMainLoop* loop_;
+  GDBusServer* server_ = nullptr;
+  std::vector<GDBusConnection*> connections_;
+  std::thread thread_;
 };
 
 TEST(BusWire, PipelinedCallsGetTheirOwnAnswers) {
@@ -158,6 +207,31 @@ TEST(BusWire, AClosedConnectionFailsWhatIsOutstanding) {
   EXPECT_FALSE(wire->open());
   EXPECT_EQ(wire->call("org.example", "/o", "org.example.I", "Echo", nullptr, 2000), 0u);
   EXPECT_TRUE(wire->wait().empty());
+}
+
+// A bus and an application's own server at once: the same serials on both connections, each
+// answer told apart by its connection; the peer gets no Hello and no destination.
+TEST(BusWire, WaitsOnABusAndAPeerTogether) {
+  Bus bus;
+  Peer peer;
+  std::unique_ptr<BusWire> a = BusWire::connect(bus.address(), 2000);
+  std::unique_ptr<BusWire> b = BusWire::connect(peer.address(), 2000, true);
+  ASSERT_TRUE(a && b);
+  std::map<std::pair<const BusWire*, uint32_t>, int32_t> sent, got;
+  for (int i = 0; i < 20; ++i) {
+    BusWire* w = i % 2 ? b.get() : a.get();
+    sent[{w, w->call("org.example", "/o", "org.example.I", "Echo", g_variant_new("(i)", i),
+                     2000)}] = i;
+  }
+  while (got.size() < sent.size()) {
+    std::vector<BusWire::Answer> answers = BusWire::waitAny({a.get(), nullptr, b.get()});
+    ASSERT_FALSE(answers.empty());
+    for (const BusWire::Answer& answer : answers) {
+      ASSERT_TRUE(answer.body);
+      g_variant_get(answer.body.get(), "(i)", &got[{answer.wire, answer.serial}]);
+    }
+  }
+  EXPECT_EQ(got, sent);
 }
 
 TEST(BusWire, UnreachableAddressesGiveNoConnection) {

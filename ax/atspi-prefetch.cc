@@ -103,10 +103,11 @@ void Prefetcher::readAhead(const std::shared_ptr<Node>& node) {
     queue_.issue(node, kChildAtIndex);
     return;
   }
-  // Role and states first: a hidden element (closed menus hold hundreds) needs nothing more.
-  queue_.issue(node, kGetRole);
+  // States first: a hidden element (closed menus hold hundreds, a spreadsheet's row thousands of
+  // cells beyond the window's edge) needs nothing more, not even its role.
   queue_.issue(node, kGetState);
   if (!node->done(kGetState) || hiddenNode(*node)) return;
+  queue_.issue(node, kGetRole);
   queue_.issue(node, kGetExtents);
   if (node->slots[kGetChildren].state == Slot::State::kEmpty) queue_.issue(node, kChildCount);
   issueDetails(node);

@@ -83,6 +83,10 @@ Request requestFor(const Node& node, const Node* parent, Call call) {
       r.replyType = "(u)";
       r.params = g_variant_new("(s)", node.bus.c_str());
       break;
+    case kBusAddress:
+      r.iface = "org.a11y.atspi.Application", r.method = "GetApplicationBusAddress";
+      r.replyType = "(s)";
+      break;
     case kToolkitName:
       property("org.a11y.atspi.Application", "ToolkitName");
       break;
@@ -196,7 +200,7 @@ bool hiddenNode(const Node& n) {
 
 void RequestQueue::onReply(BusWire::Answer answer) {
   VariantPtr reply = std::move(answer.body);
-  auto found = pending_.find(answer.serial);
+  auto found = pending_.find(Key{answer.wire, answer.serial});
   if (found == pending_.end()) return;
   Pending p = std::move(found->second);
   pending_.erase(found);
@@ -246,14 +250,25 @@ bool RequestQueue::issue(const std::shared_ptr<Node>& node, Call call) {
     }
   }
   Request r = requestFor(*node, parent.get(), call);
-  uint32_t serial = bus_->call(r.destination, r.path, r.iface, r.method, r.params, timeoutMs_);
+  BusWire* wire = bus_;
+  if (!direct_.empty() && directName_ == r.destination) {
+    if (node->lane < 0) node->lane = static_cast<int>(nextLane_++ % direct_.size());
+    wire = direct_[static_cast<size_t>(node->lane)];
+  }
+  uint32_t serial = wire->call(r.destination, r.path, r.iface, r.method, r.params, timeoutMs_);
   if (serial == 0) {
     slot.state = Slot::State::kFailed;
     return false;
   }
   slot.state = Slot::State::kPending;
-  pending_[serial] = Pending{node, call, r.replyType};
+  pending_[Key{wire, serial}] = Pending{node, call, r.replyType};
   return true;
+}
+
+std::vector<BusWire::Answer> RequestQueue::waitAny() {
+  std::vector<BusWire*> wires = direct_;
+  wires.push_back(bus_);
+  return BusWire::waitAny(wires);
 }
 
 bool RequestQueue::anyPending(const Node& n) const {
@@ -266,7 +281,7 @@ void RequestQueue::await(const std::vector<std::shared_ptr<Node>>& nodes) {
     while (anyPending(*n)) {
       const auto start = std::chrono::steady_clock::now();
       std::vector<BusWire::Answer> answers =
-          bus_ && stalls_ < kMaxStalls ? bus_->wait() : std::vector<BusWire::Answer>{};
+          stalls_ < kMaxStalls ? waitAny() : std::vector<BusWire::Answer>{};
       if (answers.empty()) {
         // Nothing more can come (the connection is gone, or the application stopped answering):
         // what is outstanding has failed.

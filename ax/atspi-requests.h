@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "ax/atspi-bus.h"
@@ -48,6 +49,7 @@ enum Call {
   kToolkitName,     // an application's ToolkitName and Version, one property each: Qt 6.4 quits
   kToolkitVersion,  // on a GetAll of that interface
   kProcessId,       // asked of the bus daemon about the element's connection
+  kBusAddress,      // an application's own server, for a direct connection
   kCallCount,
 };
 
@@ -80,6 +82,7 @@ struct Node {
   int depth = 0;              // levels below the window list, which bounds the read-ahead
   int32_t readAheadUpTo = 0;  // children of a wide element queued for the read-ahead so far
   bool queued = false;        // in the read-ahead queue already (or read)
+  int lane = -1;              // the direct connection its requests take, once chosen
   std::array<Slot, kCallCount> slots;
   std::optional<std::vector<Element>> children;  // built once from the GetChildren answer
 
@@ -139,6 +142,14 @@ class RequestQueue {
 
   void setTimeoutMs(int ms) { timeoutMs_ = ms; }
 
+  // From now on, requests to the bus name `name` go over `wires`, direct connections to that
+  // application (the caller keeps them open), instead of through the bus daemon. Each element's
+  // requests keep to one of them, so its answers come in the order they were asked for.
+  void sendDirect(const std::string& name, std::vector<BusWire*> wires) {
+    directName_ = name;
+    direct_ = std::move(wires);
+  }
+
   // Sends the request for `call` unless it was sent before. Returns whether it went out now.
   bool issue(const std::shared_ptr<Node>& node, Call call);
   // Waits until no request of these nodes is on its way.
@@ -162,6 +173,7 @@ class RequestQueue {
   };
 
   void onReply(BusWire::Answer answer);
+  std::vector<BusWire::Answer> waitAny();
 
   // Waits that ended in a timeout, and the run's limit on them: after it the run stops waiting
   // for the application, which with the walk's own last request keeps a run within its budget
@@ -169,14 +181,25 @@ class RequestQueue {
   static constexpr int kMaxStalls = 2;
   static constexpr int kRetries = 2;
 
+  // Where a pending answer is filed: the connection it comes on and the call's serial there.
+  using Key = std::pair<const BusWire*, uint32_t>;
+  struct KeyHash {
+    size_t operator()(const Key& k) const {
+      return std::hash<const void*>()(k.first) ^ std::hash<uint32_t>()(k.second);
+    }
+  };
+
   std::function<BusWire*()> connect_;
   BusWire* bus_ = nullptr;
+  std::vector<BusWire*> direct_;
+  std::string directName_;
+  size_t nextLane_ = 0;
   std::function<void(const std::shared_ptr<Node>&, Call)> answer_;
   std::function<void()> afterAnswers_;
   size_t failures_ = 0;  // calls that failed (error replies, timeouts)
   int stalls_ = 0;
   int retries_ = 0;
-  std::unordered_map<uint32_t, Pending> pending_;
+  std::unordered_map<Key, Pending, KeyHash> pending_;
   int timeoutMs_ = kDefaultTimeoutMs;
 };
 

@@ -73,7 +73,11 @@ def main():
             states.contains(pyatspi.STATE_ENABLED)
             if label or value:
                 counts["records"] += 1
+        # Once the budget is spent the walk reads no further, as vantic-ax's: iterating on would
+        # fetch every remaining sibling, which under a spreadsheet (2^31 - 1 cells) never ends.
         for child in obj:
+            if counts["truncated"]:
+                break
             if child is not None:
                 visit(child, depth + 1)
 
