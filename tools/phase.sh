@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the set-up scripts: one line per phase on standard error, the phase's own output in
 # a log file that is shown only when the phase fails.
 #
