@@ -12,6 +12,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include "desktop/session.h"
 #include "setup/model/mevrik_model.h"
 #include "setup/platform/qt_windows.h"
 
@@ -52,13 +53,6 @@ bool runHelper(const QString& program, const QStringList& arguments, int timeout
     return false;
   }
   return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
-
-bool isGnomeWaylandSession() {
-  return qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland") &&
-         qEnvironmentVariable("XDG_CURRENT_DESKTOP")
-             .split(u':')
-             .contains(QLatin1String("GNOME"), Qt::CaseInsensitive);
 }
 
 struct WindowApplication {
@@ -181,6 +175,9 @@ LinuxServices::LinuxServices(QDBusConnection bus, QString autostartFolder, QStri
       gnomeExtensionInstaller_(std::move(gnomeExtensionInstaller)) {}
 
 bool LinuxServices::isAccessibilityTrusted() {
+  // In a session whose windows vantic-ax cannot place on the screen it refuses every snapshot,
+  // whatever the switch says: the step is not done there.
+  if (!mevrik::desktop::snapshotsServed(mevrik::desktop::detectSession())) return false;
   // Linux has no per-application permission; what decides whether the tools can read other
   // applications is whether the desktop has accessibility switched on.
   QDBusMessage get =
@@ -206,15 +203,15 @@ void LinuxServices::promptForAccessibility() {
             kBusTimeoutMs);
   // GNOME on Wayland lets no client read or move other windows by itself; the product's
   // shell extension does that for the tools.
-  if (isGnomeWaylandSession() && !gnomeExtensionInstaller_.isEmpty() &&
-      QFile::exists(gnomeExtensionInstaller_)) {
+  if (mevrik::desktop::detectSession() == mevrik::desktop::Session::kGnome &&
+      !gnomeExtensionInstaller_.isEmpty() && QFile::exists(gnomeExtensionInstaller_)) {
     runHelper(QStringLiteral("/bin/bash"), {gnomeExtensionInstaller_}, 60000);
   }
 }
 
 std::optional<QStringList> LinuxServices::applicationsToRestart() {
   // Wayland sessions give no client a list of other clients' windows.
-  if (qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland")) return std::nullopt;
+  if (mevrik::desktop::isWayland(mevrik::desktop::detectSession())) return std::nullopt;
   const std::optional<QList<WindowApplication>> windows = x11WindowApplications();
   if (!windows) return std::nullopt;
   // The processes connected to the accessibility bus, which carries the applications that the
