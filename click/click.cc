@@ -154,17 +154,18 @@ RunResult perform(Platform& platform, RunState& state) {
   state.restoreCursor = false;
 
   const Action action = chooseAction(state);
+  // A run killed while the button is down (a drag takes a while) leaves the record behind. It is
+  // written and removed outside the plan's timed gaps.
+  const std::optional<MouseButton> pressed = pressedButton(action);
+  const bool journaled = pressed && state.journal &&
+                         state.journal->write(std::string(kJournalHeader) + "button " +
+                                              std::to_string(static_cast<int>(*pressed)) + "\n");
   if (action.kind == Action::Kind::kMove) {
     post(platform, state, kMouseMoved, kButtonLeft, state.pt, 0, true);
   } else {
     state.restoreCursor = true;
     post(platform, state, kMouseMoved, kButtonLeft, state.pt, 0);
     platform.sleepMicroseconds(kApproachWait);
-    // A run killed while the button is down (a drag takes a while) leaves the record behind.
-    const std::optional<MouseButton> pressed = pressedButton(action);
-    const bool journaled = pressed && state.journal &&
-                           state.journal->write(std::string(kJournalHeader) + "button " +
-                                                std::to_string(static_cast<int>(*pressed)) + "\n");
     switch (action.kind) {
       case Action::Kind::kDrag:
         drag(platform, state, action.end);
@@ -189,13 +190,13 @@ RunResult perform(Platform& platform, RunState& state) {
       case Action::Kind::kMove:
         break;
     }
-    if (journaled && platform.lostReason().empty()) state.journal->remove();
   }
 
   if (state.restoreCursor && state.saved) {
     platform.sleepMicroseconds(kRestoreWait);
     platform.warpCursor(*state.saved);
   }
+  if (journaled && platform.lostReason().empty()) state.journal->remove();
 
   state.now = platform.cursorPosition();
   RunResult result;
