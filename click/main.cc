@@ -8,22 +8,11 @@
 #include "click/platform.h"
 #include "common/exit_status.h"
 
-namespace {
-
-int finish(const click::RunResult& result) {
-  std::fputs(result.out.c_str(), stdout);
-  std::fputs(result.err.c_str(), stderr);
-  std::fflush(stdout);
-  return result.status;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   click::RunState state;
   state.args.assign(argv, argv + argc);
   // Bad arguments get the usage text even where the window system is out of reach.
-  if (!click::readArguments(state)) return finish(click::usage());
+  if (!click::readArguments(state)) return mevrik::finish(click::usage());
   std::string error;
   auto platform = click::createSystemPlatform(error);
   if (!platform) {
@@ -36,5 +25,5 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vantic-click: %s\n", lost.c_str());
     return mevrik::exit_status::click::kFailed;
   }
-  return finish(result);
+  return mevrik::finish(result);
 }
