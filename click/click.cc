@@ -3,6 +3,7 @@
 #include <string_view>
 #include <utility>
 
+#include "common/exit_status.h"
 #include "common/numbers.h"
 
 namespace click {
@@ -75,7 +76,7 @@ std::optional<MouseButton> pressedButton(const Action& action) {
 
 RunResult usage() {
   RunResult result;
-  result.status = 2;
+  result.status = mevrik::exit_status::click::kUsage;
   result.err = kUsage;
   return result;
 }
@@ -173,7 +174,7 @@ RunResult perform(Platform& platform, RunState& state) {
       case Action::Kind::kScroll:
         // No restore and no report: the caller learns of the failure from the status alone.
         if (!scroll(platform, state, action.horizontal, action.vertical))
-          return RunResult{3, "", ""};
+          return RunResult{mevrik::exit_status::click::kNoScroll, "", ""};
         break;
       case Action::Kind::kRight:
         pressAndRelease(platform, state, kRightMouseDown, kRightMouseUp, kButtonRight, 1);

@@ -9,6 +9,7 @@
 
 #include "click/click.h"
 #include "click/platform.h"
+#include "common/exit_status.h"
 #include "common/journal.h"
 
 int main(int argc, char** argv) {
@@ -22,7 +23,7 @@ int main(int argc, char** argv) {
   if (!platform) {
     // Reporting an action that never happened would mislead the caller.
     std::fprintf(stderr, "vantic-click: %s\n", error.c_str());
-    return 1;
+    return mevrik::exit_status::click::kFailed;
   }
   // Opening the journal waits for another run on this display to end.
   std::unique_ptr<mevrik::FileJournal> journal;
@@ -31,11 +32,12 @@ int main(int argc, char** argv) {
   const size_t restored = journal ? click::restoreLeftovers(*platform, *journal) : 0;
   state.journal = journal.get();
   const click::RunResult result =
-      restoreOnly ? click::RunResult{0, "restored=" + std::to_string(restored) + "\n", ""}
+      restoreOnly ? click::RunResult{mevrik::exit_status::click::kOk,
+                                     "restored=" + std::to_string(restored) + "\n", ""}
                   : click::perform(*platform, state);
   if (const std::string lost = platform->lostReason(); !lost.empty()) {
     std::fprintf(stderr, "vantic-click: %s\n", lost.c_str());
-    return 1;
+    return mevrik::exit_status::click::kFailed;
   }
   return mevrik::finish(result);
 }

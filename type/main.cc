@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "common/exit_status.h"
 #include "common/journal.h"
 #include "type/platform.h"
 #include "type/type.h"
@@ -50,7 +51,7 @@ int main(int argc, char** argv) {
   auto platform = type::createSystemPlatform(error);
   if (!platform) {
     std::fprintf(stderr, "vantic-type: %s\n", error.c_str());
-    return 1;
+    return mevrik::exit_status::type::kFailed;
   }
   // Opening the journal waits for another run on this display to end.
   std::unique_ptr<mevrik::FileJournal> journal;
@@ -63,16 +64,17 @@ int main(int argc, char** argv) {
     platform = type::createSystemPlatform(error);
     if (!platform) {
       std::fprintf(stderr, "vantic-type: %s\n", error.c_str());
-      return 1;
+      return mevrik::exit_status::type::kFailed;
     }
   }
   state.journal = journal.get();
   const type::RunResult result =
-      restoreOnly ? type::RunResult{0, "restored=" + std::to_string(restored) + "\n", ""}
+      restoreOnly ? type::RunResult{mevrik::exit_status::type::kOk,
+                                    "restored=" + std::to_string(restored) + "\n", ""}
                   : type::perform(*platform, state);
   if (const std::string lost = platform->lostReason(); !lost.empty()) {
     std::fprintf(stderr, "vantic-type: %s\n", lost.c_str());
-    return 1;
+    return mevrik::exit_status::type::kFailed;
   }
   const int status = mevrik::finish(result);
   if (caught != 0) {
