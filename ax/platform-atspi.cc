@@ -392,11 +392,17 @@ class AtspiPlatform : public Platform {
       Element app = createApplicationElement(w.pid);
       const std::shared_ptr<Node>& appNode = asAtspi(app)->node;
       if (!w.appId.empty()) out.bundleId = w.appId;
+      active_.surfaceRelative = true;
       if (!appNode->bus.empty()) {
-        appNode->windowRelative = true;  // before its windows are listed: they inherit it
         queue_.issue(appNode, kGetChildren);
+        queue_.issue(appNode, kToolkitName);
+        queue_.issue(appNode, kToolkitVersion);
         queue_.issue(appNode, kBusAddress);
         out.name = applicationName(app);
+        // GTK 4 marks only its window SHOWING (see Node::windowRelative).
+        appNode->windowRelative =
+            stringProperty(*appNode, kToolkitName) == "GTK" &&
+            stringProperty(*appNode, kToolkitVersion).value_or("").starts_with("4.");
         connectDirect(appNode);
       }
       if (!out.name && !w.appId.empty()) out.name = w.appId;

@@ -9,8 +9,6 @@
 # Prints the median and best process times in ms.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-build=$(cd "${1:?usage: wayland_bench.sh BUILD_DIR [ROUNDS]}" && pwd)
-rounds=${2:-15}
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
 
 # times NAME CMD...: runs CMD ROUNDS times, appends "NAME ms" lines to $out.
@@ -37,6 +35,8 @@ if [ "${1:-}" = --inside-sway ]; then
   exit 0
 fi
 
+build=$(cd "${1:?usage: wayland_bench.sh BUILD_DIR [ROUNDS]}" && pwd)
+rounds=${2:-15}
 out=$(mktemp /tmp/mevrik-wayland-bench.XXXXXX)
 chmod 666 "$out"
 work=$(mktemp -d)
