@@ -47,7 +47,20 @@ class MacServices : public Services {
     if (link) [[NSWorkspace sharedWorkspace] openURL:link];
   }
 
-  void activateApplication() override { [NSApp activateIgnoringOtherApps:YES]; }
+  // From macOS 14 activateIgnoringOtherApps: no longer brings the application forward
+  // (activation became cooperative); activate is what does. Builds for older systems keep the
+  // old call there.
+  void activateApplication() override {
+#if __MAC_OS_X_VERSION_MIN_REQUIRED >= 140000
+    [NSApp activate];
+#else
+    if (@available(macOS 14, *)) {
+      [NSApp activate];
+    } else {
+      [NSApp activateIgnoringOtherApps:YES];
+    }
+#endif
+  }
 
   bool bringWindowForward(const QString& identifier, const QString& title) override {
     return bringQtWindowForward(identifier, title);
