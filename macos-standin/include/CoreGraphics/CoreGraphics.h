@@ -114,6 +114,8 @@ CGEventRef CGEventCreateKeyboardEvent(CGEventSourceRef source, CGKeyCode virtual
 void CGEventSetFlags(CGEventRef event, CGEventFlags flags);
 void CGEventKeyboardSetUnicodeString(CGEventRef event, UniCharCount stringLength,
                                      const UniChar* unicodeString);
+bool CGPreflightPostEventAccess(void);
+bool CGRequestPostEventAccess(void);
 
 // CGEventSource.h
 bool CGEventSourceKeyState(CGEventSourceStateID stateID, CGKeyCode key);
@@ -131,6 +133,11 @@ typedef uint32_t CGDirectDisplayID;
 CGError CGGetActiveDisplayList(uint32_t maxDisplays, CGDirectDisplayID* activeDisplays,
                                uint32_t* displayCount);
 CGRect CGDisplayBounds(CGDirectDisplayID display);
+typedef struct CGDisplayMode* CGDisplayModeRef;
+CGDisplayModeRef CGDisplayCopyDisplayMode(CGDirectDisplayID display);
+size_t CGDisplayModeGetWidth(CGDisplayModeRef mode);
+size_t CGDisplayModeGetPixelWidth(CGDisplayModeRef mode);
+void CGDisplayModeRelease(CGDisplayModeRef mode);
 
 // CGImage.h, CGDataProvider.h
 typedef struct CGImage* CGImageRef;
@@ -198,12 +205,10 @@ enum : CGWindowImageOption {
 CFArrayRef CGWindowListCopyWindowInfo(CGWindowListOption option, CGWindowID relativeToWindow);
 bool CGPreflightScreenCaptureAccess(void);
 // The macOS 15 SDK marks this one unavailable ("obsoleted in macOS 15.0", ScreenCaptureKit
-// replaces it) for builds that target macOS 15, as Mevrik's Apple builds do; CoreGraphics still
-// exports it. The stand-in marks it the same way, so that a direct call fails to compile here as it
-// would on a Mac; the stand-in's own definition is compiled without the mark.
-#ifndef STANDIN_IMPLEMENTATION
+// replaces it) for builds that target macOS 15, as Mevrik's Apple builds do, and the stand-in
+// marks it the same way, so that a call fails to compile here as it would on a Mac. The stand-in
+// does not implement it.
 __attribute__((unavailable("obsoleted in macOS 15.0 - Please use ScreenCaptureKit instead.")))
-#endif
 CGImageRef
 CGWindowListCreateImage(CGRect screenBounds, CGWindowListOption listOption, CGWindowID windowID,
                         CGWindowImageOption imageOption);
