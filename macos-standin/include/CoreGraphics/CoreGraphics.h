@@ -9,8 +9,10 @@
 // its declaration from Apple's header here and implement it in one of those files.
 #pragma once
 
-// Apple declares these enumerations with CF_ENUM, which in C++ gives an enumeration type with a
-// fixed underlying type; so do the declarations here (the stand-in is compiled as C++ only).
+// Apple declares most enumerations with CF_ENUM, which in C++ gives an enumeration type with a
+// fixed underlying type, and option sets with CF_OPTIONS, which in C++ gives the integer type and
+// an unnamed enumeration of it; so do the declarations here (the stand-in is compiled as C++
+// only).
 
 #include <CoreFoundation/CoreFoundation.h>
 #include <stdbool.h>
@@ -77,8 +79,10 @@ enum CGEventType : uint32_t {
 
 enum CGEventField : uint32_t { kCGMouseEventNumber = 0, kCGMouseEventClickState = 1 };
 
-// CF_OPTIONS(uint64_t, CGEventFlags); the masks the keyboard backend uses.
-enum CGEventFlags : uint64_t {
+// CF_OPTIONS(uint64_t, CGEventFlags): in C++ the integer type and an unnamed enumeration of it;
+// the masks the keyboard backend uses.
+typedef uint64_t CGEventFlags;
+enum : CGEventFlags {
   kCGEventFlagMaskAlphaShift = 0x00010000,
   kCGEventFlagMaskShift = 0x00020000,
   kCGEventFlagMaskControl = 0x00040000,
