@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "common/exit_status.h"
 #include "common/numbers.h"
 
 namespace click {
@@ -54,7 +55,7 @@ void pressAndRelease(Platform& platform, const RunState& state, EventType down, 
 
 RunResult usage() {
   RunResult result;
-  result.status = 2;
+  result.status = mevrik::exit_status::click::kUsage;
   result.err = kUsage;
   return result;
 }
@@ -146,7 +147,7 @@ RunResult perform(Platform& platform, RunState& state) {
       case Action::Kind::kScroll:
         // No restore and no report: the caller learns of the failure from the status alone.
         if (!scroll(platform, state, action.horizontal, action.vertical))
-          return RunResult{3, "", ""};
+          return RunResult{mevrik::exit_status::click::kNoScroll, "", ""};
         break;
       case Action::Kind::kRight:
         pressAndRelease(platform, state, kRightMouseDown, kRightMouseUp, kButtonRight, 1);

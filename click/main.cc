@@ -6,6 +6,7 @@
 
 #include "click/click.h"
 #include "click/platform.h"
+#include "common/exit_status.h"
 
 int main(int argc, char** argv) {
   click::RunState state;
@@ -17,12 +18,12 @@ int main(int argc, char** argv) {
   if (!platform) {
     // Reporting an action that never happened would mislead the caller.
     std::fprintf(stderr, "vantic-click: %s\n", error.c_str());
-    return 1;
+    return mevrik::exit_status::click::kFailed;
   }
   const click::RunResult result = click::perform(*platform, state);
   if (const std::string lost = platform->lostReason(); !lost.empty()) {
     std::fprintf(stderr, "vantic-click: %s\n", lost.c_str());
-    return 1;
+    return mevrik::exit_status::click::kFailed;
   }
   return mevrik::finish(result);
 }

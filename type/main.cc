@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "common/exit_status.h"
 #include "type/platform.h"
 #include "type/type.h"
 
@@ -43,12 +44,12 @@ int main(int argc, char** argv) {
   auto platform = type::createSystemPlatform(error);
   if (!platform) {
     std::fprintf(stderr, "vantic-type: %s\n", error.c_str());
-    return 1;
+    return mevrik::exit_status::type::kFailed;
   }
   const type::RunResult result = type::perform(*platform, state);
   if (const std::string lost = platform->lostReason(); !lost.empty()) {
     std::fprintf(stderr, "vantic-type: %s\n", lost.c_str());
-    return 1;
+    return mevrik::exit_status::type::kFailed;
   }
   const int status = mevrik::finish(result);
   if (caught != 0) {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string_view>
 
+#include "common/exit_status.h"
 #include "common/utf8.h"
 
 namespace type {
@@ -123,7 +124,9 @@ class Typist {
   RunResult run() {
     state_.pid = platform_.frontmostPid();
     std::string problem;
-    if (!findKeys(problem)) return {1, "", "vantic-type: " + problem + "; nothing was typed\n"};
+    if (!findKeys(problem))
+      return {mevrik::exit_status::type::kFailed, "",
+              "vantic-type: " + problem + "; nothing was typed\n"};
     held_ = platform_.heldModifierKeys();
     for (const Key& key : held_) platform_.postKey(key, false);
     if (platform_.capsLockOn()) capsLock_ = platform_.findKey(kCapsLock);
@@ -143,14 +146,14 @@ class Typist {
     if (state_.sent < state_.strokes.size()) {
       const char* what = state_.mode == Mode::kText ? "characters" : "chords";
       return {
-          1, "",
+          mevrik::exit_status::type::kFailed, "",
           "vantic-type: " +
               std::string(bindFailed_ ? "could not bind spare key codes" : "stopped by a signal") +
               " after " + std::to_string(state_.sent) + " of " +
               std::to_string(state_.strokes.size()) + " " + what +
               "; no key is left pressed and the keyboard map is as it was\n"};
     }
-    return {0, reportLine(), ""};
+    return {mevrik::exit_status::type::kOk, reportLine(), ""};
   }
 
  private:
@@ -311,7 +314,7 @@ bool readArguments(RunState& state, std::string& problem) {
 
 RunResult usage(const std::string& problem) {
   RunResult result;
-  result.status = 2;
+  result.status = mevrik::exit_status::type::kUsage;
   if (!problem.empty()) result.err = "vantic-type: " + problem + "\n";
   result.err += kUsage;
   return result;
