@@ -66,7 +66,7 @@ else
   echo "$0: no Qt 6 headers (install qt6-base-dev or set QT_INCLUDE); Qt files will fail" >&2
 fi
 
-cd "$root"
+cd "$root" || exit 2
 mapfile -t files < <({
   git ls-files -- '*-mac.cc' '*-mac.h' '*.mm'
   git ls-files -- '*.cc' '*.h' | grep -v -e '^macos-standin/' -e '_test\.cc$' |
@@ -84,7 +84,7 @@ for file in "${files[@]}"; do
     echo "ok   $file"
   else
     echo "FAIL $file"
-    echo "$output" | sed 's/^/     /'
+    printf '     %s\n' "${output//$'\n'/$'\n'     }"
     failed=$((failed + 1))
   fi
 done

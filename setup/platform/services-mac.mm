@@ -66,7 +66,9 @@ class MacServices : public Services {
     return bringQtWindowForward(identifier, title);
   }
 
-  bool boolSetting(const QString& key) override { return mac::boolDefault(key.toStdString()); }
+  bool boolSetting(const QString& key) override {
+    return mac::boolDefault(key.toStdString());
+  }
   void setBoolSetting(const QString& key, bool value) override {
     mac::setBoolDefault(key.toStdString(), value);
   }
@@ -77,16 +79,22 @@ class MacServices : public Services {
     mac::setStringDefault(key.toStdString(), value.toStdString());
   }
 
-  std::optional<QString> applicationVersion() override { return qt(mac::bundleVersion()); }
+  std::optional<QString> applicationVersion() override {
+    return qt(mac::bundleVersion());
+  }
 
-  QString homeFolder() override { return QString::fromNSString(NSHomeDirectory()); }
+  QString homeFolder() override {
+    return QString::fromNSString(NSHomeDirectory());
+  }
   QString cacheFolder() override {
     return QString::fromStdString(mac::cachesFolder(homeFolder().toStdString()));
   }
   QString dataFolder() override {
     return QString::fromStdString(mac::applicationSupportFolder(homeFolder().toStdString()));
   }
-  std::optional<QString> resourceFolder() override { return qt(mac::resourcesFolder()); }
+  std::optional<QString> resourceFolder() override {
+    return qt(mac::resourcesFolder());
+  }
 };
 
 }  // namespace
