@@ -161,16 +161,18 @@ cat >"$root/tmp/tofu.conf" <<'XML'
 <fontconfig><dir>/usr/share/fonts/truetype/dejavu</dir><cachedir>/tmp/tofu-cache</cachedir></fontconfig>
 XML
 shoot() { # shoot FILE [ENV...]: starts Mevrik, waits for its window, takes the screen, ends it
-  local file=$1 pid
+  local file=$1 pid window=""
   shift
   in_root env DISPLAY="$display" XDG_RUNTIME_DIR=/tmp HOME=/tmp/home "$@" Mevrik >>"$log" 2>&1 &
   pid=$!
   for _ in $(seq 120); do
-    DISPLAY=$display xwininfo -root -tree 2>/dev/null | grep -q '"Mevrik' && break
+    window=$(DISPLAY=$display xwininfo -root -tree 2>/dev/null | awk '$2 ~ /^"Mevrik/ && / [1-9][0-9][0-9]+x[1-9][0-9][0-9]+[+-]/ { print $1; exit }')
+    [ -z "$window" ] || break
     sleep 0.5
   done
+  [ -n "$window" ] || fail "no Mevrik window on $display"
   sleep 3 # the first frame, drawn after the window is mapped
-  DISPLAY=$display import -window root "$file"
+  DISPLAY=$display import -window "$window" "$file"
   kill "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
 }
