@@ -163,6 +163,7 @@ XML
 shoot() { # shoot FILE [ENV...]: starts Mevrik, waits for its window, takes the screen, ends it
   local file=$1 pid window=""
   shift
+  rm -f "$file"
   in_root env DISPLAY="$display" XDG_RUNTIME_DIR=/tmp HOME=/tmp/home "$@" Mevrik >>"$log" 2>&1 &
   pid=$!
   for _ in $(seq 120); do
@@ -171,8 +172,19 @@ shoot() { # shoot FILE [ENV...]: starts Mevrik, waits for its window, takes the 
     sleep 0.5
   done
   [ -n "$window" ] || fail "no Mevrik window on $display"
-  sleep 3 # the first frame, drawn after the window is mapped
-  DISPLAY=$display import -window "$window" "$file"
+  # Drawn: mostly light (the panel), and the same on two captures a second apart.
+  for _ in $(seq 60); do
+    sleep 1
+    DISPLAY=$display import -window "$window" "$file.next.png" 2>>"$log" || continue
+    if [ -f "$file" ] && [ "$(compare -metric AE "$file" "$file.next.png" null: 2>&1)" = 0 ] &&
+      awk -v m="$(identify -format '%[fx:mean]' "$file")" 'BEGIN { exit !(m > 0.5) }'; then
+      break
+    fi
+    mv "$file.next.png" "$file"
+  done
+  rm -f "$file.next.png"
+  awk -v m="$(identify -format '%[fx:mean]' "$file" 2>/dev/null)" 'BEGIN { exit !(m > 0.5) }' ||
+    fail "the Mevrik window was not drawn within a minute ($file)"
   kill "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
 }
