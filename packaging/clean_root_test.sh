@@ -164,10 +164,13 @@ shoot() { # shoot FILE [ENV...]: starts Mevrik, waits for its window, takes the 
   local file=$1 pid window=""
   shift
   rm -f "$file"
-  in_root env DISPLAY="$display" XDG_RUNTIME_DIR=/tmp HOME=/tmp/home "$@" Mevrik >>"$log" 2>&1 &
+  # A simple command, so that $! is Mevrik itself (chroot and env exec it).
+  chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
+    DISPLAY="$display" XDG_RUNTIME_DIR=/tmp HOME=/tmp/home "$@" Mevrik >>"$log" 2>&1 &
   pid=$!
   for _ in $(seq 120); do
-    window=$(DISPLAY=$display xwininfo -root -tree 2>/dev/null | awk '$2 ~ /^"Mevrik/ && / [1-9][0-9][0-9]+x[1-9][0-9][0-9]+[+-]/ { print $1; exit }')
+    # The setup window: shown, named Mevrik (the tray's pop-up panel is there too, unmapped).
+    window=$(DISPLAY=$display xdotool search --onlyvisible --name '^Mevrik' 2>/dev/null | head -1)
     [ -z "$window" ] || break
     sleep 0.5
   done
