@@ -1,9 +1,6 @@
 #include "ax/snapshot.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -11,6 +8,7 @@
 #include "ax/json.h"
 #include "ax/text.h"
 #include "common/numbers.h"
+#include "common/output.h"
 
 namespace ax {
 namespace {
@@ -73,30 +71,17 @@ void writeRecord(JsonWriter& json, const ElementRecord& record) {
 // the application did not answer either read in time (a busy application, not one without
 // windows).
 Element chooseWindow(Platform& platform, const Element& app, bool& unanswered) {
-  ReadResult focused = platform.copyAttributeValue(app, kAXFocusedWindow);
+  ReadResult focused = platform.copyAttributeValue(app, attribute::kFocusedWindow);
   if (focused.code == kSuccess) {
     if (Element window = asElement(focused.value)) return window;
   }
-  ReadResult windows = platform.copyAttributeValue(app, kAXWindows);
+  ReadResult windows = platform.copyAttributeValue(app, attribute::kWindows);
   if (windows.code == kSuccess && windows.value && windows.value->kind == Value::Kind::kList &&
       !windows.value->list.empty()) {
     return asElement(windows.value->list.front());
   }
   unanswered = focused.code == kCannotComplete && windows.code == kCannotComplete;
   return nullptr;
-}
-
-bool writeAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
 }
 
 }  // namespace
@@ -196,16 +181,16 @@ RunResult runSnapshot(Platform& platform, const std::vector<std::string>& args) 
   state.screen = displayArea(platform.screens());
   state.app = platform.createApplicationElement(frontmost->pid);
   platform.setMessagingTimeout(state.app, kMessagingTimeout);
-  platform.setBooleanAttribute(state.app, kAXManualAccessibility, true);
+  platform.setBooleanAttribute(state.app, attribute::kManualAccessibility, true);
   if (state.settle > 0) platform.sleepFor(std::min(state.settle, kLongestSettle));
   state.tStart = platform.now();
   state.resetWalk();
 
-  state.focused = asElement(attr(platform, state.app, kAXFocusedUIElement));
+  state.focused = asElement(attr(platform, state.app, attribute::kFocusedUIElement));
   state.windowTitle = "";
   bool unanswered = false;
   if (const Element window = chooseWindow(platform, state.app, unanswered)) {
-    state.windowTitle = asString(attr(platform, window, kAXTitle));
+    state.windowTitle = asString(attr(platform, window, attribute::kTitle));
     visit(platform, state, window, 0);
   }
   menuBarPass(platform, state);
@@ -218,7 +203,7 @@ RunResult runSnapshot(Platform& platform, const std::vector<std::string>& args) 
 }
 
 bool writeRunResult(int fd, const RunResult& result) {
-  return writeAll(fd, result.document.data(), result.document.size()) && writeAll(fd, "\n", 1);
+  return mevrik::writeAll(fd, result.document) && mevrik::writeAll(fd, "\n");
 }
 
 }  // namespace ax

@@ -4,9 +4,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <string>
 
+#include "common/executable.h"
+#include "common/output.h"
 #include "mcp/server.h"
 
 namespace {
@@ -15,33 +16,12 @@ namespace {
 // server hold unbounded input.
 constexpr size_t kLineCap = 4 * 1024 * 1024;
 
-bool writeAll(const std::string& text) {
-  const char* data = text.data();
-  size_t size = text.size();
-  while (size > 0) {
-    const ssize_t n = ::write(1, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-// The folder of this executable (symbolic links resolved): the tools lie beside it.
-std::string ownFolder() {
-  char path[PATH_MAX];
-  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return ".";
-  std::string self(path, static_cast<size_t>(n));
-  return self.substr(0, self.rfind('/'));
-}
-
 }  // namespace
 
 int main() {
   ::signal(SIGPIPE, SIG_IGN);  // a client that went away ends us through a failed write
-  mcp::Server server(ownFolder(), MEVRIK_VERSION);
+  // The tools lie beside this executable.
+  mcp::Server server(mevrik::executableFolder(), MEVRIK_VERSION);
   std::string line;
   bool skipping = false;  // inside a line beyond the cap
   char buffer[65536];
@@ -63,12 +43,12 @@ int main() {
           skipping ? server.handleLine("\x01") : server.handleLine(line);
       line.clear();
       skipping = false;
-      if (answer && !writeAll(*answer + "\n")) return 0;
+      if (answer && !mevrik::writeAll(1, *answer + "\n")) return 0;
     }
   }
   // A last message without a line end still counts.
   if (!skipping && !line.empty()) {
-    if (auto answer = server.handleLine(line)) writeAll(*answer + "\n");
+    if (auto answer = server.handleLine(line)) mevrik::writeAll(1, *answer + "\n");
   }
   return 0;
 }
