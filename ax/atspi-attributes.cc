@@ -339,7 +339,7 @@ std::optional<Rect> screenExtents(const ActiveWindowState& active, Node& node) {
   int32_t x = 0, y = 0, w = 0, h = 0;
   g_variant_get(r, "((iiii))", &x, &y, &w, &h);
   const double f = scaleOf(active, node);
-  if (node.windowRelative && node.pid == active.pid) {
+  if ((node.windowRelative || active.surfaceRelative) && node.pid == active.pid) {
     return Rect{active.originX + x * f, active.originY + y * f, w * f, h * f};
   }
   const Point& c = active.scaleCentre;
