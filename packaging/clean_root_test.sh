@@ -110,6 +110,12 @@ declare -A checked=()
 expect 2 "vantic-click x y" vantic-click
 expect 1 "" vantic-click 10 10
 checked[/usr/bin/vantic-click]=1
+if grep -qx /usr/bin/vantic-click-wayland "$work/files.txt"; then
+  # The same command for wlroots compositors: no Wayland display here either.
+  expect 2 "" vantic-click-wayland
+  expect 1 "" vantic-click-wayland 10 10
+  checked[/usr/bin/vantic-click-wayland]=1
+fi
 expect 2 "vantic-type" vantic-type
 expect 1 "" vantic-type text a
 checked[/usr/bin/vantic-type]=1
