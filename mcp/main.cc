@@ -5,10 +5,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <csignal>
 #include <string>
 
+#include "common/executable.h"
 #include "common/output.h"
 #include "mcp/server.h"
 
@@ -22,15 +22,6 @@ volatile std::sig_atomic_t caught = 0;
 
 void onSignal(int number) {
   caught = number;
-}
-
-// The folder of this executable (symbolic links resolved): the tools lie beside it.
-std::string ownFolder() {
-  char path[PATH_MAX];
-  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return ".";
-  std::string self(path, static_cast<size_t>(n));
-  return self.substr(0, self.rfind('/'));
 }
 
 // Reads lines from standard input and answers each until the input ends or a stop signal comes.
@@ -90,7 +81,7 @@ int main() {
   for (int number : {SIGINT, SIGTERM, SIGHUP}) sigaction(number, &action, nullptr);
   {
     mcp::ProcessRunner runner({&waitMask, [] { return caught != 0; }});
-    mcp::Server server(ownFolder(), MEVRIK_VERSION, runner);
+    mcp::Server server(mevrik::executableFolder(), MEVRIK_VERSION, runner);  // tools lie beside it
     serve(server, waitMask);
   }
   if (caught != 0) {
