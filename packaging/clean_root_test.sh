@@ -178,10 +178,8 @@ shoot() { # shoot FILE [ENV...]: starts Mevrik, waits for its window, takes the 
   local file=$1 pid window=""
   shift
   rm -f "$file"
-  # A simple command, so that $! is Mevrik itself (chroot and env exec it).
-  chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
-    DISPLAY="$display" XDG_RUNTIME_DIR=/tmp HOME=/tmp/home "$@" Mevrik >>"$log" 2>&1 &
-  pid=$!
+  in_root env DISPLAY="$display" XDG_RUNTIME_DIR=/tmp HOME=/tmp/home "$@" Mevrik >>"$log" 2>&1 &
+  pid=$! # the subshell; Mevrik is its child (chroot and env exec it)
   for _ in $(seq 120); do
     # The setup window: shown, named Mevrik (the tray's pop-up panel is there too, unmapped).
     window=$(DISPLAY=$display xdotool search --onlyvisible --name '^Mevrik' 2>/dev/null | head -1)
@@ -202,6 +200,7 @@ shoot() { # shoot FILE [ENV...]: starts Mevrik, waits for its window, takes the 
   rm -f "$file.next.png"
   awk -v m="$(identify -format '%[fx:mean]' "$file" 2>/dev/null)" 'BEGIN { exit !(m > 0.5) }' ||
     fail "the Mevrik window was not drawn within a minute ($file)"
+  pkill -P "$pid" 2>/dev/null || true
   kill "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
 }
