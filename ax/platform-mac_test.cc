@@ -21,6 +21,13 @@ const Scene* gScene = nullptr;  // the scene the stand-in world was built from
 std::optional<FrontmostApplication> workspaceFrontmostApplication() {
   return gScene->frontmost;
 }
+std::optional<FrontmostApplication> workspaceApplication(int32_t pid) {
+  if (gScene->frontmost && gScene->frontmost->pid == pid) return gScene->frontmost;
+  for (const Scene::Application& app : gScene->applications) {
+    if (app.info.pid == pid) return app.info;
+  }
+  return std::nullopt;
+}
 std::vector<Rect> workspaceScreens() {
   return gScene->screens;
 }
@@ -100,8 +107,38 @@ void buildWorld(const Scene& scene) {
   standin::setTrusted(scene.trusted);
   standin::setClockStep(scene.clockStep);
   standin::setApplication(scene.app);
+  for (const Scene::Application& app : scene.applications) {
+    if (!(scene.frontmost && scene.frontmost->pid == app.info.pid)) {
+      standin::setApplication(app.info.pid, app.app);
+    }
+  }
+  std::vector<standin::WindowInfo> windows;
+  for (const Scene::Window& w : scene.windows) {
+    // The window server's entry: the element's title and frame.
+    standin::WindowInfo info;
+    info.pid = w.pid;
+    info.number = static_cast<uint32_t>(w.id);
+    if (w.element) {
+      const SceneElement& e = scene.elements[*w.element];
+      const SceneValue* title = e.find("AXTitle");
+      const SceneValue* pos = e.find("AXPosition");
+      const SceneValue* size = e.find("AXSize");
+      if (title && title->kind == SceneValue::Kind::kText) info.name = title->text;
+      if (pos && size) info.bounds = CGRect{{pos->a, pos->b}, {size->a, size->b}};
+    }
+    windows.push_back(info);
+  }
+  standin::setWindows(windows);
   for (const SceneElement& element : scene.elements) {
     const uint32_t number = standin::addElement();
+    std::vector<std::string> actions, settable;
+    for (const Platform::Action action : element.actions) {
+      if (action == Platform::Action::kPress) actions.push_back("AXPress");
+      if (action == Platform::Action::kFocus) settable.push_back("AXFocused");
+      if (action == Platform::Action::kSetText) settable.push_back("AXValue");
+    }
+    standin::setActions(number, actions);
+    standin::setSettable(number, settable);
     standin::setBatch(number, element.batch == SceneElement::Batch::kFail ? standin::Batch::kFail
                               : element.batch == SceneElement::Batch::kShort
                                   ? standin::Batch::kShort

@@ -22,6 +22,7 @@ enum AXError : SInt32 {
   kAXErrorInvalidUIElement = -25202,
   kAXErrorCannotComplete = -25204,
   kAXErrorAttributeUnsupported = -25205,
+  kAXErrorActionUnsupported = -25206,
   kAXErrorNotImplemented = -25208,
   kAXErrorAPIDisabled = -25211,
   kAXErrorNoValue = -25212,
@@ -61,6 +62,9 @@ AXError AXUIElementCopyMultipleAttributeValues(AXUIElementRef element, CFArrayRe
                                                CFArrayRef* values);
 AXError AXUIElementSetAttributeValue(AXUIElementRef element, CFStringRef attribute,
                                      CFTypeRef value);
+AXError AXUIElementIsAttributeSettable(AXUIElementRef element, CFStringRef attribute,
+                                       Boolean* settable);
+AXError AXUIElementPerformAction(AXUIElementRef element, CFStringRef action);
 
 #ifdef __cplusplus
 }
