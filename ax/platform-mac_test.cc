@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "act/act.h"
 #include "ax/platform-scene.h"
 #include "ax/snapshot.h"
 #include "ax/test_util.h"
@@ -209,6 +210,39 @@ TEST(MacBackend, EverySceneGivesTheSceneBackendsDocument) {
     ++compared;
   }
   EXPECT_GE(compared, 20);
+  standin::reset();
+}
+
+// vantic-act on the macOS backend: AXPress, AXFocused and AXValue on the stand-in give the scene
+// backend's lines, and every refusal leaves the stand-in untouched.
+TEST(MacBackend, ActionsGiveTheSceneBackendsLines) {
+  const std::string text = slurp(std::filesystem::path(AX_SCENES_DIR) / "other_app.json");
+  const std::vector<std::vector<std::string>> runs = {
+      {"0.1", "press", "--pid", "9", "--expect-label", "Remember me"},
+      {"0.2", "set-text", "Ada", "--pid", "9"},
+      {"0.1", "focus", "--pid", "9"},
+      {"1", "press", "--pid", "9"},
+      {"0.1", "press", "--pid", "9", "--expect-role", "button"},
+      {"0.4", "press", "--pid", "9"},
+  };
+  for (const auto& args : runs) {
+    const Scene scene = sceneFrom(text);
+    ScenePlatform scenePlatform(scene);
+    const RunResult want = act::runAct(scenePlatform, args);
+    buildWorld(scene);
+    const int64_t live = standin::liveReferences();
+    RunResult got;
+    {
+      StandinMac mac;
+      got = act::runAct(mac, args);
+    }
+    EXPECT_EQ(got.document, want.document) << args[0] << " " << args[1];
+    EXPECT_EQ(got.status, want.status) << args[0] << " " << args[1];
+    // (A focus leaves the world holding the new focused element for every application.)
+    if (args[1] != "focus") {
+      EXPECT_EQ(standin::liveReferences(), live) << args[0] << ": references not released";
+    }
+  }
   standin::reset();
 }
 
