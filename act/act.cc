@@ -194,6 +194,9 @@ RunResult runAct(Platform& platform, const std::vector<std::string>& args) {
   if (!request) return failure(error, kExitUsage);
   const Request& r = *request;
 
+  if (std::optional<std::string> unsupported = platform.unsupportedSession()) {
+    return failure(*unsupported, kExitNotTrusted);
+  }
   if (!platform.isProcessTrusted()) return failure(platform.notTrustedMessage(), kExitNotTrusted);
   ax::RunState run;
   ax::parseOptions(r.targetArgs, run);

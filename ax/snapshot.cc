@@ -1,9 +1,6 @@
 #include "ax/snapshot.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -12,6 +9,7 @@
 #include "ax/json.h"
 #include "ax/text.h"
 #include "common/numbers.h"
+#include "common/output.h"
 
 namespace ax {
 namespace {
@@ -105,19 +103,6 @@ std::optional<uint64_t> parseWindowId(const std::string& text) {
   }
   if (id == 0) return std::nullopt;
   return id;
-}
-
-bool writeAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
 }
 
 }  // namespace
@@ -214,6 +199,11 @@ RunResult runSnapshot(Platform& platform, const std::vector<std::string>& args) 
   RunState state;
   parseOptions(args, state);
 
+  // A session the backend cannot serve is not a matter of permission: switching accessibility on
+  // would not help, so --prompt gets the same error line.
+  if (std::optional<std::string> unsupported = platform.unsupportedSession()) {
+    return {errorLine(*unsupported), kExitNotTrusted};
+  }
   if (state.wantPrompt) {
     const bool trusted = platform.isProcessTrustedWithPrompt();
     return {probeLine(trusted), trusted ? kExitOk : kExitNotTrusted};
@@ -292,7 +282,7 @@ Element targetWindow(Platform& platform, const RunState& state, bool& unanswered
 }
 
 bool writeRunResult(int fd, const RunResult& result) {
-  return writeAll(fd, result.document.data(), result.document.size()) && writeAll(fd, "\n", 1);
+  return mevrik::writeAll(fd, result.document) && mevrik::writeAll(fd, "\n");
 }
 
 }  // namespace ax

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "click/platform.h"
+#include "common/output.h"
 
 namespace click {
 
@@ -37,11 +38,7 @@ struct RunState {
   std::optional<Point> now;       // the cursor at the end, after any restore
 };
 
-struct RunResult {
-  int status = 0;
-  std::string out;  // standard output
-  std::string err;  // standard error
-};
+using RunResult = mevrik::RunResult;
 
 // The action the kind argument chooses, with its operands.
 struct Action {

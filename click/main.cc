@@ -7,22 +7,11 @@
 #include "click/click.h"
 #include "click/platform.h"
 
-namespace {
-
-int finish(const click::RunResult& result) {
-  std::fputs(result.out.c_str(), stdout);
-  std::fputs(result.err.c_str(), stderr);
-  std::fflush(stdout);
-  return result.status;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   click::RunState state;
   state.args.assign(argv, argv + argc);
   // Bad arguments get the usage text even where the window system is out of reach.
-  if (!click::readArguments(state)) return finish(click::usage());
+  if (!click::readArguments(state)) return mevrik::finish(click::usage());
   std::string error;
   auto platform = click::createSystemPlatform(error);
   if (!platform) {
@@ -35,5 +24,5 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vantic-click: %s\n", lost.c_str());
     return 1;
   }
-  return finish(result);
+  return mevrik::finish(result);
 }

@@ -21,13 +21,6 @@ void onSignal(int number) {
 
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
-int finish(const type::RunResult& result) {
-  std::fputs(result.out.c_str(), stdout);
-  std::fputs(result.err.c_str(), stderr);
-  std::fflush(stdout);
-  return result.status;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -35,7 +28,7 @@ int main(int argc, char** argv) {
   state.args.assign(argv, argv + argc);
   std::string problem;
   // Bad arguments get the usage text even where the window system is out of reach.
-  if (!type::readArguments(state, problem)) return finish(type::usage(problem));
+  if (!type::readArguments(state, problem)) return mevrik::finish(type::usage(problem));
 
   struct sigaction action {};
   action.sa_handler = onSignal;
@@ -57,7 +50,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vantic-type: %s\n", lost.c_str());
     return 1;
   }
-  const int status = finish(result);
+  const int status = mevrik::finish(result);
   if (caught != 0) {
     platform.reset();
     std::signal(caught, SIG_DFL);

@@ -7,34 +7,12 @@
 #include <optional>
 #include <string_view>
 
+#include "common/utf8.h"
+
 namespace type {
 namespace {
 
-// Decodes UTF-8 strictly: no overlong forms, no surrogates, nothing above U+10FFFF.
-std::optional<std::u32string> decodeUtf8(std::string_view text) {
-  std::u32string out;
-  for (size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const int length = lead < 0x80   ? 1
-                       : lead < 0xc2 ? 0
-                       : lead < 0xe0 ? 2
-                       : lead < 0xf0 ? 3
-                       : lead < 0xf5 ? 4
-                                     : 0;
-    if (length == 0 || i + length > text.size()) return std::nullopt;
-    char32_t c = length == 1 ? lead : lead & (0x7f >> length);
-    for (int k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xc0) != 0x80) return std::nullopt;
-      c = (c << 6) | (next & 0x3f);
-    }
-    constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (c < kSmallest[length] || c > 0x10ffff || (c >= 0xd800 && c <= 0xdfff)) return std::nullopt;
-    out.push_back(c);
-    i += length;
-  }
-  return out;
-}
+using mevrik::decodeUtf8;
 
 // The keysym a character of text is typed with: line ends and tabs press their keys; the other
 // control characters have no key that types them.

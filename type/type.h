@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "common/output.h"
 #include "type/keysyms.h"
 #include "type/platform.h"
 
@@ -56,11 +57,7 @@ struct RunState {
   std::function<bool()> stopRequested = [] { return false; };
 };
 
-struct RunResult {
-  int status = 0;
-  std::string out;  // standard output
-  std::string err;  // standard error
-};
+using RunResult = mevrik::RunResult;
 
 // Reads mode and strokes from state.args. On failure gives false, with the reason in `problem`
 // ("" when the arguments are simply not of the tool's shape).
