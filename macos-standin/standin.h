@@ -95,8 +95,8 @@ struct WindowInfo {
   int32_t pid = 0;
   int32_t layer = 0;
   CGRect bounds = {};
-  uint32_t number = 0;  // kCGWindowNumber
-  std::string name;     // kCGWindowName, left out when empty
+  uint32_t number = 0;    // kCGWindowNumber
+  std::string name = {};  // kCGWindowName, left out when empty
 };
 void setWindows(std::vector<WindowInfo> windows);
 // The active displays' bounds, main display first; CGDirectDisplayID 1, 2, ... in this order.
