@@ -11,18 +11,20 @@
 
 #include "ax/platform.h"
 #include "ax/snapshot.h"
+#include "common/exit_status.h"
 
 namespace act {
 
-// Exit statuses the callers rely on.
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;  // the application refused the action or did not answer
-constexpr int kExitUsage = 2;
-constexpr int kExitNotTrusted = 3;
-constexpr int kExitNoTarget = 4;  // no frontmost application, or no such pid or window
-constexpr int kExitStale = 5;     // the path no longer leads to an element
-constexpr int kExitMismatch = 6;  // the element's role or label is not the expected one
-constexpr int kExitNoAction = 7;  // the element has no such action
+// Exit statuses the callers rely on (common/exit_status.h).
+namespace status = mevrik::exit_status::act;
+constexpr int kExitOk = status::kOk;
+constexpr int kExitFailed = status::kFailed;
+constexpr int kExitUsage = status::kUsage;
+constexpr int kExitNotTrusted = status::kNotTrusted;
+constexpr int kExitNoTarget = status::kNoTarget;
+constexpr int kExitStale = status::kStale;
+constexpr int kExitMismatch = status::kMismatch;
+constexpr int kExitNoAction = status::kNoAction;
 
 extern const char kUsage[];
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "click/platform.h"
+#include "common/journal.h"
 #include "common/output.h"
 
 namespace click {
@@ -36,6 +37,8 @@ struct RunState {
   std::optional<Point> saved;     // the cursor before any event; none when unreadable
   bool restoreCursor = false;     // set by every action but "move" as soon as it is chosen
   std::optional<Point> now;       // the cursor at the end, after any restore
+  // Where the run notes a button it holds down before pressing it; none keeps no record.
+  mevrik::Journal* journal = nullptr;
 };
 
 using RunResult = mevrik::RunResult;
@@ -76,5 +79,9 @@ RunResult perform(Platform& platform, RunState& state);
 
 // The whole run: state.args must hold the argument vector.
 RunResult run(Platform& platform, RunState& state);
+
+// Releases a button that a killed run left down, as its journal lists it (a button that is up
+// by now is left alone), and removes the journal. Gives the number of buttons released.
+size_t restoreLeftovers(Platform& platform, mevrik::Journal& journal);
 
 }  // namespace click

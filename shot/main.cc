@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/exit_status.h"
 #include "shot/platform.h"
 #include "shot/shot.h"
 
@@ -16,7 +17,7 @@ int main(int argc, char** argv) {
   auto platform = shot::createSystemPlatform(error);
   if (!platform) {
     std::fprintf(stderr, "vantic-shot: %s\n", error.c_str());
-    return 1;
+    return mevrik::exit_status::shot::kFailed;
   }
   return mevrik::finish(shot::perform(*platform, *arguments));
 }

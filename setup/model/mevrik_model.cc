@@ -195,8 +195,11 @@ void MevrikModel::installCodex() {
 }
 
 void MevrikModel::runDoctor() {
+  // zsh -f reads none of the user's startup files: their output or failures are no part of the
+  // check.
   const RunResult result =
-      run(QStringLiteral("/bin/zsh"), {productRoot() + QStringLiteral("/scripts/doctor.sh")});
+      run(QStringLiteral("/bin/zsh"),
+          {QStringLiteral("-f"), productRoot() + QStringLiteral("/scripts/doctor.sh")});
   write(message_, result.ok ? kDoctorSucceeded : result.output, &MevrikModel::messageChanged);
   refresh();
 }

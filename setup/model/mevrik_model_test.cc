@@ -193,8 +193,12 @@ class MevrikModelTest : public QObject {
   void theConnectionCheckRunsUnderZsh() {
     if (!QFile::exists("/bin/zsh")) QSKIP("/bin/zsh is not installed");
     writeFile(product_ + "/scripts/doctor.sh", "print -r -- \"zsh $ZSH_VERSION\"\nexit 0\n");
+    // The user's startup files stay out of it.
+    writeFile(dir_->filePath("zdot/.zshenv"), "print zshenv\nexit 9\n");
+    qputenv("ZDOTDIR", QFile::encodeName(dir_->filePath("zdot")));
     MevrikModel model(services_, settings());
     model.runDoctor();
+    qunsetenv("ZDOTDIR");
     QCOMPARE(model.message(), QStringLiteral("接続チェックは正常です。"));
     writeFile(product_ + "/scripts/doctor.sh", "print -r -- 'service unreachable' >&2\nexit 2\n");
     model.runDoctor();
