@@ -118,11 +118,13 @@ State readState(Platform& platform, const ax::RunState& run, const Element& elem
   if (menuTitle) {
     // A menu-bar title's record: its title, clipped as the menu-bar pass does.
     s.text.role = "menu";
-    s.text.label = ax::menuTitleLabel(ax::asString(ax::attr(platform, element, ax::kAXTitle)));
+    s.text.label =
+        ax::menuTitleLabel(ax::asString(ax::attr(platform, element, ax::attribute::kTitle)));
     s.text.value.clear();
     s.text.disabled = false;
   }
-  const Element focus = ax::asElement(ax::attr(platform, run.app, ax::kAXFocusedUIElement));
+  const Element focus =
+      ax::asElement(ax::attr(platform, run.app, ax::attribute::kFocusedUIElement));
   s.focused = focus && platform.isEqual(focus, element);
   return s;
 }
@@ -205,7 +207,7 @@ RunResult runAct(Platform& platform, const std::vector<std::string>& args) {
   if (!target) return failure(error, kExitNoTarget);
   run.app = platform.createApplicationElement(target->pid);
   platform.setMessagingTimeout(run.app, kMessagingTimeout);
-  platform.setBooleanAttribute(run.app, ax::kAXManualAccessibility, true);
+  platform.setBooleanAttribute(run.app, ax::attribute::kManualAccessibility, true);
 
   // Down the path, as the walk went: from the window (or the menu bar), child by child.
   const ax::ParsedPath path = *ax::parsePath(r.path);
@@ -213,9 +215,9 @@ RunResult runAct(Platform& platform, const std::vector<std::string>& args) {
   std::optional<std::string> menuTitle;
   size_t from = 0;
   if (path.menuBar) {
-    const Element bar = ax::asElement(ax::attr(platform, run.app, ax::kAXMenuBar));
+    const Element bar = ax::asElement(ax::attr(platform, run.app, ax::attribute::kMenuBar));
     const std::optional<ax::Value> listed =
-        bar ? ax::attr(platform, bar, ax::kAXChildren) : std::nullopt;
+        bar ? ax::attr(platform, bar, ax::attribute::kChildren) : std::nullopt;
     const std::vector<ax::Value>* items = ax::asElementList(listed);
     if (!items || path.indexes[0] >= items->size()) {
       return failure("path " + r.path + " no longer resolves: the menu bar has no title " +
@@ -237,10 +239,11 @@ RunResult runAct(Platform& platform, const std::vector<std::string>& args) {
   for (size_t k = from; k < path.indexes.size(); ++k) {
     // A menu-bar title lists its menu with the title's own read, as the menu-bar pass reads it.
     const bool title = path.menuBar && k == 1;
-    const auto read = ax::multi(platform, element,
-                                title ? std::vector<std::string>{ax::kAXTitle, ax::kAXPosition,
-                                                                 ax::kAXSize, ax::kAXChildren}
-                                      : ax::kBaseAttributes);
+    const auto read =
+        ax::multi(platform, element,
+                  title ? std::vector<std::string>{ax::attribute::kTitle, ax::attribute::kPosition,
+                                                   ax::attribute::kSize, ax::attribute::kChildren}
+                        : ax::kBaseAttributes);
     const std::vector<ax::Value>* children = ax::asElementList(read[3]);
     if (!children || path.indexes[k] >= children->size()) {
       std::string at = path.menuBar ? "m" : "";

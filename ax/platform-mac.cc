@@ -26,19 +26,19 @@ AXUIElementRef axElement(const Element& element) {
 
 Value fromAxValue(AXValueRef value) {
   switch (AXValueGetType(value)) {
-    case kAXValueCGPointType: {
+    case kAXValueTypeCGPoint: {
       CGPoint p;
-      if (AXValueGetValue(value, kAXValueCGPointType, &p)) return Value::ofPoint(p.x, p.y);
+      if (AXValueGetValue(value, kAXValueTypeCGPoint, &p)) return Value::ofPoint(p.x, p.y);
       break;
     }
-    case kAXValueCGSizeType: {
+    case kAXValueTypeCGSize: {
       CGSize s;
-      if (AXValueGetValue(value, kAXValueCGSizeType, &s)) return Value::ofSize(s.width, s.height);
+      if (AXValueGetValue(value, kAXValueTypeCGSize, &s)) return Value::ofSize(s.width, s.height);
       break;
     }
-    case kAXValueAXErrorType: {
+    case kAXValueTypeAXError: {
       AXError code = kAXErrorFailure;
-      AXValueGetValue(value, kAXValueAXErrorType, &code);
+      AXValueGetValue(value, kAXValueTypeAXError, &code);
       return Value::ofAxError(code);
     }
     default:
@@ -157,7 +157,7 @@ std::optional<FrontmostApplication> MacPlatform::applicationOfWindow(uint64_t wi
 
 Element MacPlatform::windowElement(const Element& app, uint64_t) {
   if (!targetWindow_) return nullptr;
-  const ReadResult windows = copyAttributeValue(app, kAXWindows);
+  const ReadResult windows = copyAttributeValue(app, attribute::kWindows);
   if (windows.code != kSuccess || !windows.value || windows.value->kind != Value::Kind::kList) {
     return nullptr;
   }
@@ -165,8 +165,8 @@ Element MacPlatform::windowElement(const Element& app, uint64_t) {
   Element named;
   for (const Value& entry : windows.value->list) {
     if (entry.kind != Value::Kind::kElement) continue;
-    const BatchResult read =
-        copyMultipleAttributeValues(entry.element, {kAXTitle, kAXPosition, kAXSize});
+    const BatchResult read = copyMultipleAttributeValues(
+        entry.element, {attribute::kTitle, attribute::kPosition, attribute::kSize});
     if (read.code != kSuccess || !read.values || read.values->size() != 3) continue;
     const auto& v = *read.values;
     const bool sameTitle = v[0] && v[0]->kind == Value::Kind::kText && v[0]->text == title;
@@ -185,8 +185,12 @@ Element MacPlatform::createApplicationElement(int32_t pid) {
   return std::make_shared<MacElement>(std::move(app));
 }
 
-void MacPlatform::setMessagingTimeout(const Element& app, float seconds) {
-  if (AXUIElementRef ref = axElement(app)) AXUIElementSetMessagingTimeout(ref, seconds);
+// A timeout set on the application element would hold for that one element only: the windows
+// and controls read from it keep the system's default (about 6 s). Set on the system-wide
+// element, it holds for every element this process asks.
+void MacPlatform::setMessagingTimeout(const Element&, float seconds) {
+  const CFRef<AXUIElementRef> systemWide(AXUIElementCreateSystemWide());
+  if (systemWide) AXUIElementSetMessagingTimeout(systemWide.get(), seconds);
 }
 
 void MacPlatform::setBooleanAttribute(const Element& element, const std::string& attribute,
@@ -244,12 +248,13 @@ int32_t MacPlatform::performAction(const Element& element, Action action, const 
       break;
     case Action::kSetText: {
       Boolean settable = false;
-      if (AXUIElementIsAttributeSettable(ref, name(kAXValue), &settable) == kAXErrorSuccess &&
+      if (AXUIElementIsAttributeSettable(ref, name(attribute::kValue), &settable) ==
+              kAXErrorSuccess &&
           !settable) {
         return kActionUnsupported;
       }
       const CFRef<CFStringRef> value = mevrik::cfString(text);
-      code = AXUIElementSetAttributeValue(ref, name(kAXValue), value.get());
+      code = AXUIElementSetAttributeValue(ref, name(attribute::kValue), value.get());
       break;
     }
   }
