@@ -34,7 +34,7 @@ bad_modes=$(dpkg-deb -c "$deb" | awk '
 
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for needed in zsh python3 libc6; do
+for needed in zsh python3 libc6 at-spi2-core qt6-qpa-plugins fonts-noto-cjk; do
   [[ ", $depends," == *", $needed"[\ ,]* ]] || fail "Depends lacks $needed"
 done
 dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|' | grep -v '/$' >"$work/files.txt"

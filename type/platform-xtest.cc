@@ -43,6 +43,7 @@
 
 #include "common/xcb.h"
 #include "desktop/session.h"
+#include "type/platform-wlroots.h"
 #include "type/platform.h"
 
 namespace type {
@@ -346,6 +347,7 @@ std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
   // In a Wayland session the X server is XWayland: its keys reach only XWayland's own windows,
   // so the text would go nowhere or to another window than the one in front.
   const mevrik::desktop::Session session = mevrik::desktop::detectSession();
+  if (session == mevrik::desktop::Session::kWlroots) return createWlrootsPlatform(error);
   if (mevrik::desktop::isWayland(session)) {
     error = mevrik::desktop::refusal(session, "vantic-type",
                                      "X11 keys do not reach Wayland windows", "nothing was typed");
