@@ -1,7 +1,10 @@
 #!/bin/bash
 # Mevrik's GNOME Shell extension in a real headless GNOME Shell: installed by the product's
 # script, it lists a native Wayland GTK window with its pid and frame, activates it and answers
-# the pointer query over D-Bus.
+# the pointer query over D-Bus; with the gnome_shell_client program as argument, desktop/gnome's
+# client reads the same through it.
+#
+#   gnome_extension_test.sh [GNOME_SHELL_CLIENT]
 #
 # Must start as root: it creates the user mevrik-gnome once and runs the session as that user
 # (GNOME Shell misbehaves as root). GNOME Shell's login-manager code needs a system bus, so the
@@ -12,15 +15,19 @@ self=$(readlink -f "$0")
 repo=$(dirname "$(dirname "$self")")
 
 case ${1:-} in
-"")
+--system-bus | --session) ;;
+*)
+  client=${1:+$(readlink -f "$1")}
   [ "$(id -u)" -eq 0 ] || { echo "SKIP: needs root to create the test user" >&2; exit 77; }
   command -v gnome-shell >/dev/null || { echo "SKIP: gnome-shell is not installed" >&2; exit 77; }
   id "$user" >/dev/null 2>&1 || useradd --create-home --shell /bin/bash "$user"
   # A fresh home each run: the installer must enable the extension from nothing.
   rm -rf "/home/$user/.local/share/gnome-shell" "/home/$user/.config/dconf"
-  exec unshare -m --propagation private "$self" system-bus
+  exec unshare -m --propagation private "$self" --system-bus "$client"
   ;;
-system-bus)
+esac
+case $1 in
+--system-bus)
   mount -t tmpfs tmpfs /run/systemd
   mount -t tmpfs tmpfs /run/dbus
   bus_pid=$(dbus-daemon --system --fork --print-pid 2>/dev/null)
@@ -51,7 +58,7 @@ CONF
   # The session's services write much to standard output and error, which go to a log; the
   # check's own lines go to fds 3 and 4.
   runuser -u "$user" -- env -i PATH="$PATH" HOME="/home/$user" LANG=C.UTF-8 BASE="$base" \
-    REPO="$repo" dbus-run-session --config-file="$base/session.conf" -- "$self" session \
+    REPO="$repo" CLIENT="$2" dbus-run-session --config-file="$base/session.conf" -- "$self" --session \
     3>&1 4>&2 >"$base/session.log" 2>&1 || status=$?
   kill "$bus_pid"
   # The shell starts an input method daemon that outlives the session bus; nothing else runs as
@@ -59,11 +66,6 @@ CONF
   pkill -u "$user" || true
   rm -rf "$base"
   exit $status
-  ;;
-session) ;;
-*)
-  echo "usage: $0" >&2
-  exit 2
   ;;
 esac
 
@@ -145,6 +147,16 @@ wait_for 5 focused || fail "Activate($id) did not focus the window: $(shell Focu
 # Run again in the running session, the installer finds the extension running.
 again=$(bash "$REPO/scripts/install_gnome_extension.sh") || fail "the second installation failed"
 grep -qx "the extension is running" <<<"$again" || fail "the second installation said: $again"
+
+if [ -n "$CLIENT" ]; then
+  read -r -d '' -a got < <("$CLIENT" "$app") || true
+  echo "gnome_shell_client: ${got[*]}"
+  # The window may still grow after it is first listed: its origins hold, its size need not.
+  origins=$(json "' '.join(str(v) for x in w if x['id'] == $id for v in (x['frame']['x'], x['frame']['y'], x['buffer']['x'], x['buffer']['y']))" <<<"$windows")
+  [ "${got[*]:0:3} ${got[*]:5:2}" = "$id $origins" ] && [ "${got[3]:-0}" -gt 200 ] &&
+    [ "${got[4]:-0}" -gt 200 ] && [ "${got[*]:7}" = "focused $id pointer ${got[10]:-} ${got[11]:-}" ] ||
+    fail "desktop/gnome's client read: ${got[*]}"
+fi
 
 pointer=$(shell GetPointer)
 [[ $pointer =~ ^\(([0-9]+),\ ([0-9]+)\)$ ]] && [ "${BASH_REMATCH[1]}" -le 1280 ] &&
