@@ -56,8 +56,11 @@ else
   else
     enabled="${enabled%]}, '$uuid']"
   fi
-  gsettings set org.gnome.shell enabled-extensions "$enabled" ||
-    fail "cannot write org.gnome.shell enabled-extensions; the extension was not enabled"
+  # Without the session's bus the settings store drops the write without an error: read it back.
+  gsettings set org.gnome.shell enabled-extensions "$enabled" 2>/dev/null || true
+  [[ $(gsettings get org.gnome.shell enabled-extensions) == *"'$uuid'"* ]] ||
+    fail "cannot write org.gnome.shell enabled-extensions (run this from the desktop session);" \
+      "the extension was not enabled"
   echo "added the extension to org.gnome.shell enabled-extensions"
 fi
 if [ "$(gsettings get org.gnome.shell disable-user-extensions)" = true ]; then
