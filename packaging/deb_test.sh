@@ -44,6 +44,8 @@ for path in /usr/bin/vantic-ax /usr/bin/vantic-act /usr/bin/vantic-click /usr/bi
   /usr/share/mevrik/product/runtime/uv \
   /usr/share/mevrik/product/scripts/install_codex.py /usr/share/mevrik/product/scripts/doctor.sh \
   /usr/share/mevrik/product/scripts/uninstall.py \
+  /usr/share/mevrik/product/scripts/install_gnome_extension.sh \
+  /usr/share/mevrik/product/gnome-extension/service.js \
   /usr/share/mevrik/product/plugin/.codex-plugin/plugin.json /usr/share/mevrik/product/plugin/.mcp.json; do
   grep -qx "$path" "$work/files.txt" || fail "the package lacks $path"
 done
