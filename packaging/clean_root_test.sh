@@ -155,10 +155,18 @@ left=$(find "$root/tmp/home" ! -type d)
 
 # The setup window on an X server of this machine, its socket bound into the root.
 step "Mevrik on Xvfb"
-exec 8< <(Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>>"$log")
+# A number with neither a lock nor a socket (a dead server's socket file would be taken for a
+# live one and the number skipped only half way).
+number=90
+while [ -e "/tmp/.X$number-lock" ] || [ -e "/tmp/.X11-unix/X$number" ]; do number=$((number + 1)); done
+Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp 2>>"$log" &
 xvfb=$!
-read -r -t 60 number <&8 || fail "Xvfb did not start"
 display=:$number
+for _ in $(seq 120); do
+  [ -S "/tmp/.X11-unix/X$number" ] && DISPLAY=$display xdpyinfo >/dev/null 2>&1 && break
+  sleep 0.5
+done
+DISPLAY=$display xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not start on $display"
 bind /tmp/.X11-unix /tmp/.X11-unix
 # A font setup with no Japanese glyphs at all: what "empty boxes" look like.
 cat >"$root/tmp/tofu.conf" <<'XML'
@@ -170,10 +178,8 @@ shoot() { # shoot FILE [ENV...]: starts Mevrik, waits for its window, takes the 
   local file=$1 pid window=""
   shift
   rm -f "$file"
-  # A simple command, so that $! is Mevrik itself (chroot and env exec it).
-  chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
-    DISPLAY="$display" XDG_RUNTIME_DIR=/tmp HOME=/tmp/home "$@" Mevrik >>"$log" 2>&1 &
-  pid=$!
+  in_root env DISPLAY="$display" XDG_RUNTIME_DIR=/tmp HOME=/tmp/home "$@" Mevrik >>"$log" 2>&1 &
+  pid=$! # the subshell; Mevrik is its child (chroot and env exec it)
   for _ in $(seq 120); do
     # The setup window: shown, named Mevrik (the tray's pop-up panel is there too, unmapped).
     window=$(DISPLAY=$display xdotool search --onlyvisible --name '^Mevrik' 2>/dev/null | head -1)
@@ -194,6 +200,7 @@ shoot() { # shoot FILE [ENV...]: starts Mevrik, waits for its window, takes the 
   rm -f "$file.next.png"
   awk -v m="$(identify -format '%[fx:mean]' "$file" 2>/dev/null)" 'BEGIN { exit !(m > 0.5) }' ||
     fail "the Mevrik window was not drawn within a minute ($file)"
+  pkill -P "$pid" 2>/dev/null || true
   kill "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
 }

@@ -73,6 +73,8 @@ extern "C" {
 const CFStringRef kCGWindowLayer = CFSTR("kCGWindowLayer");
 const CFStringRef kCGWindowBounds = CFSTR("kCGWindowBounds");
 const CFStringRef kCGWindowOwnerPID = CFSTR("kCGWindowOwnerPID");
+const CFStringRef kCGWindowNumber = CFSTR("kCGWindowNumber");
+const CFStringRef kCGWindowName = CFSTR("kCGWindowName");
 
 CFIndex CFDataGetLength(CFDataRef theData) {
   return static_cast<CFIndex>(theData->bytes.size());
@@ -113,9 +115,15 @@ CFArrayRef CGWindowListCopyWindowInfo(CGWindowListOption option, CGWindowID rela
         standin::dictionary({CFSTR("X"), CFSTR("Y"), CFSTR("Width"), CFSTR("Height")},
                             {standin::number(b.origin.x), standin::number(b.origin.y),
                              standin::number(b.size.width), standin::number(b.size.height)});
-    entries.push_back(
-        standin::dictionary({kCGWindowOwnerPID, kCGWindowLayer, kCGWindowBounds},
-                            {standin::number(w.pid), standin::number(w.layer), bounds}));
+    std::vector<CFStringRef> keys = {kCGWindowOwnerPID, kCGWindowLayer, kCGWindowBounds,
+                                     kCGWindowNumber};
+    std::vector<CFTypeRef> values = {standin::number(w.pid), standin::number(w.layer), bounds,
+                                     standin::number(static_cast<int32_t>(w.number))};
+    if (!w.name.empty()) {
+      keys.push_back(kCGWindowName);
+      values.push_back(standin::makeString(w.name));
+    }
+    entries.push_back(standin::dictionary(keys, values));
   }
   CFArrayRef list = CFArrayCreate(nullptr, entries.data(), static_cast<CFIndex>(entries.size()),
                                   &kCFTypeArrayCallBacks);
