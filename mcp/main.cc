@@ -62,6 +62,19 @@ void serve(mcp::Server& server, const sigset_t& waitMask) {
   }
 }
 
+// A typing or pointer run that was killed (by a client, or by us past its budget when it ignored
+// SIGTERM) may have left spare key codes bound, Caps Lock released or a button held; each tool
+// keeps a journal of such changes and undoes them with --restore. Their output is captured, so
+// standard output still carries only the protocol.
+void restoreInterruptedTools(mcp::Runner& runner, const std::string& toolFolder) {
+  constexpr double kRestoreBudgetSeconds = 2;
+  for (const char* tool : {"vantic-type", "vantic-click"}) {
+    const std::string program = toolFolder + "/" + tool;
+    if (::access(program.c_str(), X_OK) == 0)
+      runner.run(program, {"--restore"}, kRestoreBudgetSeconds);
+  }
+}
+
 }  // namespace
 
 int main() {
@@ -81,7 +94,9 @@ int main() {
   for (int number : {SIGINT, SIGTERM, SIGHUP}) sigaction(number, &action, nullptr);
   {
     mcp::ProcessRunner runner({&waitMask, [] { return caught != 0; }});
-    mcp::Server server(mevrik::executableFolder(), MEVRIK_VERSION, runner);  // tools lie beside it
+    const std::string toolFolder = mevrik::executableFolder();  // the tools lie beside it
+    restoreInterruptedTools(runner, toolFolder);
+    mcp::Server server(toolFolder, MEVRIK_VERSION, runner);
     serve(server, waitMask);
   }
   if (caught != 0) {

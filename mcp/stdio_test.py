@@ -54,7 +54,8 @@ with tempfile.TemporaryDirectory() as scratch:
         f.write('#!/bin/sh\nprintf PNG > "$1"\n'
                 'echo "pid=1 file=$1 x=0 y=0 width=1 height=1 image=1x1 scale=1"\n')
     with open(os.path.join(tools, "vantic-type"), "w") as f:
-        f.write("#!/bin/sh\ntrap 'echo stopped > \"$0.term\"; exit 0' TERM\nsleep 30 & wait\n")
+        f.write('#!/bin/sh\nif [ "$1" = --restore ]; then echo restored=0; : > "$0.restored"; exit 0; fi\n'
+                "trap 'echo stopped > \"$0.term\"; exit 0' TERM\nsleep 30 & wait\n")
     for tool in ("vantic-shot", "vantic-type"):
         os.chmod(os.path.join(tools, tool), 0o755)
     tmpdir = os.path.join(scratch, "temp dir")
@@ -66,6 +67,8 @@ with tempfile.TemporaryDirectory() as scratch:
     answer = json.loads(done.stdout)
     assert answer["result"]["content"][1]["data"] == "UE5H", answer
     assert os.listdir(tmpdir) == [], os.listdir(tmpdir)
+    # A killed typing run's leftovers are undone when the server starts.
+    assert os.path.exists(os.path.join(tools, "vantic-type.restored"))
 
     running = subprocess.Popen([copy], stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env,
                                text=True)
