@@ -18,6 +18,10 @@ namespace click {
 // although every kind is accepted; callers match this text byte for byte.
 inline constexpr char kUsage[] = "usage: vantic-click x y [left|right|double]\n";
 
+// The exit status of a guarded click that was refused: the point belongs to another
+// application's window (or to none, or the system cannot tell), and nothing was posted.
+inline constexpr int kRefused = 5;
+
 // The fixed waits of the plans, in microseconds. The timing is part of the behaviour: toolkits
 // count clicks and recognise drags by it.
 inline constexpr uint32_t kApproachWait = 8000;   // after the approach move
@@ -35,6 +39,8 @@ struct RunState {
   std::optional<Point> saved;     // the cursor before any event; none when unreadable
   bool restoreCursor = false;     // set by every action but "move" as soon as it is chosen
   std::optional<Point> now;       // the cursor at the end, after any restore
+  // --expect-pid: the action is performed only when the point lies in a window of this process.
+  std::optional<int32_t> expectPid;
 };
 
 struct RunResult {
@@ -53,7 +59,10 @@ struct Action {
   int clicks = 1;          // LeftClicks: 1, 2 or 3
 };
 
-// Reads kind and pt from state.args. False when the arguments call for the usage text.
+// Reads kind and pt from state.args. "--expect-pid PID" may stand anywhere after the program
+// path; it is taken out of state.args into expectPid first, so that the positions of the other
+// arguments stay as they are. False when the arguments call for the usage text (also for
+// --expect-pid without a positive 32-bit process id).
 bool readArguments(RunState& state);
 
 // The result of a run whose arguments call for the usage text: kUsage on standard error,

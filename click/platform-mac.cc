@@ -78,6 +78,10 @@ void QuartzPlatform::release(std::unique_ptr<Event> event) {
   event.reset();
 }
 
+WindowLookup QuartzPlatform::windowAt(Point) {
+  return WindowLookup{std::nullopt, "this build cannot tell which window is at a point"};
+}
+
 void QuartzPlatform::warpCursor(Point to) {
   CGWarpMouseCursorPosition(CGPoint{to.x, to.y});
 }
