@@ -21,6 +21,7 @@
 #include "ax/atspi-requests.h"
 #include "ax/atspi-x11.h"
 #include "ax/platform.h"
+#include "desktop/session.h"
 
 namespace ax {
 namespace {
@@ -46,10 +47,18 @@ class AtspiPlatform : public Platform {
   AtspiPlatform& operator=(const AtspiPlatform&) = delete;
 
   // In a Wayland session windows do not know where they lie on the screen, and X11 sees only
-  // XWayland's windows: records would carry wrong centres. The run stops at the trust check.
-  bool isProcessTrusted() override {
-    return !waylandSession() && statusEnabled() && a11y() != nullptr;
+  // XWayland's windows: records would carry wrong centres.
+  std::optional<std::string> unsupportedSession() override {
+    const mevrik::desktop::Session session = mevrik::desktop::detectSession();
+    if (mevrik::desktop::snapshotsServed(session)) return std::nullopt;
+    return mevrik::desktop::refusal(
+        session, "vantic-ax",
+        "windows on Wayland do not report their screen positions, so no click target could be "
+        "given",
+        "log in to an X11 session, e.g. GNOME on Xorg");
   }
+
+  bool isProcessTrusted() override { return statusEnabled() && a11y() != nullptr; }
 
   bool isProcessTrustedWithPrompt() override {
     if (BusWire* bus = session()) {
@@ -62,11 +71,6 @@ class AtspiPlatform : public Platform {
   }
 
   std::string notTrustedMessage() override {
-    if (waylandSession()) {
-      return "Wayland session: vantic-ax needs an X11 session (windows on Wayland do not report "
-             "their screen positions, so no click target could be given); log in to an X11 "
-             "session, e.g. GNOME on Xorg";
-    }
     return "accessibility not enabled: turn on assistive technologies (gsettings set "
            "org.gnome.desktop.interface toolkit-accessibility true, or run vantic-ax --prompt), "
            "make sure the accessibility bus (at-spi2-core) runs, then restart the application";
@@ -239,13 +243,6 @@ class AtspiPlatform : public Platform {
     const Rect& screen = screens.front();
     return !(e->w > 0 && e->h > 0 &&
              (e->x + e->w <= 0 || e->y + e->h <= 0 || screen.w <= e->x || screen.h <= e->y));
-  }
-
-  // A Wayland session, as its compositor announces it to the programs it starts.
-  static bool waylandSession() {
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    const char* type = std::getenv("XDG_SESSION_TYPE");
-    return (wayland && *wayland) || (type && std::string_view(type) == "wayland");
   }
 
   // -- Applications --------------------------------------------------------------------------

@@ -146,6 +146,9 @@ class Platform {
   virtual bool isProcessTrustedWithPrompt() = 0;
   // The text of the not-trusted error line: what the user must do on this system.
   virtual std::string notTrustedMessage() = 0;
+  // Why this backend cannot give true screen positions in the session it runs in (a desktop it
+  // does not support), or none. Asked before trust: such a run reads nothing.
+  virtual std::optional<std::string> unsupportedSession() { return std::nullopt; }
 
   // The application that has the user's focus, or none.
   virtual std::optional<FrontmostApplication> frontmostApplication() = 0;

@@ -177,6 +177,11 @@ RunResult runSnapshot(Platform& platform, const std::vector<std::string>& args) 
   RunState state;
   parseOptions(args, state);
 
+  // A session the backend cannot serve is not a matter of permission: switching accessibility on
+  // would not help, so --prompt gets the same error line.
+  if (std::optional<std::string> unsupported = platform.unsupportedSession()) {
+    return {errorLine(*unsupported), kExitNotTrusted};
+  }
   if (state.wantPrompt) {
     const bool trusted = platform.isProcessTrustedWithPrompt();
     return {probeLine(trusted), trusted ? kExitOk : kExitNotTrusted};

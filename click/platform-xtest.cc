@@ -43,6 +43,7 @@
 
 #include "click/platform.h"
 #include "common/xcb.h"
+#include "desktop/session.h"
 #include "win/window-at.h"
 #include "win/windows-x11.h"
 
@@ -313,12 +314,11 @@ class XcbPlatform : public Platform {
 std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
   // In a Wayland session the X server is XWayland: XTest moves only its own pointer, which the
   // compositor does not give to Wayland windows, so a click would land nowhere or elsewhere.
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  const char* session = std::getenv("XDG_SESSION_TYPE");
-  if ((wayland && *wayland) || (session && std::string_view(session) == "wayland")) {
-    error =
-        "Wayland session: vantic-click needs an X11 session (X11 input does not reach "
-        "Wayland windows); no pointer action was performed";
+  const mevrik::desktop::Session session = mevrik::desktop::detectSession();
+  if (mevrik::desktop::isWayland(session)) {
+    error = mevrik::desktop::refusal(session, "vantic-click",
+                                     "X11 input does not reach Wayland windows",
+                                     "no pointer action was performed");
     return nullptr;
   }
   const char* name = std::getenv("DISPLAY");

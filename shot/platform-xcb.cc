@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "common/xcb.h"
+#include "desktop/session.h"
 #include "shot/platform.h"
 
 namespace shot {
@@ -120,6 +121,14 @@ class XcbPlatform : public Platform {
 }  // namespace
 
 std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
+  // In a Wayland session the X server is XWayland, whose root window holds none of the Wayland
+  // windows: the image would be empty where the user sees windows.
+  const mevrik::desktop::Session session = mevrik::desktop::detectSession();
+  if (mevrik::desktop::isWayland(session)) {
+    error = mevrik::desktop::refusal(session, "vantic-shot", "X11 does not see Wayland windows",
+                                     "no screenshot was taken");
+    return nullptr;
+  }
   auto display = mevrik::xcb::connect();
   if (!display) {
     error = mevrik::xcb::unreachable("no screenshot was taken");

@@ -10,10 +10,13 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${MEVRIK_DEMO_BUILD_DIR:-$root/build/release}
 
+. "$root/tools/phase.sh"
 "$root/tools/setup-debian.sh"
-echo "building the tools (Release) in $build ..." >&2
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMEVRIK_BUILD_SETUP=OFF >/dev/null
-cmake --build "$build" -j 2 --target vantic-ax vantic-click >/dev/null
+build_tools() {
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMEVRIK_BUILD_SETUP=OFF
+  cmake --build "$build" -j 2 --target vantic-ax vantic-click
+}
+phase "$root/build/logs/demo-build.log" "building the tools (Release) in $build…" -- build_tools
 ax="$build/ax/vantic-ax"
 click="$build/click/vantic-click"
 
@@ -30,7 +33,7 @@ fi
 
 work=$(mktemp -d)
 trap '"$root/e2e/desktop.sh" stop "$work" >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
-echo "starting a headless desktop with gtk3-widget-factory ..." >&2
+echo "starting the test desktop with gtk3-widget-factory…" >&2
 "$root/e2e/desktop.sh" start "$work"
 . "$work/env.sh"
 "$root/e2e/desktop.sh" launch "$work" -- gtk3-widget-factory >/dev/null

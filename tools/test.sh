@@ -6,11 +6,16 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${MEVRIK_BUILD_DIR:-$root/build/asan}
 
+. "$root/tools/phase.sh"
 "$root/tools/setup-debian.sh"
 "$root/tools/setup-codex.sh"  # the Codex CLI that the plug-in checks drive
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMEVRIK_SANITIZE=ON
-cmake --build "$build" -j "$(nproc)"
+# The compiler's output goes to the log; a failed build shows its end there.
+build_all() {
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMEVRIK_SANITIZE=ON
+  cmake --build "$build" -j "$(nproc)"
+}
+phase "$root/build/logs/build.log" "building (Debug, with the sanitizers) in $build…" -- build_all
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-abort_on_error=1:detect_stack_use_after_return=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}

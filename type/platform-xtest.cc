@@ -39,6 +39,7 @@
 #include <unordered_map>
 
 #include "common/xcb.h"
+#include "desktop/session.h"
 #include "type/platform.h"
 
 namespace type {
@@ -318,6 +319,14 @@ class XcbPlatform : public Platform {
 }  // namespace
 
 std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
+  // In a Wayland session the X server is XWayland: its keys reach only XWayland's own windows,
+  // so the text would go nowhere or to another window than the one in front.
+  const mevrik::desktop::Session session = mevrik::desktop::detectSession();
+  if (mevrik::desktop::isWayland(session)) {
+    error = mevrik::desktop::refusal(session, "vantic-type",
+                                     "X11 keys do not reach Wayland windows", "nothing was typed");
+    return nullptr;
+  }
   auto display = mevrik::xcb::connect();
   if (!display) {
     error = mevrik::xcb::unreachable("nothing was typed");

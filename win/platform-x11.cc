@@ -20,9 +20,9 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
-#include <string_view>
 
 #include "common/xcb.h"
+#include "desktop/session.h"
 #include "win/launch-posix.h"
 #include "win/platform.h"
 #include "win/windows-x11.h"
@@ -163,12 +163,10 @@ class X11Platform : public Platform {
 
 std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
   // In a Wayland session the X server is XWayland, which sees only the X clients' windows.
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  const char* session = std::getenv("XDG_SESSION_TYPE");
-  if ((wayland && *wayland) || (session && std::string_view(session) == "wayland")) {
-    error =
-        "Wayland session: vantic-win needs an X11 session (X11 sees only XWayland's windows); "
-        "nothing was done";
+  const mevrik::desktop::Session session = mevrik::desktop::detectSession();
+  if (mevrik::desktop::isWayland(session)) {
+    error = mevrik::desktop::refusal(session, "vantic-win",
+                                     "X11 sees only XWayland's windows", "nothing was done");
     return nullptr;
   }
   auto display = mevrik::xcb::connect();

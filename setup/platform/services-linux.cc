@@ -10,6 +10,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include "desktop/session.h"
 #include "setup/platform/qt_windows.h"
 
 namespace setup {
@@ -73,6 +74,9 @@ LinuxServices::LinuxServices(QDBusConnection bus, QString autostartFolder, QStri
       executable_(std::move(executable)) {}
 
 bool LinuxServices::isAccessibilityTrusted() {
+  // In a session whose windows vantic-ax cannot place on the screen it refuses every snapshot,
+  // whatever the switch says: the step is not done there.
+  if (!mevrik::desktop::snapshotsServed(mevrik::desktop::detectSession())) return false;
   // Linux has no per-application permission; what decides whether the tools can read other
   // applications is whether the desktop has accessibility switched on.
   QDBusMessage get =

@@ -49,6 +49,8 @@ class LinuxServicesTest : public QObject {
     qputenv("XDG_CONFIG_HOME", dir_.filePath("config").toUtf8());
     qunsetenv("XDG_CACHE_HOME");
     qunsetenv("XDG_DATA_HOME");
+    qunsetenv("WAYLAND_DISPLAY");
+    qunsetenv("XDG_SESSION_TYPE");
 
     // A private session bus, with the fake status object served from its own thread so that
     // the services' blocking calls can be answered.
@@ -82,6 +84,10 @@ class LinuxServicesTest : public QObject {
     s.promptForAccessibility();
     QVERIFY(a11y_->isEnabled());
     QVERIFY(s.isAccessibilityTrusted());
+    // A Wayland session whose windows vantic-ax cannot place: not ready, whatever the switch.
+    qputenv("WAYLAND_DISPLAY", "wayland-0");
+    QVERIFY(!s.isAccessibilityTrusted());
+    qunsetenv("WAYLAND_DISPLAY");
     a11y_->setEnabled(false);
     QVERIFY(!s.isAccessibilityTrusted());
     // Without a bus there is no trust, and the prompt is dropped quietly.
