@@ -34,12 +34,15 @@ TEST(GuardTest, AnAcceptedClickIsThePlainRunWithTheLookup) {
            {"--expect-pid", "7", "10", "20", "drag", "30", "40"},
            {"10", "20", "drag", "--expect-pid", "7", "30", "40"}}) {
     std::string plain = trace({"10", "20", "drag", "30", "40"}, withWindow(7));
-    plain.insert(plain.find('\n') + 1, "window at 10,20 -> id=23 pid=7 app=XTerm title=a \"b\"\tc\n");
+    plain.insert(plain.find('\n') + 1,
+                 "window at 10,20 -> id=23 pid=7 app=XTerm title=a \"b\"\tc\n");
     EXPECT_EQ(trace(args, withWindow(7)), plain);
   }
   for (const auto& bad : std::vector<std::vector<std::string>>{
-           {"10", "20", "--expect-pid"}, {"10", "20", "--expect-pid", "0"},
-           {"10", "20", "--expect-pid", "x"}, {"10", "20", "--expect-pid", "1", "--expect-pid", "1"}}) {
+           {"10", "20", "--expect-pid"},
+           {"10", "20", "--expect-pid", "0"},
+           {"10", "20", "--expect-pid", "x"},
+           {"10", "20", "--expect-pid", "1", "--expect-pid", "1"}}) {
     EXPECT_EQ(trace(bad), "err usage: vantic-click x y [left|right|double]\nexit 2\n");
   }
 }

@@ -5,6 +5,9 @@
 
 #include <utility>
 
+#include "win/platform-mac.h"
+#include "win/window-at.h"
+
 namespace click {
 namespace {
 
@@ -78,8 +81,15 @@ void QuartzPlatform::release(std::unique_ptr<Event> event) {
   event.reset();
 }
 
-WindowLookup QuartzPlatform::windowAt(Point) {
-  return WindowLookup{std::nullopt, "this build cannot tell which window is at a point"};
+// The window server's list, and the same rule as vantic-win at.
+WindowLookup QuartzPlatform::windowAt(Point at) {
+  WindowLookup lookup;
+  const auto desktop = win::mac::readDesktop(0, lookup.error);
+  if (!desktop) return lookup;
+  if (const win::Window* w = win::windowAt(*desktop, {at.x, at.y})) {
+    lookup.window = TargetWindow{w->id, w->pid, w->app, w->title};
+  }
+  return lookup;
 }
 
 void QuartzPlatform::warpCursor(Point to) {

@@ -90,7 +90,8 @@ int main(int argc, char** argv) {
         options.windowAtUnknown = true;
       } else if (value != "none") {
         options.windowAt = parseWindow(value);
-        if (!options.windowAt) return fail("--window-at needs 'ID PID APP [TITLE]', none or unknown");
+        if (!options.windowAt)
+          return fail("--window-at needs 'ID PID APP [TITLE]', none or unknown");
       }
     } else if (arg == "--no-mouse-events") {
       options.mouseEventsFail = true;

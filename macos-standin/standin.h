@@ -45,9 +45,11 @@ int promptCount();
 // to an application's element (the messaging timeout, set and copy calls).
 void setClockStep(double step);
 void advanceClock(double seconds);
-// The last timeout set on any element, and the attributes set, as "NAME=true|false|other".
+// The last timeout set on any element, and the attributes set, as "NAME=true|false|other", and
+// the actions performed, as "ACTION on ELEMENT-NUMBER".
 std::optional<float> messagingTimeout();
 std::vector<std::string> attributesSet();
+std::vector<std::string> actionsPerformed();
 
 // -- Bundle and preferences --------------------------------------------------------------------
 
@@ -89,6 +91,9 @@ struct WindowInfo {
   int32_t pid = 0;
   int32_t layer = 0;
   CGRect bounds = {};
+  uint32_t number = 0;              // kCGWindowNumber
+  std::string ownerName;            // kCGWindowOwnerName
+  std::optional<std::string> name;  // kCGWindowName (absent without screen recording permission)
 };
 void setWindows(std::vector<WindowInfo> windows);
 // The active displays' bounds, main display first; CGDirectDisplayID 1, 2, ... in this order.
@@ -106,7 +111,8 @@ struct Bitmap {
 };
 void setScreenImage(std::optional<Bitmap> bitmap);
 // The calls to the window list and the capture: "CGWindowListCopyWindowInfo" with the option and
-// window, "CGWindowListCreateImage" with the list option, window and image option, and the area
-// as "x y width height" in `text`.
+// window (kCGWindowListOptionIncludingWindow gives only that window's entry),
+// "CGWindowListCreateImage" with the list option, window and image option, and the area as "x y
+// width height" in `text`.
 
 }  // namespace standin

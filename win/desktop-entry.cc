@@ -102,8 +102,8 @@ std::optional<std::vector<std::string>> desktopEntryCommand(std::string_view con
     if (quoted) {
       if (c == '"') {
         quoted = false;
-      } else if (c == '\\' && i + 1 < exec.size() && std::string_view("\"`$\\").find(exec[i + 1]) !=
-                                                         std::string_view::npos) {
+      } else if (c == '\\' && i + 1 < exec.size() &&
+                 std::string_view("\"`$\\").find(exec[i + 1]) != std::string_view::npos) {
         arg += exec[++i];
       } else {
         arg += c;

@@ -52,12 +52,9 @@ void send(int fd, int32_t kind, int32_t value) {
     dup2(null, 2);
   }
   // Every other descriptor closes when the program starts (the report pipe among them).
-  constexpr unsigned kCloseRangeCloexec = 4;  // CLOSE_RANGE_CLOEXEC, Linux 5.11
-  if (close_range(3, ~0U, kCloseRangeCloexec) != 0) {
-    const long most = sysconf(_SC_OPEN_MAX);
-    for (int fd = 3; fd < (most > 0 && most < 65536 ? most : 65536); ++fd) {
-      fcntl(fd, F_SETFD, FD_CLOEXEC);
-    }
+  const long most = sysconf(_SC_OPEN_MAX);
+  for (int fd = 3; fd < (most > 0 && most < 65536 ? most : 65536); ++fd) {
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
   }
   if (!directory.empty() && chdir(directory.c_str()) != 0) {
     // Starting elsewhere than asked is still better than not starting.
@@ -71,12 +68,12 @@ void send(int fd, int32_t kind, int32_t value) {
 }
 
 bool isDirectory(const std::string& path) {
-  struct stat info{};
+  struct stat info {};
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 bool isFile(const std::string& path) {
-  struct stat info{};
+  struct stat info {};
   return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
@@ -115,7 +112,9 @@ std::vector<std::string> applicationFolders() {
 Launched spawnDetached(const std::vector<std::string>& argv, const std::string& directory) {
   Launched result;
   int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) {
+  // The tool has one thread: no fork elsewhere can slip in before close-on-exec is set.
+  if (pipe(fds) != 0 || fcntl(fds[0], F_SETFD, FD_CLOEXEC) != 0 ||
+      fcntl(fds[1], F_SETFD, FD_CLOEXEC) != 0) {
     result.error = std::string("cannot start \"") + argv[0] + "\": " + std::strerror(errno);
     return result;
   }
@@ -188,7 +187,9 @@ Launched launchDesktopEntry(const std::string& id) {
 bool running(int32_t pid) {
   std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
   std::string text;
-  if (!stat || !std::getline(stat, text)) return false;
+  // Without /proc (macOS) a process that ended has been reaped by launchd, its new parent.
+  if (!stat) return kill(pid, 0) == 0 || errno == EPERM;
+  if (!std::getline(stat, text)) return false;
   // "PID (COMMAND) STATE ...": the command may hold spaces and parentheses.
   const size_t close = text.rfind(')');
   if (close == std::string::npos || close + 2 >= text.size()) return false;

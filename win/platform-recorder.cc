@@ -46,8 +46,8 @@ uint64_t RecorderPlatform::activeWindow() {
 
 bool RecorderPlatform::exists(uint64_t id) {
   const auto& windows = options_.desktop.windows;
-  const bool found = std::any_of(windows.begin(), windows.end(),
-                                 [id](const Window& w) { return w.id == id; });
+  const bool found =
+      std::any_of(windows.begin(), windows.end(), [id](const Window& w) { return w.id == id; });
   lines_.push_back("exists " + std::to_string(id) + " -> " + (found ? "yes" : "no"));
   return found;
 }

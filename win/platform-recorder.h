@@ -23,9 +23,9 @@ struct RecorderOptions {
   bool noWindowList = false;  // every read fails, as without EWMH
   enum class Activation { kActivates, kIgnored, kCloses };
   Activation activation = Activation::kActivates;
-  int32_t launchPid = 0;  // the pid a launch gives; 0: the launch fails
-  bool unknownApplication = false;  // a launch by id finds no such application
-  bool launchExits = false;         // the launched process has ended at once
+  int32_t launchPid = 0;               // the pid a launch gives; 0: the launch fails
+  bool unknownApplication = false;     // a launch by id finds no such application
+  bool launchExits = false;            // the launched process has ended at once
   std::optional<Window> launchWindow;  // appears at the first wait after a launch
 };
 

@@ -165,8 +165,8 @@ std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
   // In a Wayland session the X server is XWayland, which sees only the X clients' windows.
   const mevrik::desktop::Session session = mevrik::desktop::detectSession();
   if (mevrik::desktop::isWayland(session)) {
-    error = mevrik::desktop::refusal(session, "vantic-win",
-                                     "X11 sees only XWayland's windows", "nothing was done");
+    error = mevrik::desktop::refusal(session, "vantic-win", "X11 sees only XWayland's windows",
+                                     "nothing was done");
     return nullptr;
   }
   auto display = mevrik::xcb::connect();

@@ -46,15 +46,15 @@ struct Window {
 
 // The windows and the desktop on show, read together.
 struct Desktop {
-  std::vector<Window> windows;          // stacking order, topmost first
+  std::vector<Window> windows;            // stacking order, topmost first
   std::optional<int64_t> currentDesktop;  // none where the system has no desktops
 };
 
 // What a launch gave: the process started, or why none was.
 struct Launched {
-  int32_t pid = 0;    // 0: nothing was started
+  int32_t pid = 0;         // 0: nothing was started
   bool unknownId = false;  // the application id names no application
-  std::string error;  // why nothing was started
+  std::string error;       // why nothing was started
 };
 
 class Platform {

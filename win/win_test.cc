@@ -7,8 +7,8 @@
 namespace win {
 namespace {
 
-Window window(uint64_t id, int32_t pid, std::string app, int64_t x, int64_t y, int64_t w,
-              int64_t h, std::optional<int64_t> desktop = 0) {
+Window window(uint64_t id, int32_t pid, std::string app, int64_t x, int64_t y, int64_t w, int64_t h,
+              std::optional<int64_t> desktop = 0) {
   Window out;
   out.id = id;
   out.pid = pid;
@@ -52,7 +52,8 @@ TEST(WinTest, ListPrintsEveryWindowTopmostFirstAsJson) {
   o.active = 8;
   EXPECT_EQ(trace({"list"}, o),
             "read -> 2 windows\n"
-            "out {\"windows\":[{\"id\":7,\"app\":\"\",\"pid\":0,\"title\":\"say \\\"hi\\\"\\n\xEF\xBF\xBD\","
+            "out {\"windows\":[{\"id\":7,\"app\":\"\",\"pid\":0,\"title\":\"say "
+            "\\\"hi\\\"\\n\xEF\xBF\xBD\","
             "\"x\":-5,\"y\":10,\"w\":20,\"h\":30,\"focused\":false,\"minimized\":false,"
             "\"desktop\":-1},{\"id\":8,\"app\":\"App\",\"pid\":81,\"title\":\"App window\","
             "\"x\":0,\"y\":0,\"w\":1,\"h\":1,\"focused\":true,\"minimized\":false}]}\n"
@@ -87,9 +88,9 @@ TEST(WinTest, FocusShowsTheDesktopActivatesAndWaitsUntilActive) {
             "active -> 40\n" +
                 settle +
                 "read -> 4 windows\n"
-            "out {\"id\":40,\"app\":\"Viewer\",\"pid\":400,\"title\":\"Viewer window\",\"x\":0,"
-            "\"y\":0,\"w\":1280,\"h\":800,\"focused\":true,\"minimized\":false,\"desktop\":1}\n"
-            "exit 0\n");
+                "out {\"id\":40,\"app\":\"Viewer\",\"pid\":400,\"title\":\"Viewer window\",\"x\":0,"
+                "\"y\":0,\"w\":1280,\"h\":800,\"focused\":true,\"minimized\":false,\"desktop\":1}\n"
+                "exit 0\n");
 }
 
 TEST(WinTest, FocusNeverActsOnAnotherWindow) {

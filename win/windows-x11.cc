@@ -26,10 +26,18 @@ namespace {
 using mevrik::xcb::take;
 
 constexpr const char* kAtomNames[WindowReader::kAtomCount] = {
-    "_NET_SUPPORTING_WM_CHECK", "_NET_CLIENT_LIST_STACKING", "_NET_ACTIVE_WINDOW",
-    "_NET_CURRENT_DESKTOP",     "_NET_WM_PID",               "_NET_WM_NAME",
-    "UTF8_STRING",              "_NET_WM_STATE",             "_NET_WM_STATE_HIDDEN",
-    "_NET_WM_DESKTOP",          "_NET_FRAME_EXTENTS",        "_NET_RESTACK_WINDOW",
+    "_NET_SUPPORTING_WM_CHECK",
+    "_NET_CLIENT_LIST_STACKING",
+    "_NET_ACTIVE_WINDOW",
+    "_NET_CURRENT_DESKTOP",
+    "_NET_WM_PID",
+    "_NET_WM_NAME",
+    "UTF8_STRING",
+    "_NET_WM_STATE",
+    "_NET_WM_STATE_HIDDEN",
+    "_NET_WM_DESKTOP",
+    "_NET_FRAME_EXTENTS",
+    "_NET_RESTACK_WINDOW",
 };
 
 // Longest title read, in 32-bit units (16 KiB).
@@ -56,7 +64,8 @@ std::vector<uint32_t> cardinals(const PropertyReply& reply, xcb_atom_t type) {
 std::string bytes(const PropertyReply& reply) {
   if (!reply || reply->format != 8) return {};
   const auto* data = static_cast<const char*>(xcb_get_property_value(reply.get()));
-  return std::string(data, static_cast<size_t>(std::max(xcb_get_property_value_length(reply.get()), 0)));
+  return std::string(data,
+                     static_cast<size_t>(std::max(xcb_get_property_value_length(reply.get()), 0)));
 }
 
 std::string latin1ToUtf8(const std::string& text) {
@@ -109,8 +118,7 @@ std::optional<Desktop> WindowReader::read(std::string& error) {
   auto get = [&](xcb_window_t w, xcb_atom_t prop, xcb_atom_t type, uint32_t longs) {
     return xcb_get_property(c_, false, w, prop, type, 0, longs);
   };
-  const PropertyCookie checkCookie =
-      get(root_, atoms_[kSupportingWmCheck], XCB_ATOM_WINDOW, 1);
+  const PropertyCookie checkCookie = get(root_, atoms_[kSupportingWmCheck], XCB_ATOM_WINDOW, 1);
   const PropertyCookie listCookie =
       get(root_, atoms_[kClientListStacking], XCB_ATOM_WINDOW, kMostWindows);
   const PropertyCookie activeCookie = get(root_, atoms_[kActiveWindow], XCB_ATOM_WINDOW, 1);
@@ -176,8 +184,8 @@ std::optional<Desktop> WindowReader::read(std::string& error) {
     if (const size_t end = klass.find('\0'); end != std::string::npos) klass.resize(end);
     w.app = klass.empty() ? wmClass.substr(0, split) : klass;
     const xcb_atom_t hidden = atoms_[kWmStateHidden];
-    w.minimized = hidden != XCB_ATOM_NONE &&
-                  std::find(state.begin(), state.end(), hidden) != state.end();
+    w.minimized =
+        hidden != XCB_ATOM_NONE && std::find(state.begin(), state.end(), hidden) != state.end();
     if (!onDesktop.empty()) {
       w.desktop = onDesktop[0] == kAllDesktopsValue ? kAllDesktops : int64_t{onDesktop[0]};
     }

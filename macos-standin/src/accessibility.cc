@@ -110,6 +110,9 @@ std::optional<float> messagingTimeout() {
 std::vector<std::string> attributesSet() {
   return world().sets;
 }
+std::vector<std::string> actionsPerformed() {
+  return world().actions;
+}
 
 }  // namespace standin
 
@@ -195,6 +198,14 @@ AXError AXUIElementSetAttributeValue(AXUIElementRef element, CFStringRef attribu
                                                 : "other";
   world().sets.push_back(standin::toUtf8(attribute) + "=" + text);
   return standin::find(element) ? kAXErrorSuccess : kAXErrorInvalidUIElement;
+}
+
+AXError AXUIElementPerformAction(AXUIElementRef element, CFStringRef action) {
+  standin::request();
+  const standin::Node* node = standin::find(element);
+  world().actions.push_back(standin::toUtf8(action) + " on " +
+                            (node ? std::to_string(element->node) : std::string("none")));
+  return node ? kAXErrorSuccess : kAXErrorInvalidUIElement;
 }
 
 AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attribute,

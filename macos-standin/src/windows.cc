@@ -26,6 +26,11 @@ CFNumberRef number(int32_t value) {
   return CFNumberCreate(nullptr, kCFNumberSInt32Type, &value);
 }
 
+CFStringRef string(const std::string& text) {
+  return CFStringCreateWithBytes(nullptr, reinterpret_cast<const UInt8*>(text.data()),
+                                 static_cast<CFIndex>(text.size()), kCFStringEncodingUTF8, false);
+}
+
 double real(CFDictionaryRef dict, const char* key) {
   double value = 0;
   if (auto n =
@@ -59,6 +64,9 @@ extern "C" {
 const CFStringRef kCGWindowLayer = CFSTR("kCGWindowLayer");
 const CFStringRef kCGWindowBounds = CFSTR("kCGWindowBounds");
 const CFStringRef kCGWindowOwnerPID = CFSTR("kCGWindowOwnerPID");
+const CFStringRef kCGWindowNumber = CFSTR("kCGWindowNumber");
+const CFStringRef kCGWindowOwnerName = CFSTR("kCGWindowOwnerName");
+const CFStringRef kCGWindowName = CFSTR("kCGWindowName");
 
 CFIndex CFDataGetLength(CFDataRef theData) {
   return static_cast<CFIndex>(theData->bytes.size());
@@ -94,14 +102,22 @@ CFArrayRef CGWindowListCopyWindowInfo(CGWindowListOption option, CGWindowID rela
   world().calls.push_back({"CGWindowListCopyWindowInfo", 0, {option, relativeToWindow}, {}, {}});
   std::vector<CFTypeRef> entries;
   for (const standin::WindowInfo& w : world().windows) {
+    if ((option & kCGWindowListOptionIncludingWindow) && w.number != relativeToWindow) continue;
     const CGRect& b = w.bounds;
     CFDictionaryRef bounds =
         standin::dictionary({CFSTR("X"), CFSTR("Y"), CFSTR("Width"), CFSTR("Height")},
                             {standin::number(b.origin.x), standin::number(b.origin.y),
                              standin::number(b.size.width), standin::number(b.size.height)});
-    entries.push_back(
-        standin::dictionary({kCGWindowOwnerPID, kCGWindowLayer, kCGWindowBounds},
-                            {standin::number(w.pid), standin::number(w.layer), bounds}));
+    std::vector<CFStringRef> keys{kCGWindowOwnerPID, kCGWindowLayer, kCGWindowBounds,
+                                  kCGWindowNumber, kCGWindowOwnerName};
+    std::vector<CFTypeRef> values{standin::number(w.pid), standin::number(w.layer), bounds,
+                                  standin::number(static_cast<int32_t>(w.number)),
+                                  standin::string(w.ownerName)};
+    if (w.name) {
+      keys.push_back(kCGWindowName);
+      values.push_back(standin::string(*w.name));
+    }
+    entries.push_back(standin::dictionary(keys, values));
   }
   CFArrayRef list = CFArrayCreate(nullptr, entries.data(), static_cast<CFIndex>(entries.size()),
                                   &kCFTypeArrayCallBacks);

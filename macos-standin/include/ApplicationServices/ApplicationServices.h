@@ -61,6 +61,7 @@ AXError AXUIElementCopyMultipleAttributeValues(AXUIElementRef element, CFArrayRe
                                                CFArrayRef* values);
 AXError AXUIElementSetAttributeValue(AXUIElementRef element, CFStringRef attribute,
                                      CFTypeRef value);
+AXError AXUIElementPerformAction(AXUIElementRef element, CFStringRef action);
 
 #ifdef __cplusplus
 }
