@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr int kExitUsage = 2;
+constexpr int kExitUsage = mevrik::exit_status::ax::kUsage;
 
 int usageError(const std::string& message) {
   std::fprintf(stderr, "vantic-ax-replay: %s\n", message.c_str());

@@ -1,9 +1,6 @@
 #include "ax/snapshot.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -11,6 +8,7 @@
 #include "ax/json.h"
 #include "ax/text.h"
 #include "common/numbers.h"
+#include "common/output.h"
 
 namespace ax {
 namespace {
@@ -84,19 +82,6 @@ Element chooseWindow(Platform& platform, const Element& app, bool& unanswered) {
   }
   unanswered = focused.code == kCannotComplete && windows.code == kCannotComplete;
   return nullptr;
-}
-
-bool writeAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
 }
 
 }  // namespace
@@ -218,7 +203,7 @@ RunResult runSnapshot(Platform& platform, const std::vector<std::string>& args) 
 }
 
 bool writeRunResult(int fd, const RunResult& result) {
-  return writeAll(fd, result.document.data(), result.document.size()) && writeAll(fd, "\n", 1);
+  return mevrik::writeAll(fd, result.document) && mevrik::writeAll(fd, "\n");
 }
 
 }  // namespace ax

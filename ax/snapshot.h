@@ -10,13 +10,14 @@
 
 #include "ax/platform.h"
 #include "ax/walk.h"
+#include "common/exit_status.h"
 
 namespace ax {
 
 // Exit statuses the callers rely on.
-constexpr int kExitOk = 0;
-constexpr int kExitNotTrusted = 3;
-constexpr int kExitNoFrontmost = 4;
+constexpr int kExitOk = mevrik::exit_status::ax::kOk;
+constexpr int kExitNotTrusted = mevrik::exit_status::ax::kNotTrusted;
+constexpr int kExitNoFrontmost = mevrik::exit_status::ax::kNoFrontmost;
 
 struct RunResult {
   std::string document;  // one line of JSON, without the trailing line feed

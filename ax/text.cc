@@ -5,57 +5,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/utf8.h"
+
 namespace ax {
 namespace {
 
-constexpr char32_t kReplacement = 0xFFFD;
-
-// Decodes one code point at `pos`. On success returns the code point and advances `pos` past it;
-// on an ill-formed sequence returns U+FFFD and advances past its maximal subpart (at least one
-// byte), following the table of well-formed byte sequences in the Unicode standard.
-char32_t decodeOne(std::string_view s, size_t& pos, bool& valid) {
-  valid = true;
-  const auto byte = [&](size_t i) { return static_cast<uint8_t>(s[i]); };
-  const uint8_t b0 = byte(pos);
-  if (b0 < 0x80) {
-    ++pos;
-    return b0;
-  }
-  int need = 0;
-  char32_t cp = 0;
-  uint8_t lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    need = 1;
-    cp = b0 & 0x1F;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    need = 2;
-    cp = b0 & 0x0F;
-    if (b0 == 0xE0) lo = 0xA0;  // no overlong forms
-    if (b0 == 0xED) hi = 0x9F;  // no surrogates
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    need = 3;
-    cp = b0 & 0x07;
-    if (b0 == 0xF0) lo = 0x90;  // no overlong forms
-    if (b0 == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
-  } else {
-    ++pos;
-    valid = false;
-    return kReplacement;
-  }
-  size_t i = pos + 1;
-  for (int k = 0; k < need; ++k, ++i) {
-    const uint8_t lower = k == 0 ? lo : 0x80;
-    const uint8_t upper = k == 0 ? hi : 0xBF;
-    if (i >= s.size() || byte(i) < lower || byte(i) > upper) {
-      pos = i;  // the maximal subpart ends before the offending byte
-      valid = false;
-      return kReplacement;
-    }
-    cp = (cp << 6) | (byte(i) & 0x3F);
-  }
-  pos = i;
-  return cp;
-}
+constexpr char32_t kReplacement = mevrik::kReplacementCharacter;
+using mevrik::decodeUtf8At;
 
 void appendUtf8(std::string& out, char32_t cp) {
   char buf[4];
@@ -73,7 +29,7 @@ std::string repairUtf8(std::string_view text) {
   while (pos < text.size()) {
     const size_t start = pos;
     bool valid = true;
-    decodeOne(text, pos, valid);
+    decodeUtf8At(text, pos, valid);
     if (valid) {
       out.append(text.substr(start, pos - start));
     } else {
@@ -96,7 +52,7 @@ std::string clip(std::string_view text, size_t maxClusters) {
   cps.reserve(text.size());
   for (size_t pos = 0; pos < text.size();) {
     bool valid = true;
-    const char32_t cp = decodeOne(text, pos, valid);
+    const char32_t cp = decodeUtf8At(text, pos, valid);
     cps.push_back(cp == U'\n' ? U' ' : cp);
   }
   size_t begin = 0, end = cps.size();

@@ -1,11 +1,16 @@
 #include "click/click.h"
 
+#include <string_view>
 #include <utility>
 
+#include "common/exit_status.h"
 #include "common/numbers.h"
 
 namespace click {
 namespace {
+
+// The journal's record of a run that holds a button: this line, then "button N" (a MouseButton).
+constexpr std::string_view kJournalHeader = "vantic-click journal 1\n";
 
 std::optional<Point> readPoint(const std::string& x, const std::string& y) {
   auto px = mevrik::parseDouble(x);
@@ -79,15 +84,32 @@ std::optional<RunResult> guard(Platform& platform, const RunState& state) {
   } else {
     why = "cannot tell which window is at " + at + " (" + lookup.error + ")";
   }
-  return RunResult{kRefused, "",
+  return RunResult{mevrik::exit_status::click::kRefused, "",
                    "vantic-click: refused: " + why + "; no pointer action was performed\n"};
+}
+
+// The button the action presses, if any.
+std::optional<MouseButton> pressedButton(const Action& action) {
+  switch (action.kind) {
+    case Action::Kind::kDrag:
+    case Action::Kind::kLeftClicks:
+      return kButtonLeft;
+    case Action::Kind::kRight:
+      return kButtonRight;
+    case Action::Kind::kMiddle:
+      return kButtonCenter;
+    case Action::Kind::kMove:
+    case Action::Kind::kScroll:
+      break;
+  }
+  return std::nullopt;
 }
 
 }  // namespace
 
 RunResult usage() {
   RunResult result;
-  result.status = 2;
+  result.status = mevrik::exit_status::click::kUsage;
   result.err = kUsage;
   return result;
 }
@@ -177,6 +199,12 @@ RunResult perform(Platform& platform, RunState& state) {
   state.restoreCursor = false;
 
   const Action action = chooseAction(state);
+  // A run killed while the button is down (a drag takes a while) leaves the record behind. It is
+  // written and removed outside the plan's timed gaps.
+  const std::optional<MouseButton> pressed = pressedButton(action);
+  const bool journaled = pressed && state.journal &&
+                         state.journal->write(std::string(kJournalHeader) + "button " +
+                                              std::to_string(static_cast<int>(*pressed)) + "\n");
   if (action.kind == Action::Kind::kMove) {
     post(platform, state, kMouseMoved, kButtonLeft, state.pt, 0, true);
   } else {
@@ -190,7 +218,7 @@ RunResult perform(Platform& platform, RunState& state) {
       case Action::Kind::kScroll:
         // No restore and no report: the caller learns of the failure from the status alone.
         if (!scroll(platform, state, action.horizontal, action.vertical))
-          return RunResult{3, "", ""};
+          return RunResult{mevrik::exit_status::click::kNoScroll, "", ""};
         break;
       case Action::Kind::kRight:
         pressAndRelease(platform, state, kRightMouseDown, kRightMouseUp, kButtonRight, 1);
@@ -213,6 +241,7 @@ RunResult perform(Platform& platform, RunState& state) {
     platform.sleepMicroseconds(kRestoreWait);
     platform.warpCursor(*state.saved);
   }
+  if (journaled && platform.lostReason().empty()) state.journal->remove();
 
   state.now = platform.cursorPosition();
   RunResult result;
@@ -223,6 +252,30 @@ RunResult perform(Platform& platform, RunState& state) {
 RunResult run(Platform& platform, RunState& state) {
   if (!readArguments(state)) return usage();
   return perform(platform, state);
+}
+
+size_t restoreLeftovers(Platform& platform, mevrik::Journal& journal) {
+  const auto text = journal.read();
+  if (!text) return 0;
+  size_t released = 0;
+  std::string_view record = *text;
+  if (record.starts_with(kJournalHeader)) {
+    record.remove_prefix(kJournalHeader.size());
+    for (const auto& [button, up] :
+         {std::pair{kButtonLeft, kLeftMouseUp}, std::pair{kButtonRight, kRightMouseUp},
+          std::pair{kButtonCenter, kOtherMouseUp}}) {
+      if (record != "button " + std::to_string(static_cast<int>(button)) + "\n") continue;
+      if (!platform.buttonDown(button)) break;
+      // The release goes where the pointer is, so that it does not move.
+      if (const auto at = platform.cursorPosition()) {
+        RunState none;
+        post(platform, none, up, button, *at, 1);
+        ++released;
+      }
+    }
+  }
+  if (platform.lostReason().empty()) journal.remove();
+  return released;
 }
 
 }  // namespace click

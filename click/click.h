@@ -11,16 +11,14 @@
 #include <vector>
 
 #include "click/platform.h"
+#include "common/journal.h"
+#include "common/output.h"
 
 namespace click {
 
 // The usage text, written to standard error with exit status 2. It names only three kinds
 // although every kind is accepted; callers match this text byte for byte.
 inline constexpr char kUsage[] = "usage: vantic-click x y [left|right|double]\n";
-
-// The exit status of a guarded click that was refused: the point belongs to another
-// application's window (or to none, or the system cannot tell), and nothing was posted.
-inline constexpr int kRefused = 5;
 
 // The fixed waits of the plans, in microseconds. The timing is part of the behaviour: toolkits
 // count clicks and recognise drags by it.
@@ -41,13 +39,11 @@ struct RunState {
   std::optional<Point> now;       // the cursor at the end, after any restore
   // --expect-pid: the action is performed only when the point lies in a window of this process.
   std::optional<int32_t> expectPid;
+  // Where the run notes a button it holds down before pressing it; none keeps no record.
+  mevrik::Journal* journal = nullptr;
 };
 
-struct RunResult {
-  int status = 0;
-  std::string out;  // standard output
-  std::string err;  // standard error
-};
+using RunResult = mevrik::RunResult;
 
 // The action the kind argument chooses, with its operands.
 struct Action {
@@ -88,5 +84,9 @@ RunResult perform(Platform& platform, RunState& state);
 
 // The whole run: state.args must hold the argument vector.
 RunResult run(Platform& platform, RunState& state);
+
+// Releases a button that a killed run left down, as its journal lists it (a button that is up
+// by now is left alone), and removes the journal. Gives the number of buttons released.
+size_t restoreLeftovers(Platform& platform, mevrik::Journal& journal);
 
 }  // namespace click

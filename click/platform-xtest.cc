@@ -228,6 +228,20 @@ class XcbPlatform : public Platform {
     }
   }
 
+  bool buttonDown(MouseButton which) override {
+    xcb_connection_t* c = connection_.get();
+    auto reply = take<xcb_query_pointer_reply>(c, xcb_query_pointer(c, root_));
+    const uint16_t mask = which == kButtonRight    ? XCB_BUTTON_MASK_3
+                          : which == kButtonCenter ? XCB_BUTTON_MASK_2
+                                                   : XCB_BUTTON_MASK_1;
+    return reply && (reply->mask & mask) != 0;
+  }
+
+  std::string journalName() override {
+    const auto key = mevrik::xcb::displayKey();
+    return key ? "click-journal-" + *key : "";
+  }
+
   std::string lostReason() override {
     // XCB marks the connection broken for good once the server is gone; events after that
     // point were never delivered.

@@ -97,6 +97,11 @@ class Platform {
   // A blocking wait.
   virtual void sleepMicroseconds(uint32_t microseconds) = 0;
 
+  // Whether the button is down now; false where the system cannot tell.
+  virtual bool buttonDown(MouseButton) { return false; }
+  // The name of this display's journal (one path component), or "" where runs keep none.
+  virtual std::string journalName() { return {}; }
+
   // Why the window system stopped taking events during the run (the display went away), or ""
   // while it is there. The front then reports a failure instead of an action that may be cut off.
   virtual std::string lostReason() { return {}; }

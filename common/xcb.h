@@ -92,6 +92,24 @@ inline std::string unreachable(const std::string& consequence) {
   return std::string("cannot open the X display \"") + (name ? name : "") + "\"; " + consequence;
 }
 
+// A name for the X server of $DISPLAY that tells it from the other servers this user reaches:
+// "x11-N" for local display N (":N", "unix:N"), "x11-HOST-N" for one over the network. None
+// when $DISPLAY cannot be read.
+inline std::optional<std::string> displayKey() {
+  char* rawHost = nullptr;
+  int number = 0;
+  if (!xcb_parse_display(nullptr, &rawHost, &number, nullptr)) return std::nullopt;
+  std::string host = rawHost ? rawHost : "";
+  std::free(rawHost);
+  if (host == "unix") host.clear();
+  for (char& c : host) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == '.' || c == '-';
+    if (!plain) c = '_';
+  }
+  return "x11-" + (host.empty() ? "" : host + "-") + std::to_string(number);
+}
+
 // The window the window manager names active (_NET_ACTIVE_WINDOW) and its process id
 // (_NET_WM_PID); the atoms come from askAtom.
 struct Frontmost {

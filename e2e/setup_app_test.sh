@@ -14,13 +14,28 @@ background() {
   echo "$! $name" >>"$work/pids"
 }
 
-# The vendor service: GET /latest.json from a folder; the registration POST gets an error, which
-# the application ignores.
+# The vendor service: GET /latest.json from a folder; the registration POST is answered only
+# after 6 s, so that one is still on its way when the application quits.
 mkdir -p "$work/service"
 manifest() { printf '{"version":"%s","download_url":"https://dl.example.test/mevrik.deb","notes":"%s"}' "$1" "$2" >"$work/service/latest.json"; }
 manifest 9.9.9 "速くなりました"
-background service python3 -u -m http.server 0 --bind 127.0.0.1 --directory "$work/service"
-retry 5 grep -q 'port [0-9]' "$work/service.log" ||
+cat >"$work/service.py" <<'PY'
+import functools, http.server, socketserver, sys, time
+class Handler(http.server.SimpleHTTPRequestHandler):
+    def do_POST(self):
+        self.rfile.read(int(self.headers.get("Content-Length", 0)))
+        time.sleep(6)
+        self.send_response(204)
+        self.end_headers()
+# A plain TCP server: HTTPServer would first look its own name up, which can take seconds.
+socketserver.ThreadingTCPServer.daemon_threads = True
+server = socketserver.ThreadingTCPServer(
+    ("127.0.0.1", 0), functools.partial(Handler, directory=sys.argv[1]))
+print("serving on port", server.server_address[1])
+server.serve_forever()
+PY
+background service python3 -u "$work/service.py" "$work/service"
+retry 20 grep -q 'port [0-9]' "$work/service.log" ||
   fail "the local service did not start: $(cat "$work/service.log")"
 port=$(sed -n 's/.*port \([0-9]*\).*/\1/p' "$work/service.log" | head -n 1)
 export MEVRIK_SERVICE_URL=http://127.0.0.1:$port
@@ -39,12 +54,12 @@ snap_until 15 'has(d, "text", "アップデートがあります")' "${wide[@]}"
 check '
 assert d["app"] == "Mevrik" and d["window"] == "Mevrik by Fennick", d
 for label in ["Mevrik", "by Fennick", "上から順番にボタンを押してください。", "v9.9.9", "速くなりました",
-              "Mac操作を許可", "Codexに追加", "MevrikプラグインをCodexへ追加します。",
+              "デスクトップ操作を許可", "Codexに追加", "MevrikプラグインをCodexへ追加します。",
               "Fennickサービスに接続済み"]:
     one(d, "text", label)
 # The test desktop has accessibility on: step 1 is done, step 2 is not.
 one(d, "text", "あと1ステップで使えます"); one(d, "text", "完了"); one(d, "text", "未設定")
-assert not has(d, "button", "システム設定を開く"), summary(d)
+assert not has(d, "button", "アクセシビリティをオンにする"), summary(d)
 for label in ["アップデートをダウンロード", "Codexに追加する", "状態を再確認", "その他"]:
     b = one(d, "button", label)
     assert 0 < b["x"] < 1280 and 0 < b["y"] < 800 and b["w"] > 20 and b["h"] > 15, b
@@ -112,6 +127,17 @@ one(d, "text", "v9.9.9"); one(d, "button", "状態を再確認")
 # application in the tray; a second start brings the window back and ends at once.
 "$VANTIC_CLICK" $icon >/dev/null
 snap_until 5 'd["window"] == "Mevrik by Fennick"' "${wide[@]}" || fail "the pop-up stayed open"
+# One gesture, one activation: a double click opens the pop-up and leaves it open; a middle click
+# does nothing.
+"$VANTIC_CLICK" $icon double >/dev/null
+sleep 1
+snap_until 5 'd["window"] == "Mevrik"' "${wide[@]}" || fail "a double click did not leave the pop-up open"
+"$VANTIC_CLICK" $icon middle >/dev/null
+sleep 1
+snap "${wide[@]}"
+[ "$(query 'd["window"]')" = "Mevrik" ] || fail "a middle click changed the pop-up: $(query 'summary(d)')"
+"$VANTIC_CLICK" $icon >/dev/null
+snap_until 5 'd["window"] == "Mevrik by Fennick"' "${wide[@]}" || fail "the pop-up stayed open"
 # _NET_CLOSE_WINDOW to the root window: the window manager asks the window to close.
 wmctrl -i -c "$(xdotool search --name '^Mevrik by Fennick$' | head -n 1)"
 closed() { [ -z "$(xdotool search --onlyvisible --name '^Mevrik by Fennick$' 2>/dev/null)" ]; }
@@ -123,10 +149,16 @@ snap_until 10 'd["window"] == "Mevrik by Fennick"' "${wide[@]}" ||
   fail "a second start did not bring the window back: $(query 'summary(d)')"
 "$VANTIC_CLICK" $icon >/dev/null
 
-# "アプリを終了" from the pop-up's menu ends the process.
+# "アプリを終了" from the pop-up's menu: the windows go at once, though the registration the
+# pop-up sent is still on its way; the process ends within the registration's grace.
 press 'one(d, "button", "その他")'
 snap_until 5 'has(d, "menuitem", "アプリを終了")' "${wide[@]}" || fail "no pop-up menu"
 press 'one(d, "menuitem", "アプリを終了")'
+pressed=$(date +%s%N)
+shown() { [ -n "$(xdotool search --onlyvisible --pid "$mpid" 2>/dev/null)" ]; }
+while shown && [ $(($(date +%s%N) - pressed)) -lt 5000000000 ]; do sleep 0.05; done
+hidden_ms=$((($(date +%s%N) - pressed) / 1000000))
+[ $hidden_ms -lt 1000 ] || fail "the windows stayed on screen for $hidden_ms ms after quitting"
 ended() { ! kill -0 "$mpid" 2>/dev/null; }
 retry 5 ended || fail "Mevrik did not quit"
 echo "setup application checks passed"

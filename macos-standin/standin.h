@@ -91,9 +91,10 @@ struct WindowInfo {
   int32_t pid = 0;
   int32_t layer = 0;
   CGRect bounds = {};
-  uint32_t number = 0;              // kCGWindowNumber
-  std::string ownerName;            // kCGWindowOwnerName
-  std::optional<std::string> name;  // kCGWindowName (absent without screen recording permission)
+  uint32_t number = 0;         // kCGWindowNumber
+  std::string ownerName = {};  // kCGWindowOwnerName
+  std::optional<std::string> name =
+      {};  // kCGWindowName (absent without screen recording permission)
 };
 void setWindows(std::vector<WindowInfo> windows);
 // The active displays' bounds, main display first; CGDirectDisplayID 1, 2, ... in this order.

@@ -7,6 +7,7 @@
 #include <climits>
 #include <string>
 
+#include "common/output.h"
 #include "mcp/server.h"
 
 namespace {
@@ -14,19 +15,6 @@ namespace {
 // Longer lines are answered with a parse error and skipped, so that no client can make the
 // server hold unbounded input.
 constexpr size_t kLineCap = 4 * 1024 * 1024;
-
-bool writeAll(const std::string& text) {
-  const char* data = text.data();
-  size_t size = text.size();
-  while (size > 0) {
-    const ssize_t n = ::write(1, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
 
 // The folder of this executable (symbolic links resolved): the tools lie beside it.
 std::string ownFolder() {
@@ -63,12 +51,12 @@ int main() {
           skipping ? server.handleLine("\x01") : server.handleLine(line);
       line.clear();
       skipping = false;
-      if (answer && !writeAll(*answer + "\n")) return 0;
+      if (answer && !mevrik::writeAll(1, *answer + "\n")) return 0;
     }
   }
   // A last message without a line end still counts.
   if (!skipping && !line.empty()) {
-    if (auto answer = server.handleLine(line)) writeAll(*answer + "\n");
+    if (auto answer = server.handleLine(line)) mevrik::writeAll(1, *answer + "\n");
   }
   return 0;
 }

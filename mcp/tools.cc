@@ -10,10 +10,13 @@
 #include <optional>
 #include <sstream>
 
+#include "common/exit_status.h"
 #include "common/numbers.h"
 
 namespace mcp {
 namespace {
+
+namespace status = mevrik::exit_status;
 
 // How long a child may run beyond its own time budget before it is killed.
 constexpr double kGrace = 5;
@@ -110,7 +113,7 @@ Tool snapshotTool() {
     return call;
   };
   tool.result = [](const ChildResult& child) {
-    if (child.status == 0) {
+    if (child.status == status::ax::kOk) {
       // The document goes into structuredContent as it is, checked but not rebuilt: parsing
       // and printing a large snapshot again was most of the server's time per call.
       const std::string line = trimmed(child.out);
@@ -121,13 +124,13 @@ Tool snapshotTool() {
         return result;
       }
     }
-    if (child.status == 3) {
+    if (child.status == status::ax::kNotTrusted) {
       return textResult(errorText(child.out) +
                             "\nWhat to do: call request_access (or open Mevrik and turn on "
                             "accessibility), restart the application, then snapshot again.",
                         true);
     }
-    if (child.status == 4) {
+    if (child.status == status::ax::kNoFrontmost) {
       return textResult(errorText(child.out) +
                             "\nWhat to do: bring an application window to the front (open it or "
                             "click it), then snapshot again.",
@@ -200,7 +203,7 @@ Tool clickTool() {
     return call;
   };
   tool.result = [](const ChildResult& child) {
-    if (child.status == 0) return textResult(trimmed(child.out), false);
+    if (child.status == status::click::kOk) return textResult(trimmed(child.out), false);
     return failure("vantic-click", child);
   };
   return tool;
@@ -226,7 +229,8 @@ Tool requestAccessTool() {
   tool.result = [](const ChildResult& child) {
     const std::optional<Json> line = jsonLine(child.out);
     const bool answered = line && line->contains("trusted") && (*line)["trusted"].is_boolean();
-    if (!answered || (child.status != 0 && child.status != 3)) return failure("vantic-ax", child);
+    if (!answered || (child.status != status::ax::kOk && child.status != status::ax::kNotTrusted))
+      return failure("vantic-ax", child);
     const bool trusted = (*line)["trusted"].get<bool>();
     return textResult(trusted ? "Accessibility access is granted."
                               : "Accessibility access is not granted yet. It has been requested; "
@@ -238,7 +242,7 @@ Tool requestAccessTool() {
 }
 
 Json typeResult(const ChildResult& child) {
-  if (child.status == 0) return textResult(trimmed(child.out), false);
+  if (child.status == status::type::kOk) return textResult(trimmed(child.out), false);
   return failure("vantic-type", child);
 }
 
@@ -372,8 +376,8 @@ Tool screenshotTool() {
     return call;
   };
   tool.result = [](const ChildResult& child) {
-    if (child.status != 0) {
-      if (child.status == 4) {
+    if (child.status != status::shot::kOk) {
+      if (child.status == status::shot::kNoFrontmost) {
         return textResult(trimmed(child.err) +
                               "\nWhat to do: bring a window to the front, or "
                               "pass a region.",

@@ -15,13 +15,22 @@ fail() {
 }
 
 build=$work/release
-cmake -S "$source_dir" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMEVRIK_BUILD_TESTS=OFF \
-  -DMEVRIK_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)" >/dev/null
-rm -f "$build"/mevrik_*.deb
-(cd "$build" && cpack -G DEB >/dev/null)
+# Built under a strict umask: the package's modes must not depend on the builder's.
+(
+  umask 077
+  cmake -S "$source_dir" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMEVRIK_BUILD_TESTS=OFF \
+    -DMEVRIK_BUILD_BENCH=OFF >/dev/null
+  cmake --build "$build" -j "$(nproc)" >/dev/null
+  rm -f "$build"/mevrik_*.deb
+  cd "$build" && cpack -G DEB >/dev/null
+)
 deb=$(ls "$build"/mevrik_*.deb)
 echo "package: $deb"
+# Folders 0755, programs 0755, other files 0644, all owned by root.
+bad_modes=$(dpkg-deb -c "$deb" | awk '
+  $2 != "root/root" || ($1 ~ /^d/ && $1 != "drwxr-xr-x") ||
+  ($1 ~ /^-/ && $1 != "-rw-r--r--" && $1 != "-rwxr-xr-x") { print }')
+[ -z "$bad_modes" ] || fail "modes in the package: $bad_modes"
 
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"

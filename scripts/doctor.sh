@@ -1,15 +1,17 @@
-#!/bin/zsh
+#!/bin/zsh -f
 # Mevrik's connection check: one line per check, in Japanese (the setup application shows the
-# output as it is). Exit status 0 only when every check passes. Runs under zsh and bash.
+# output as it is). Exit status 0 only when every check passes. The setup application runs it as
+# `zsh -f` (none of the user's startup files); it runs under bash too. Every line goes out through
+# printf, since zsh's echo would take backslashes in a path for escapes.
 #
 # Environment: MEVRIK_BIN_DIR (the folder of vantic-ax, vantic-click and mevrik-mcp; default:
 # the installation's bin folder beside the product folder, else PATH), MEVRIK_SERVICE_URL (the
 # vendor service), CODEX_HOME (Codex's folder, default ~/.codex).
 product=$(cd "$(dirname "$0")/.." && pwd)
 failed=0
-ok() { echo "OK: $1"; }
+ok() { printf 'OK: %s\n' "$1"; }
 ng() {
-  echo "NG: $1"
+  printf 'NG: %s\n' "$1"
   failed=1
 }
 
@@ -20,7 +22,7 @@ tool() {
   case $product in */share/mevrik/product) installed="$product/../../../bin" ;; esac
   for dir in "${MEVRIK_BIN_DIR:-}" "$installed"; do
     if [ -n "$dir" ] && [ -x "$dir/$1" ]; then
-      echo "$dir/$1"
+      printf '%s\n' "$dir/$1"
       return 0
     fi
   done

@@ -9,7 +9,9 @@
 3. Where the codex command is on PATH and no application handles codex:// links, installs the
    plug-in with `codex plugin add` (otherwise the setup application opens Codex's plug-in page).
 
-Repeated runs change nothing. Exit status 0 on success; otherwise a message and status 1.
+Everything it makes is recorded in $XDG_DATA_HOME/mevrik/install-manifest.json (default
+~/.local/share), which the uninstaller acts on. Repeated runs change nothing. Exit status 0 on
+success; otherwise a message and status 1.
 Environment: MEVRIK_MCP names the server to use instead of the installed one.
 """
 import filecmp
@@ -82,30 +84,68 @@ def lay_out_plugin(server):
         shutil.rmtree(staged, ignore_errors=True)
 
 
-def add_to_marketplace():
-    """Adds or updates our entry; returns the marketplace's name."""
+def add_to_marketplace(manifest):
+    """Adds or updates our entry; returns the marketplace's name. Records in manifest whether the
+    file is still exactly the one this installer created (only then may the uninstaller delete
+    it)."""
     path = mc.marketplace_path()
-    document = mc.read_marketplace(path)
-    if document is None:
-        document = {"name": mc.DEFAULT_MARKETPLACE,
-                    "interface": {"displayName": "Local plugins"},
-                    "plugins": []}
-    if not isinstance(document.get("name"), str) or not document["name"]:
-        document["name"] = mc.DEFAULT_MARKETPLACE
-    interface = document.get("interface")
-    if not isinstance(interface, dict):
-        interface = document["interface"] = {}
-    interface.setdefault("displayName", "Local plugins")
-    plugins = document.setdefault("plugins", [])
-    entry = next((p for p in plugins if isinstance(p, dict) and p.get("name") == mc.PLUGIN), None)
-    if entry is None:
-        entry = {"name": mc.PLUGIN}
-        plugins.append(entry)
-    entry["source"] = {"source": "local", "path": "./" + mc.PLUGIN_FOLDER}
-    entry["policy"] = {"installation": "AVAILABLE", "authentication": "ON_INSTALL"}
-    entry.setdefault("category", "Productivity")
-    mc.write_atomically(path, mc.dump_json(document))
-    return document["name"]
+    with mc.locked(path):
+        try:
+            text = mc.read_text(path)
+        except (OSError, UnicodeDecodeError) as error:
+            raise mc.Failure("%s を読めないため、変更しません: %s" % (path, error))
+        document = None
+        if text is not None:
+            try:
+                document = mc.parse_marketplace(text)
+            except ValueError:
+                mc.backup_unusable(path)
+        previous = manifest.get("marketplace") or {}
+        created = document is None or (previous.get("created") is True
+                                       and previous.get("sha256") == mc.sha256(text))
+        if document is None:
+            document = {"name": mc.DEFAULT_MARKETPLACE,
+                        "interface": {"displayName": "Local plugins"},
+                        "plugins": []}
+        if "name" not in document:
+            document["name"] = mc.DEFAULT_MARKETPLACE
+        name = document["name"]
+        if not mc.is_component(name):
+            raise mc.Failure("%s のマーケットプレイス名 %s はフォルダ名として使えないため、変更しません。"
+                             % (path, json.dumps(name, ensure_ascii=False)))
+        interface = document.get("interface")
+        if not isinstance(interface, dict):
+            interface = document["interface"] = {}
+        interface.setdefault("displayName", "Local plugins")
+        plugins = document.setdefault("plugins", [])
+        entry = next((p for p in plugins if isinstance(p, dict) and p.get("name") == mc.PLUGIN),
+                     None)
+        if entry is None:
+            entry = {"name": mc.PLUGIN}
+            plugins.append(entry)
+        entry["source"] = {"source": "local", "path": "./" + mc.PLUGIN_FOLDER}
+        entry["policy"] = {"installation": "AVAILABLE", "authentication": "ON_INSTALL"}
+        entry.setdefault("category", "Productivity")
+        written = mc.dump_json(document)
+        mc.write_atomically(path, written)
+    names = [n for n in previous.get("names", []) if mc.is_component(n) and n != name] + [name]
+    manifest["marketplace"] = {"path": path, "created": created, "sha256": mc.sha256(written),
+                               "names": names}
+    return name
+
+
+def record_codex(manifest, marketplace, added):
+    """Records what Codex makes for our entry in marketplace: its cache folder and its table in
+    config.toml (whether this installer ran `codex plugin add` or the user installs from the
+    Codex app)."""
+    records = [r for r in manifest.get("codex", []) if isinstance(r, dict)]
+    old = next((r for r in records if r.get("selector") == mc.selector(marketplace)), {})
+    records = [r for r in records if r is not old]
+    records.append({"selector": mc.selector(marketplace),
+                    "cache": os.path.join(mc.codex_cache(), marketplace, mc.PLUGIN),
+                    "config_table": 'plugins."%s"' % mc.selector(marketplace),
+                    "added_by_installer": added or old.get("added_by_installer") is True})
+    manifest["codex"] = records
 
 
 def codex_links_handled():
@@ -126,7 +166,7 @@ def installed_in_codex(marketplace):
     """True when Codex already has this very plug-in enabled in its cache."""
     with open(os.path.join(mc.plugin_folder(), ".codex-plugin", "plugin.json"), encoding="utf-8") as f:
         version = json.load(f).get("version", "local")
-    cached = os.path.join(mc.codex_home(), "plugins", "cache", marketplace, mc.PLUGIN, version)
+    cached = os.path.join(mc.codex_cache(), marketplace, mc.PLUGIN, version)
     try:
         with open(os.path.join(mc.codex_home(), "config.toml"), encoding="utf-8") as f:
             enabled = '[plugins."%s@%s"]' % (mc.PLUGIN, marketplace) in f.read()
@@ -137,13 +177,22 @@ def installed_in_codex(marketplace):
 
 def install():
     server = find_server()
+    manifest = mc.read_manifest()
+    manifest["version"] = 1
+    manifest["plugin_folder"] = mc.plugin_folder()
+    # Recorded before anything is made, so an interrupted run still leaves a record.
+    mc.write_manifest(manifest)
     lay_out_plugin(server)
-    marketplace = add_to_marketplace()
+    marketplace = add_to_marketplace(manifest)
+    record_codex(manifest, marketplace, False)
+    mc.write_manifest(manifest)
     print("Mevrik プラグインを %s に登録しました。" % mc.marketplace_path())
     if mc.codex_command() and not codex_links_handled() and not installed_in_codex(marketplace):
-        ok, output = mc.run_codex(["plugin", "add", "%s@%s" % (mc.PLUGIN, marketplace)])
+        ok, output = mc.run_codex(["plugin", "add", mc.selector(marketplace)])
         if not ok:
             raise mc.Failure("codex plugin add に失敗しました:\n" + output.strip())
+        record_codex(manifest, marketplace, True)
+        mc.write_manifest(manifest)
         print("Codex にプラグインをインストールしました。")
 
 

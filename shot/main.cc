@@ -4,30 +4,20 @@
 #include <string>
 #include <vector>
 
+#include "common/exit_status.h"
 #include "shot/platform.h"
 #include "shot/shot.h"
-
-namespace {
-
-int finish(const shot::RunResult& result) {
-  std::fputs(result.out.c_str(), stdout);
-  std::fputs(result.err.c_str(), stderr);
-  std::fflush(stdout);
-  return result.status;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv, argv + argc);
   // Bad arguments get the usage text even where the window system is out of reach.
   auto arguments = shot::readArguments(args);
-  if (!arguments) return finish(shot::usage());
+  if (!arguments) return mevrik::finish(shot::usage());
   std::string error;
   auto platform = shot::createSystemPlatform(error);
   if (!platform) {
     std::fprintf(stderr, "vantic-shot: %s\n", error.c_str());
-    return 1;
+    return mevrik::exit_status::shot::kFailed;
   }
-  return finish(shot::perform(*platform, *arguments));
+  return mevrik::finish(shot::perform(*platform, *arguments));
 }

@@ -5,10 +5,13 @@
 #include <algorithm>
 #include <cmath>
 
+#include "common/exit_status.h"
 #include "common/numbers.h"
 
 namespace shot {
 namespace {
+
+namespace status = mevrik::exit_status::shot;
 
 // Screen areas beyond this many points a side are no screen's; the limit also keeps the pixel
 // arithmetic far from overflow.
@@ -43,7 +46,7 @@ std::optional<Arguments> readArguments(const std::vector<std::string>& args) {
 }
 
 RunResult usage() {
-  return {2, "", kUsage};
+  return {status::kUsage, "", kUsage};
 }
 
 std::optional<Rect> clip(const Rect& area, const Rect& screen) {
@@ -80,16 +83,17 @@ RunResult perform(Platform& platform, const Arguments& arguments) {
     if (auto window = platform.frontmostWindow()) pid = window->pid;
   } else {
     auto window = platform.frontmostWindow();
-    if (!window) return {4, "", "vantic-shot: no frontmost window to capture\n"};
+    if (!window) return {status::kNoFrontmost, "", "vantic-shot: no frontmost window to capture\n"};
     pid = window->pid;
     area = window->frame;
   }
   auto visible = clip(area, platform.screen());
-  if (!visible) return {1, "", "vantic-shot: the area lies outside the screen\n"};
+  if (!visible) return {status::kFailed, "", "vantic-shot: the area lies outside the screen\n"};
   auto image = platform.capture(*visible);
-  if (!image) return {1, "", "vantic-shot: the screen could not be read\n"};
+  if (!image) return {status::kFailed, "", "vantic-shot: the screen could not be read\n"};
   std::string error;
-  if (!writePng(arguments.file, *image, error)) return {1, "", "vantic-shot: " + error + "\n"};
+  if (!writePng(arguments.file, *image, error))
+    return {status::kFailed, "", "vantic-shot: " + error + "\n"};
   RunResult result;
   result.out = "pid=" + std::to_string(pid) + " file=" + arguments.file +
                " x=" + std::to_string(visible->x) + " y=" + std::to_string(visible->y) +

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "common/output.h"
 #include "shot/platform.h"
 
 namespace shot {
@@ -28,11 +29,7 @@ struct Arguments {
   std::optional<Rect> area;  // none: the frontmost window
 };
 
-struct RunResult {
-  int status = 0;
-  std::string out;
-  std::string err;
-};
+using RunResult = mevrik::RunResult;
 
 // The arguments, or none when they call for the usage text.
 std::optional<Arguments> readArguments(const std::vector<std::string>& args);

@@ -1,13 +1,19 @@
 // vantic-type: types text, or presses key chords, into the focused element and prints one report
-// line. The core does the work; this front connects it to the system and to signals.
+// line. The core does the work; this front connects it to the system, to signals and to the
+// journal.
 //
 // A signal (interrupt, terminate, hang-up, quit) does not end the process at once: it asks the
 // core to stop between two keys, the core releases what it pressed and puts the keyboard map and
 // the held modifiers back, and then the process ends by the same signal, as its parent expects.
+// SIGKILL cannot be caught: what a killed run changed is in its journal, and every run (and
+// "vantic-type --restore" alone) first puts back what the journal lists.
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <string>
 
+#include "common/exit_status.h"
+#include "common/journal.h"
 #include "type/platform.h"
 #include "type/type.h"
 
@@ -21,21 +27,16 @@ void onSignal(int number) {
 
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
-int finish(const type::RunResult& result) {
-  std::fputs(result.out.c_str(), stdout);
-  std::fputs(result.err.c_str(), stderr);
-  std::fflush(stdout);
-  return result.status;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   type::RunState state;
   state.args.assign(argv, argv + argc);
+  const bool restoreOnly = state.args.size() == 2 && state.args[1] == "--restore";
   std::string problem;
   // Bad arguments get the usage text even where the window system is out of reach.
-  if (!type::readArguments(state, problem)) return finish(type::usage(problem));
+  if (!restoreOnly && !type::readArguments(state, problem))
+    return mevrik::finish(type::usage(problem));
 
   struct sigaction action {};
   action.sa_handler = onSignal;
@@ -50,14 +51,32 @@ int main(int argc, char** argv) {
   auto platform = type::createSystemPlatform(error);
   if (!platform) {
     std::fprintf(stderr, "vantic-type: %s\n", error.c_str());
-    return 1;
+    return mevrik::exit_status::type::kFailed;
   }
-  const type::RunResult result = type::perform(*platform, state);
+  // Opening the journal waits for another run on this display to end.
+  std::unique_ptr<mevrik::FileJournal> journal;
+  if (const std::string name = platform->journalName(); !name.empty())
+    journal = mevrik::FileJournal::open(name);
+  const size_t restored = journal ? type::restoreLeftovers(*platform, *journal) : 0;
+  if (restored > 0 && !restoreOnly) {
+    // The map and the key states read at connect are stale now.
+    platform.reset();
+    platform = type::createSystemPlatform(error);
+    if (!platform) {
+      std::fprintf(stderr, "vantic-type: %s\n", error.c_str());
+      return mevrik::exit_status::type::kFailed;
+    }
+  }
+  state.journal = journal.get();
+  const type::RunResult result =
+      restoreOnly ? type::RunResult{mevrik::exit_status::type::kOk,
+                                    "restored=" + std::to_string(restored) + "\n", ""}
+                  : type::perform(*platform, state);
   if (const std::string lost = platform->lostReason(); !lost.empty()) {
     std::fprintf(stderr, "vantic-type: %s\n", lost.c_str());
-    return 1;
+    return mevrik::exit_status::type::kFailed;
   }
-  const int status = finish(result);
+  const int status = mevrik::finish(result);
   if (caught != 0) {
     platform.reset();
     std::signal(caught, SIG_DFL);

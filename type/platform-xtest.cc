@@ -145,7 +145,6 @@ class XcbPlatform : public Platform {
       keys.push_back(Key{code, false, symbols[i]});
       if (pair) keys.push_back(Key{code, true, symbols[i + 1]});
     }
-    xcb_flush(connection_.get());
     return keys;
   }
 
@@ -157,6 +156,28 @@ class XcbPlatform : public Platform {
     }
     bound_.clear();
     xcb_flush(connection_.get());
+  }
+
+  std::vector<Keysym> keysymsAtStart(uint32_t code) override {
+    if (code < minCode_ || code - minCode_ >= codeCount()) return {};
+    const auto row = map_.begin() + static_cast<std::ptrdiff_t>((code - minCode_) * perCode_);
+    std::vector<Keysym> keysyms(row, row + perCode_);
+    while (!keysyms.empty() && keysyms.back() == kNoSymbol) keysyms.pop_back();
+    return keysyms;
+  }
+
+  void rebindKey(uint32_t code, const std::vector<Keysym>& keysyms) override {
+    if (code < minCode_ || code - minCode_ >= codeCount()) return;
+    std::vector<xcb_keysym_t> columns(keysyms.begin(), keysyms.end());
+    if (columns.empty()) columns.push_back(kNoSymbol);
+    xcb_change_keyboard_mapping(connection_.get(), 1, static_cast<xcb_keycode_t>(code),
+                                static_cast<uint8_t>(std::min<size_t>(columns.size(), 255)),
+                                columns.data());
+  }
+
+  std::string journalName() override {
+    const auto key = mevrik::xcb::displayKey();
+    return key ? "type-journal-" + *key : "";
   }
 
   std::vector<Key> heldModifierKeys() override {

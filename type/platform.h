@@ -42,10 +42,19 @@ class Platform {
   virtual size_t spareKeyCount() = 0;
   // Binds each keysym to its own spare key code, in one change of the keyboard map, and gives
   // the keys in the same order. Earlier bindings of the run are replaced. Asks for at most
-  // spareKeyCount() keysyms.
+  // spareKeyCount() keysyms. The change leaves with the next flush(), so that the caller can
+  // note it in the run's journal first.
   virtual std::vector<Key> bindSpareKeys(const std::vector<Keysym>& symbols) = 0;
   // Puts back the map entries of every key code bound during the run, as they were at the start.
   virtual void restoreKeyboardMap() = 0;
+
+  // For the journal, where the system has a keyboard map to change: the keysyms the map gave
+  // the key code when the run started (its columns, without the empty ones at the end), and a
+  // new map entry for one code, which leaves with the next flush().
+  virtual std::vector<Keysym> keysymsAtStart(uint32_t) { return {}; }
+  virtual void rebindKey(uint32_t, const std::vector<Keysym>&) {}
+  // The name of this display's journal (one path component), or "" where runs keep none.
+  virtual std::string journalName() { return {}; }
 
   // Modifier keys held down now (by a person or another program), Caps Lock not among them.
   virtual std::vector<Key> heldModifierKeys() = 0;

@@ -2,39 +2,19 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cstdio>
 #include <map>
 #include <optional>
 #include <string_view>
 
+#include "common/exit_status.h"
+#include "common/utf8.h"
+
 namespace type {
 namespace {
 
-// Decodes UTF-8 strictly: no overlong forms, no surrogates, nothing above U+10FFFF.
-std::optional<std::u32string> decodeUtf8(std::string_view text) {
-  std::u32string out;
-  for (size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const int length = lead < 0x80   ? 1
-                       : lead < 0xc2 ? 0
-                       : lead < 0xe0 ? 2
-                       : lead < 0xf0 ? 3
-                       : lead < 0xf5 ? 4
-                                     : 0;
-    if (length == 0 || i + length > text.size()) return std::nullopt;
-    char32_t c = length == 1 ? lead : lead & (0x7f >> length);
-    for (int k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xc0) != 0x80) return std::nullopt;
-      c = (c << 6) | (next & 0x3f);
-    }
-    constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (c < kSmallest[length] || c > 0x10ffff || (c >= 0xd800 && c <= 0xdfff)) return std::nullopt;
-    out.push_back(c);
-    i += length;
-  }
-  return out;
-}
+using mevrik::decodeUtf8;
 
 // The keysym a character of text is typed with: line ends and tabs press their keys; the other
 // control characters have no key that types them.
@@ -138,6 +118,135 @@ std::vector<Batch> planBatches(const std::vector<std::optional<Key>>& found,
   return batches;
 }
 
+// The journal's record of what a run changed and has not put back:
+//   vantic-type journal 1
+//   released CODE...             modifier keys held at the start and released for the run
+//   capslock CODE                the Caps Lock key, switched off for the run
+//   bind CODE BEFORE ROW [ROW]   a key code: its entry at the start, and the entries it may
+//                                carry now (the one bound last and the one about to be)
+// A row lists keysyms in hexadecimal by column (alone, with Shift), separated by commas; "-" is
+// an empty row.
+constexpr std::string_view kJournalHeader = "vantic-type journal 1";
+
+using Row = std::vector<Keysym>;
+
+struct Binding {
+  uint32_t code = 0;
+  Row before;
+  std::vector<Row> rows;
+};
+
+struct Leftovers {
+  std::vector<uint32_t> released;
+  std::optional<uint32_t> capsLock;
+  std::vector<Binding> bound;
+};
+
+std::string formatRow(const Row& row) {
+  if (row.empty()) return "-";
+  std::string text;
+  for (Keysym keysym : row) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, ",0x%x", static_cast<unsigned>(keysym));
+    text += hex;
+  }
+  return text.substr(1);
+}
+
+std::string formatLeftovers(const Leftovers& leftovers) {
+  std::string text = std::string(kJournalHeader) + "\n";
+  if (!leftovers.released.empty()) {
+    text += "released";
+    for (uint32_t code : leftovers.released) text += " " + std::to_string(code);
+    text += "\n";
+  }
+  if (leftovers.capsLock) text += "capslock " + std::to_string(*leftovers.capsLock) + "\n";
+  for (const Binding& binding : leftovers.bound) {
+    text += "bind " + std::to_string(binding.code) + " " + formatRow(binding.before);
+    for (const Row& row : binding.rows) text += " " + formatRow(row);
+    text += "\n";
+  }
+  return text;
+}
+
+std::optional<uint32_t> parseNumber(std::string_view text, int base) {
+  uint32_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+std::optional<Row> parseRow(std::string_view text) {
+  Row row;
+  if (text == "-") return row;
+  for (;;) {
+    const size_t comma = text.find(',');
+    const std::string_view item = text.substr(0, comma);
+    if (!item.starts_with("0x")) return std::nullopt;
+    auto keysym = parseNumber(item.substr(2), 16);
+    if (!keysym) return std::nullopt;
+    row.push_back(*keysym);
+    if (comma == std::string_view::npos) return row;
+    text.remove_prefix(comma + 1);
+  }
+}
+
+std::vector<std::string_view> split(std::string_view text, char separator) {
+  std::vector<std::string_view> parts;
+  for (;;) {
+    const size_t at = text.find(separator);
+    parts.push_back(text.substr(0, at));
+    if (at == std::string_view::npos) return parts;
+    text.remove_prefix(at + 1);
+  }
+}
+
+// None when the text is not a record of ours, or not a whole one.
+std::optional<Leftovers> parseLeftovers(std::string_view text) {
+  if (!text.ends_with('\n')) return std::nullopt;
+  text.remove_suffix(1);
+  const std::vector<std::string_view> lines = split(text, '\n');
+  if (lines.front() != kJournalHeader) return std::nullopt;
+  Leftovers leftovers;
+  for (size_t i = 1; i < lines.size(); ++i) {
+    const std::vector<std::string_view> words = split(lines[i], ' ');
+    if (words[0] == "released" && words.size() >= 2) {
+      for (size_t k = 1; k < words.size(); ++k) {
+        auto code = parseNumber(words[k], 10);
+        if (!code) return std::nullopt;
+        leftovers.released.push_back(*code);
+      }
+    } else if (words[0] == "capslock" && words.size() == 2) {
+      leftovers.capsLock = parseNumber(words[1], 10);
+      if (!leftovers.capsLock) return std::nullopt;
+    } else if (words[0] == "bind" && words.size() >= 4 && words.size() <= 5) {
+      Binding binding;
+      auto code = parseNumber(words[1], 10);
+      auto before = parseRow(words[2]);
+      if (!code || !before) return std::nullopt;
+      binding.code = *code;
+      binding.before = *before;
+      for (size_t k = 3; k < words.size(); ++k) {
+        auto row = parseRow(words[k]);
+        if (!row) return std::nullopt;
+        binding.rows.push_back(*row);
+      }
+      leftovers.bound.push_back(binding);
+    } else {
+      return std::nullopt;
+    }
+  }
+  return leftovers;
+}
+
+// Whether a code's entry still gives the keysyms of `row` in the columns `row` names.
+bool carries(const Row& entry, const Row& row) {
+  for (size_t column = 0; column < row.size(); ++column) {
+    if ((column < entry.size() ? entry[column] : kNoSymbol) != row[column]) return false;
+  }
+  return !row.empty();
+}
+
 class Typist {
  public:
   Typist(Platform& platform, RunState& state) : platform_(platform), state_(state) {}
@@ -145,11 +254,18 @@ class Typist {
   RunResult run() {
     state_.pid = platform_.frontmostPid();
     std::string problem;
-    if (!findKeys(problem)) return {1, "", "vantic-type: " + problem + "; nothing was typed\n"};
+    if (!findKeys(problem))
+      return {mevrik::exit_status::type::kFailed, "",
+              "vantic-type: " + problem + "; nothing was typed\n"};
     held_ = platform_.heldModifierKeys();
     for (const Key& key : held_) platform_.postKey(key, false);
     if (platform_.capsLockOn()) capsLock_ = platform_.findKey(kCapsLock);
     toggleCapsLock();
+    if (!held_.empty() || capsLock_) {
+      for (const Key& key : held_) leftovers_.released.push_back(key.code);
+      if (capsLock_) leftovers_.capsLock = capsLock_->code;
+      note();
+    }
     platform_.flush();
 
     typeAll();
@@ -161,18 +277,20 @@ class Typist {
     toggleCapsLock();
     for (const Key& key : held_) platform_.postKey(key, true);
     platform_.flush();
+    // Everything is back once it has left; a display that went away took none of it.
+    if (journaled_ && platform_.lostReason().empty()) state_.journal->remove();
 
     if (state_.sent < state_.strokes.size()) {
       const char* what = state_.mode == Mode::kText ? "characters" : "chords";
       return {
-          1, "",
+          mevrik::exit_status::type::kFailed, "",
           "vantic-type: " +
               std::string(bindFailed_ ? "could not bind spare key codes" : "stopped by a signal") +
               " after " + std::to_string(state_.sent) + " of " +
               std::to_string(state_.strokes.size()) + " " + what +
               "; no key is left pressed and the keyboard map is as it was\n"};
     }
-    return {0, reportLine(), ""};
+    return {mevrik::exit_status::type::kOk, reportLine(), ""};
   }
 
  private:
@@ -214,6 +332,38 @@ class Typist {
     return std::nullopt;
   }
 
+  // Writes what the run has changed so far, and what is about to leave with the next flush,
+  // to the journal.
+  void note() {
+    if (!state_.journal) return;
+    state_.journal->write(formatLeftovers(leftovers_));
+    journaled_ = true;
+  }
+
+  // Notes the entries the spare codes take with the next flush: each code may then carry its
+  // last entry or the new one.
+  void noteBindings(const std::vector<Key>& keys) {
+    if (!state_.journal) return;
+    std::map<uint32_t, Row> rows;
+    for (const Key& key : keys) {
+      Row& row = rows[key.code];
+      const size_t column = key.shift ? 1 : 0;
+      if (row.size() <= column) row.resize(column + 1, kNoSymbol);
+      row[column] = key.symbol;
+    }
+    for (auto& [code, row] : rows) {
+      auto it = std::find_if(leftovers_.bound.begin(), leftovers_.bound.end(),
+                             [code](const Binding& b) { return b.code == code; });
+      if (it == leftovers_.bound.end()) {
+        leftovers_.bound.push_back(Binding{code, platform_.keysymsAtStart(code), {}});
+        it = leftovers_.bound.end() - 1;
+      }
+      it->rows.push_back(row);
+      if (it->rows.size() > 2) it->rows.erase(it->rows.begin());
+    }
+    note();
+  }
+
   void toggleCapsLock() {
     if (!capsLock_) return;
     platform_.postKey(*capsLock_, true);
@@ -230,6 +380,7 @@ class Typist {
         if (state_.stopRequested()) return;
         auto keys = platform_.bindSpareKeys(batch.bind);
         bound_ = true;
+        noteBindings(keys);
         if (keys.size() < batch.bind.size()) {
           bindFailed_ = true;
           return;
@@ -291,6 +442,8 @@ class Typist {
   std::optional<Key> capsLock_;  // the Caps Lock key, when Caps Lock was on
   bool bound_ = false;
   bool bindFailed_ = false;
+  Leftovers leftovers_;     // what the journal lists
+  bool journaled_ = false;  // whether it was written
 };
 
 }  // namespace
@@ -333,7 +486,7 @@ bool readArguments(RunState& state, std::string& problem) {
 
 RunResult usage(const std::string& problem) {
   RunResult result;
-  result.status = 2;
+  result.status = mevrik::exit_status::type::kUsage;
   if (!problem.empty()) result.err = "vantic-type: " + problem + "\n";
   result.err += kUsage;
   return result;
@@ -349,6 +502,39 @@ RunResult run(Platform& platform, RunState& state) {
   std::string problem;
   if (!readArguments(state, problem)) return usage(problem);
   return perform(platform, state);
+}
+
+size_t restoreLeftovers(Platform& platform, mevrik::Journal& journal) {
+  const auto text = journal.read();
+  if (!text) return 0;
+  size_t changes = 0;
+  if (const auto leftovers = parseLeftovers(*text)) {
+    // A code someone has bound since (a new layout, xmodmap) is theirs now and stays as it is.
+    for (const Binding& binding : leftovers->bound) {
+      const Row entry = platform.keysymsAtStart(binding.code);
+      if (std::any_of(binding.rows.begin(), binding.rows.end(),
+                      [&](const Row& row) { return carries(entry, row); })) {
+        platform.rebindKey(binding.code, binding.before);
+        ++changes;
+      }
+    }
+    if (leftovers->capsLock && !platform.capsLockOn()) {
+      const Key capsLock{*leftovers->capsLock, false, kCapsLock};
+      platform.postKey(capsLock, true);
+      platform.postKey(capsLock, false);
+      ++changes;
+    }
+    const std::vector<Key> held = platform.heldModifierKeys();
+    for (uint32_t code : leftovers->released) {
+      if (std::none_of(held.begin(), held.end(), [code](const Key& k) { return k.code == code; })) {
+        platform.postKey(Key{code, false, kNoSymbol}, true);
+        ++changes;
+      }
+    }
+    platform.flush();
+  }
+  if (platform.lostReason().empty()) journal.remove();
+  return changes;
 }
 
 }  // namespace type

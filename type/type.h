@@ -9,6 +9,10 @@
 // releases; bind the keysyms the keyboard map lacks to spare key codes, as many at once as there
 // are spare codes, and wait for applications to read them before the map changes again; at the
 // end (also when stopped) put the map, Caps Lock and the held modifiers back as they were.
+//
+// Each of those changes is noted in the run's journal before it leaves, and the journal is
+// removed once everything is back: a run killed in between (SIGKILL cannot be caught) leaves a
+// record from which restoreLeftovers, run first by the next vantic-type, puts the desktop back.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "common/journal.h"
+#include "common/output.h"
 #include "type/keysyms.h"
 #include "type/platform.h"
 
@@ -54,13 +60,11 @@ struct RunState {
   // Asked between strokes: true ends the typing early (a signal came), and the run still puts
   // everything back.
   std::function<bool()> stopRequested = [] { return false; };
+  // Where the run notes its changes before making them; none keeps no record.
+  mevrik::Journal* journal = nullptr;
 };
 
-struct RunResult {
-  int status = 0;
-  std::string out;  // standard output
-  std::string err;  // standard error
-};
+using RunResult = mevrik::RunResult;
 
 // Reads mode and strokes from state.args. On failure gives false, with the reason in `problem`
 // ("" when the arguments are simply not of the tool's shape).
@@ -74,5 +78,13 @@ RunResult perform(Platform& platform, RunState& state);
 
 // The whole run: state.args must hold the argument vector.
 RunResult run(Platform& platform, RunState& state);
+
+// Puts back what a killed run left, as its journal lists it: key codes it bound that still carry
+// its keysyms get their old entries, Caps Lock that it switched off goes on again, and modifiers
+// that it released and nobody holds now are pressed again, as a finished run does. A record that
+// is not one of ours is dropped. Removes the journal once that is done; gives the number of
+// changes made (0: nothing was left over). State read at the platform's start is stale after a
+// change: use a new platform for the run that follows.
+size_t restoreLeftovers(Platform& platform, mevrik::Journal& journal);
 
 }  // namespace type

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -145,6 +146,73 @@ TEST(Type, HeldModifiersAndCapsLockArePutBackAlsoWhenStopped) {
             "key 485 down\nkey 485 up\nkey 483 down\nkey 482 down\n"
             "err vantic-type: stopped by a signal after 1 of 3 characters; no key is left pressed "
             "and the keyboard map is as it was\nexit 1\n");
+}
+
+// A journal in memory that notes each record and where in the transcript it was written.
+struct MemoryJournal : mevrik::Journal {
+  explicit MemoryJournal(const RecorderPlatform& recorder) : recorder(recorder) {}
+  std::optional<std::string> read() override { return text; }
+  bool write(const std::string& record) override {
+    text = record;
+    writes.push_back({recorder.transcript().size(), record});
+    return true;
+  }
+  void remove() override { text.reset(); }
+
+  const RecorderPlatform& recorder;
+  std::optional<std::string> text;
+  std::vector<std::pair<size_t, std::string>> writes;  // (transcript lines before, record)
+};
+
+TEST(TypeJournal, EachChangeIsRecordedBeforeItLeavesAndTheRecordGoesAtTheEnd) {
+  RecorderOptions options;
+  options.held = {kControlL};
+  options.capsLock = true;
+  options.spare = 1;
+  RecorderPlatform recorder(options);
+  MemoryJournal journal(recorder);
+  RunState state;
+  state.args = {"vantic-type", "text", "世界"};
+  state.journal = &journal;
+  EXPECT_EQ(run(recorder, state).status, 0);
+  const auto& lines = recorder.transcript();
+  // Releasing Ctrl and Caps Lock, and each binding, leave with the flush that follows them; the
+  // record must come between the change and that flush.
+  std::vector<size_t> changes;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i] == "key 483 up" || lines[i].starts_with("bind ")) changes.push_back(i);
+  }
+  ASSERT_EQ(changes.size(), 3u);
+  for (size_t change : changes) {
+    const size_t flush = std::find(lines.begin() + change, lines.end(), "flush") - lines.begin();
+    EXPECT_TRUE(std::any_of(journal.writes.begin(), journal.writes.end(), [&](const auto& w) {
+      return w.first > change && w.first <= flush;
+    })) << lines[change];
+  }
+  EXPECT_EQ(journal.writes.back().second,
+            "vantic-type journal 1\nreleased 483\ncapslock 485\nbind 512 - 0x1004e16 0x100754c\n");
+  EXPECT_EQ(journal.text, std::nullopt);
+}
+
+TEST(TypeJournal, ALaterRunPutsBackWhatTheRecordListsAndStillHolds) {
+  RecorderPlatform recorder({});
+  MemoryJournal journal(recorder);
+  // Caps Lock is off and Ctrl is up, as the killed run left them; the recorder's map gives code
+  // 512 nothing, so that binding was undone by someone else and is left alone.
+  journal.text = "vantic-type journal 1\nreleased 483\ncapslock 485\nbind 512 - 0x1004e16\n";
+  EXPECT_EQ(restoreLeftovers(recorder, journal), 2u);
+  std::string keys;
+  for (const auto& line : recorder.transcript()) {
+    if (line.starts_with("key ")) keys += line + "\n";
+  }
+  EXPECT_EQ(keys, "key 485 down\nkey 485 up\nkey 483 down\n");
+  EXPECT_EQ(journal.text, std::nullopt);
+  // A record that is not one of ours is dropped without acting on it.
+  RecorderPlatform other({});
+  MemoryJournal foreign(other);
+  foreign.text = "vantic-type journal 1\nreleased 483\nbind 512\n";
+  EXPECT_EQ(restoreLeftovers(other, foreign), 0u);
+  EXPECT_EQ(foreign.text, std::nullopt);
 }
 
 TEST(Keysyms, NamesAndCharacters) {

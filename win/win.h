@@ -13,8 +13,7 @@
 //    "minimized":B,"desktop":N}
 //
 // with the frame on screen in screen points (the space vantic-click takes) and "desktop" only
-// where the system has desktops (-1: on every desktop). The exit statuses are the k* constants
-// below.
+// where the system has desktops (-1: on every desktop).
 #pragma once
 
 #include <optional>
@@ -22,6 +21,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/exit_status.h"
+#include "common/output.h"
 #include "win/platform.h"
 
 namespace win {
@@ -32,15 +33,14 @@ inline constexpr char kUsage[] =
     "       vantic-win launch DESKTOP-ID | -- COMMAND ARGS... [--timeout S]\n"
     "       vantic-win at X Y\n";
 
-// Exit statuses.
-inline constexpr int kDone = 0;
-inline constexpr int kUnreachable = 1;  // no window system to talk to (no X display, Wayland)
-inline constexpr int kBadArguments = 2;
-inline constexpr int kNoWindowList = 3;  // the window manager keeps no window list (no EWMH)
-inline constexpr int kNotFound = 4;      // no such window, process, application or desktop id,
-                                         // or no window at the point
-inline constexpr int kNotActivated = 5;  // the window closed, or was not active in time
-inline constexpr int kLaunchFailed = 6;  // nothing started, it exited, or showed no window in time
+// Exit statuses (common/exit_status.h).
+inline constexpr int kDone = mevrik::exit_status::win::kOk;
+inline constexpr int kUnreachable = mevrik::exit_status::win::kFailed;
+inline constexpr int kBadArguments = mevrik::exit_status::win::kUsage;
+inline constexpr int kNoWindowList = mevrik::exit_status::win::kNoWindowList;
+inline constexpr int kNotFound = mevrik::exit_status::win::kNotFound;
+inline constexpr int kNotActivated = mevrik::exit_status::win::kNotActivated;
+inline constexpr int kLaunchFailed = mevrik::exit_status::win::kLaunchFailed;
 
 // The default bounds of the waits, in seconds.
 inline constexpr double kFocusTimeout = 2;
@@ -70,11 +70,7 @@ struct Command {
   double timeout = 0;
 };
 
-struct RunResult {
-  int status = kDone;
-  std::string out;  // standard output
-  std::string err;  // standard error
-};
+using RunResult = mevrik::RunResult;
 
 // The command, or none with the reason in `error` when the arguments call for the usage text.
 // args[0] is the program path.

@@ -9,6 +9,7 @@
 #include <QNetworkRequest>
 
 #include "setup/model/installation_id.h"
+#include "setup/model/platform_texts.h"
 #include "setup/model/plugin_cache.h"
 #include "setup/model/version.h"
 
@@ -26,8 +27,6 @@ const QString kInstallSucceeded = QStringLiteral(
 const QString kDoctorSucceeded = QStringLiteral("接続チェックは正常です。");
 const QString kUninstallSucceeded =
     QStringLiteral("Codex連携を削除しました。アプリを終了してゴミ箱へ移動できます。");
-const QString kAccessibilityInstruction =
-    QStringLiteral("システム設定で「Mevrik」をオンにして、アプリへ戻ってください。");
 const QString kUpdateCheckFailed =
     QStringLiteral("アップデートを確認できませんでした。時間をおいて再度お試しください。");
 
@@ -108,7 +107,9 @@ MevrikModel::MevrikModel(Services& services, ModelSettings settings, QObject* pa
   firstLaunchPrompt_.setSingleShot(true);
   // A coarse timer (Qt's default) may fire up to 5% early; the prompt waits the full delay.
   firstLaunchPrompt_.setTimerType(Qt::PreciseTimer);
-  connect(&firstLaunchPrompt_, &QTimer::timeout, this, &MevrikModel::requestAccessibility);
+  connect(&firstLaunchPrompt_, &QTimer::timeout, this, &MevrikModel::firstLaunchPromptDue);
+  restartCheck_.setSingleShot(true);
+  connect(&restartCheck_, &QTimer::timeout, this, &MevrikModel::reportApplicationsToRestart);
   // A registration sent just before the user quits would otherwise be cut off with the
   // network layer. Quitting waits once: the destructor that follows does not wait again.
   if (QCoreApplication* app = QCoreApplication::instance()) {
@@ -124,6 +125,7 @@ MevrikModel::MevrikModel(Services& services, ModelSettings settings, QObject* pa
 
 MevrikModel::~MevrikModel() {
   firstLaunchPrompt_.stop();
+  restartCheck_.stop();
   // Update checks still running are dropped: their outcome has no one left to show it.
   for (const QPointer<QNetworkReply>& reply : std::as_const(updateChecks_)) {
     if (!reply) continue;
@@ -193,8 +195,11 @@ void MevrikModel::installCodex() {
 }
 
 void MevrikModel::runDoctor() {
+  // zsh -f reads none of the user's startup files: their output or failures are no part of the
+  // check.
   const RunResult result =
-      run(QStringLiteral("/bin/zsh"), {productRoot() + QStringLiteral("/scripts/doctor.sh")});
+      run(QStringLiteral("/bin/zsh"),
+          {QStringLiteral("-f"), productRoot() + QStringLiteral("/scripts/doctor.sh")});
   write(message_, result.ok ? kDoctorSucceeded : result.output, &MevrikModel::messageChanged);
   refresh();
 }
@@ -209,8 +214,44 @@ void MevrikModel::uninstall() {
 }
 
 void MevrikModel::requestAccessibility() {
+  const PlatformTexts& texts = platformTexts();
   services_.promptForAccessibility();
-  write(message_, kAccessibilityInstruction, &MevrikModel::messageChanged);
+  if (!services_.switchesAccessibilityItself()) {
+    // The system's prompt leads the user on; coming back re-reads the state.
+    write(message_, text(texts.accessibilityRequested), &MevrikModel::messageChanged);
+    return;
+  }
+  // The switch is ours: show its effect at once.
+  refresh();
+  if (!accessibility_) {
+    write(message_, text(texts.accessibilityFailed), &MevrikModel::messageChanged);
+    return;
+  }
+  write(message_, text(texts.accessibilityRequested), &MevrikModel::messageChanged);
+  restartCheck_.start(settings_.restartCheckDelay);
+}
+
+void MevrikModel::reportApplicationsToRestart() {
+  const PlatformTexts& texts = platformTexts();
+  // Another action has spoken meanwhile: its outcome stays.
+  if (message_ != text(texts.accessibilityRequested)) return;
+  const std::optional<QStringList> names = services_.applicationsToRestart();
+  QString tail = text(texts.restartUnknown);
+  if (names && names->isEmpty()) tail = text(texts.restartNone);
+  if (names && !names->isEmpty())
+    tail = text(texts.restartApplications).arg(names->join(QStringLiteral("、")));
+  write(message_, text(texts.accessibilityRequested) + tail, &MevrikModel::messageChanged);
+}
+
+void MevrikModel::firstLaunchPromptDue() {
+  if (!services_.switchesAccessibilityItself()) {
+    requestAccessibility();
+    return;
+  }
+  // A desktop-wide setting is switched only when the user says so; nothing to ask when it came
+  // on meanwhile.
+  refresh();
+  if (!accessibility_) emit accessibilityConsentRequested();
 }
 
 void MevrikModel::requestAccessibilityOnFirstLaunch() {

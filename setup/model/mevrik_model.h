@@ -32,6 +32,10 @@ struct ModelSettings {
   std::chrono::milliseconds requestTimeout{10000};
   // Delay of the automatic accessibility prompt on the first launch.
   std::chrono::milliseconds firstLaunchPromptDelay{800};
+  // Where step 1 switches the desktop's accessibility on: how long applications that follow
+  // the switch while running are given to join the accessibility bus before the model names
+  // those that must be restarted.
+  std::chrono::milliseconds restartCheckDelay{1000};
   // How long quitting the application may wait for registration requests that are still on
   // their way.
   std::chrono::milliseconds registrationGrace{2500};
@@ -114,6 +118,9 @@ class MevrikModel : public QObject {
   void availableUpdateVersionChanged();
   void availableUpdateURLChanged();
   void availableUpdateNotesChanged();
+  // The first launch on a desktop where step 1 switches a desktop-wide setting: the front asks
+  // the user and calls requestAccessibility() when the answer is yes.
+  void accessibilityConsentRequested();
   // Emitted once per update check after its outcome has been applied, silent outcomes included,
   // so that fronts and tests can wait for a check.
   void updateCheckFinished();
@@ -123,6 +130,8 @@ class MevrikModel : public QObject {
   void write(T& field, T value, void (MevrikModel::*changed)());
 
   RunResult run(const QString& executable, const QStringList& arguments) const;
+  void firstLaunchPromptDue();
+  void reportApplicationsToRestart();
   void finishUpdateCheck(QNetworkReply* reply, bool showCurrentStatus);
   void applyManifest(const UpdateManifest& manifest, bool showCurrentStatus);
   std::optional<QString> installationID() const;
@@ -148,6 +157,7 @@ class MevrikModel : public QObject {
   // The delayed first-launch prompt; a member, so that it dies with the model and a prompt
   // never reaches a model that is gone.
   QTimer firstLaunchPrompt_;
+  QTimer restartCheck_;
 
   QNetworkAccessManager network_;
   QList<QPointer<QNetworkReply>> updateChecks_;

@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "setup/model/platform_texts.h"
 #include "setup/model/test_files.h"
 #include "setup/model/test_http_server.h"
 #include "setup/platform/fake_services.h"
@@ -192,8 +193,12 @@ class MevrikModelTest : public QObject {
   void theConnectionCheckRunsUnderZsh() {
     if (!QFile::exists("/bin/zsh")) QSKIP("/bin/zsh is not installed");
     writeFile(product_ + "/scripts/doctor.sh", "print -r -- \"zsh $ZSH_VERSION\"\nexit 0\n");
+    // The user's startup files stay out of it.
+    writeFile(dir_->filePath("zdot/.zshenv"), "print zshenv\nexit 9\n");
+    qputenv("ZDOTDIR", QFile::encodeName(dir_->filePath("zdot")));
     MevrikModel model(services_, settings());
     model.runDoctor();
+    qunsetenv("ZDOTDIR");
     QCOMPARE(model.message(), QStringLiteral("接続チェックは正常です。"));
     writeFile(product_ + "/scripts/doctor.sh", "print -r -- 'service unreachable' >&2\nexit 2\n");
     model.runDoctor();
@@ -220,8 +225,50 @@ class MevrikModelTest : public QObject {
     QCOMPARE(services_.prompts, 1);
     QVERIFY(model.accessibility());  // only refresh re-reads it
     model.refresh();                 // which keeps the message
-    QCOMPARE(model.message(),
+    QCOMPARE(model.message(), text(platformTexts().accessibilityRequested));
+    // The macOS build says it as the system's own settings call it.
+    QCOMPARE(text(macTexts().accessibilityRequested),
              QStringLiteral("システム設定で「Mevrik」をオンにして、アプリへ戻ってください。"));
+  }
+
+  void switchesTheDesktopsAccessibilityAndNamesWhatToRestart() {
+    const PlatformTexts& t = platformTexts();
+    const QString on = text(t.accessibilityRequested);
+    services_.switchesItself = true;
+    services_.toRestart = QStringList{"Firefox-esr", "Gedit"};
+    ModelSettings quick = settings();
+    quick.restartCheckDelay = std::chrono::milliseconds(0);
+    MevrikModel model(services_, quick);
+    QVERIFY(!model.accessibility());
+    model.requestAccessibility();
+    QVERIFY(model.accessibility());  // read again at once: step 1 shows done
+    QCOMPARE(model.message(), on);
+    QTRY_COMPARE(model.message(), on + text(t.restartApplications).arg("Firefox-esr、Gedit"));
+    services_.toRestart = QStringList();
+    model.requestAccessibility();
+    QTRY_COMPARE(model.message(), on + text(t.restartNone));
+    services_.toRestart = std::nullopt;  // a session without a window list
+    model.requestAccessibility();
+    QTRY_COMPARE(model.message(), on + text(t.restartUnknown));
+    // No accessibility bus: the switch does not take, and the user is told.
+    services_.trusted = false;
+    services_.switchTakes = false;
+    model.requestAccessibility();
+    QVERIFY(!model.accessibility());
+    QCOMPARE(model.message(), text(t.accessibilityFailed));
+    QTest::qWait(50);
+    QCOMPARE(model.message(), text(t.accessibilityFailed));
+  }
+
+  void asksBeforeTheFirstLaunchSwitchesTheDesktop() {
+    services_.switchesItself = true;
+    MevrikModel model(services_, settings());
+    QSignalSpy asked(&model, &MevrikModel::accessibilityConsentRequested);
+    model.requestAccessibilityOnFirstLaunch();
+    QVERIFY(services_.bools.value("didRequestAccessibilityOnFirstLaunch"));
+    QTRY_COMPARE(asked.count(), 1);
+    QCOMPARE(services_.prompts, 0);  // nothing is switched without an answer
+    QCOMPARE(model.message(), QStringLiteral("上から順番に設定してください。"));
   }
 
   void promptsOnceOnTheFirstLaunchAfterADelay() {
@@ -234,8 +281,7 @@ class MevrikModelTest : public QObject {
     QCOMPARE(services_.prompts, 0);
     QTRY_COMPARE_WITH_TIMEOUT(services_.prompts, 1, 3000);
     QVERIFY2(clock.elapsed() >= 100, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(model.message(),
-             QStringLiteral("システム設定で「Mevrik」をオンにして、アプリへ戻ってください。"));
+    QCOMPARE(model.message(), text(platformTexts().accessibilityRequested));
     // The next launch does not prompt by itself.
     MevrikModel second(services_, settings());
     second.requestAccessibilityOnFirstLaunch();

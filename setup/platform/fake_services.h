@@ -13,6 +13,10 @@ class FakeServices : public Services {
  public:
   // Answers.
   bool trusted = false;
+  // What promptForAccessibility does: nothing (a system prompt) or switch `trusted` on.
+  bool switchesItself = false;
+  bool switchTakes = true;
+  std::optional<QStringList> toRestart = QStringList();
   LoginItemStatus loginStatus = LoginItemStatus::kNotRegistered;
   bool loginRegistrationSucceeds = true;
   std::optional<QString> version = QStringLiteral("1.0.0");
@@ -35,7 +39,12 @@ class FakeServices : public Services {
   QHash<QString, QString> strings;
 
   bool isAccessibilityTrusted() override { return trusted; }
-  void promptForAccessibility() override { ++prompts; }
+  void promptForAccessibility() override {
+    ++prompts;
+    if (switchesItself && switchTakes) trusted = true;
+  }
+  bool switchesAccessibilityItself() override { return switchesItself; }
+  std::optional<QStringList> applicationsToRestart() override { return toRestart; }
   LoginItemStatus loginItemStatus() override { return loginStatus; }
   bool registerLoginItem() override {
     ++loginRegistrations;

@@ -13,10 +13,15 @@ class LinuxServices : public Services {
   // `bus` is the session bus that carries org.a11y.Bus; `autostartFolder` is where the login
   // item's desktop entry goes (normally ~/.config/autostart); `executable` is what that entry
   // starts.
-  LinuxServices(QDBusConnection bus, QString autostartFolder, QString executable);
+  // `gnomeExtensionInstaller` is the product's script that lets the tools work on a GNOME
+  // Wayland session; step 1 runs it there when it exists.
+  LinuxServices(QDBusConnection bus, QString autostartFolder, QString executable,
+                QString gnomeExtensionInstaller = {});
 
   bool isAccessibilityTrusted() override;
   void promptForAccessibility() override;
+  bool switchesAccessibilityItself() override { return true; }
+  std::optional<QStringList> applicationsToRestart() override;
   LoginItemStatus loginItemStatus() override;
   bool registerLoginItem() override;
   void openUrl(const QUrl& url) override;
@@ -38,6 +43,7 @@ class LinuxServices : public Services {
   QDBusConnection bus_;
   QString autostartFolder_;
   QString executable_;
+  QString gnomeExtensionInstaller_;
 };
 
 // The desktop entry that starts `executable` at login. The path is quoted as the desktop entry

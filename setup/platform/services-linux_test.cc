@@ -49,6 +49,8 @@ class LinuxServicesTest : public QObject {
     qputenv("XDG_CONFIG_HOME", dir_.filePath("config").toUtf8());
     qunsetenv("XDG_CACHE_HOME");
     qunsetenv("XDG_DATA_HOME");
+    // Switching accessibility on also writes the desktop's setting: never the account's own.
+    qputenv("GSETTINGS_BACKEND", "memory");
     qunsetenv("WAYLAND_DISPLAY");
     qunsetenv("XDG_SESSION_TYPE");
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 #include <memory>
 #include <optional>
@@ -29,6 +30,14 @@ class Services {
   // (asks nothing), and asking the system to prompt the user for it.
   virtual bool isAccessibilityTrusted() = 0;
   virtual void promptForAccessibility() = 0;
+  // True where promptForAccessibility switches a desktop-wide setting by itself (Linux) rather
+  // than leading the user to a system prompt (macOS): the model then asks before the first
+  // launch switches it, and reports what it switched.
+  virtual bool switchesAccessibilityItself() { return false; }
+  // The running applications with windows that are not on the accessibility bus, by name: they
+  // read the switch when they start and must be restarted to be seen. None when the session
+  // cannot list windows.
+  virtual std::optional<QStringList> applicationsToRestart() { return std::nullopt; }
 
   // Starting the setup application at login.
   virtual LoginItemStatus loginItemStatus() = 0;

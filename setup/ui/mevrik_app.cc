@@ -1,6 +1,7 @@
 #include "setup/ui/mevrik_app.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QCursor>
 #include <QPainter>
 #include <QScreen>
@@ -10,6 +11,7 @@
 #include <QWindow>
 
 #include "setup/platform/services.h"
+#include "setup/ui/consent_dialog.h"
 #include "setup/ui/first_frame.h"
 #include "setup/ui/mevrik_panel.h"
 #include "setup/ui/symbols.h"
@@ -48,7 +50,18 @@ QPoint popupPosition(QSize size, QRect anchor, QPoint pointer, QRect available) 
 
 MevrikApp::MevrikApp(Services& services, ModelSettings settings,
                      std::chrono::milliseconds updatePeriod)
-    : services_(services), settings_(std::move(settings)), updatePeriod_(updatePeriod) {}
+    : services_(services), settings_(std::move(settings)), updatePeriod_(updatePeriod) {
+  // Connected before the model exists, so before the model's own wait for registrations on
+  // their way: the user sees the application gone at once, and the wait happens unseen.
+  connect(qApp, &QCoreApplication::aboutToQuit, this, &MevrikApp::hideEverything);
+}
+
+void MevrikApp::hideEverything() {
+  if (tray_) tray_->hide();
+  for (QWidget* widget : QApplication::topLevelWidgets()) widget->hide();
+  // The hiding reaches the display now, not after the wait.
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
 
 // The windows go before the model that their panels read.
 MevrikApp::~MevrikApp() {
@@ -58,7 +71,11 @@ MevrikApp::~MevrikApp() {
 }
 
 MevrikModel& MevrikApp::model() {
-  if (!model_) model_ = std::make_unique<MevrikModel>(services_, settings_);
+  if (!model_) {
+    model_ = std::make_unique<MevrikModel>(services_, settings_);
+    connect(model_.get(), &MevrikModel::accessibilityConsentRequested, this,
+            &MevrikApp::askConsent);
+  }
   return *model_;
 }
 
@@ -93,10 +110,7 @@ void MevrikApp::startTray() {
   if (QSystemTrayIcon::isSystemTrayAvailable()) {
     tray_ = std::make_unique<QSystemTrayIcon>(applicationIcon());
     tray_->setToolTip(QString::fromUtf8(kWindowTitle));
-    connect(tray_.get(), &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) {
-              if (reason != QSystemTrayIcon::Context) togglePopup();
-            });
+    connect(tray_.get(), &QSystemTrayIcon::activated, this, &MevrikApp::trayActivated);
     tray_->show();
   }
   // Without a tray, a closed window would leave a process nobody can reach.
@@ -137,13 +151,47 @@ void MevrikApp::followFocus(QWindow* focused) {
   if (!focused || (window_ && focused == window_->windowHandle())) popup_->hide();
 }
 
+void MevrikApp::trayActivated(QSystemTrayIcon::ActivationReason reason) {
+  switch (reason) {
+    case QSystemTrayIcon::Trigger: {
+      // A second click within the double-click time belongs to the first one's gesture.
+      const bool sameGesture = lastTrayClick_.isValid() &&
+                               lastTrayClick_.elapsed() < QApplication::doubleClickInterval();
+      lastTrayClick_.start();
+      if (sameGesture) {
+        showPopup();
+      } else {
+        togglePopup();
+      }
+      break;
+    }
+    case QSystemTrayIcon::DoubleClick:
+      showPopup();
+      break;
+    default:  // the middle click, the context click and what else a tray may report
+      break;
+  }
+}
+
 void MevrikApp::togglePopup() {
-  // Made on first use: the window's first frame does not wait for a second panel.
-  if (!popup_) buildPopup();
-  if (popup_->isVisible()) {
+  if (popup_ && popup_->isVisible()) {
     popup_->hide();
     return;
   }
+  showPopup();
+}
+
+void MevrikApp::askConsent() {
+  if (consent_) return;
+  QWidget* parent = window_ && window_->isVisible() ? window_.get() : nullptr;
+  if (!parent && popup_ && popup_->isVisible()) parent = popup_.get();
+  consent_ = askAccessibilityConsent(parent, [this] { model().requestAccessibility(); });
+}
+
+void MevrikApp::showPopup() {
+  // Made on first use: the window's first frame does not wait for a second panel.
+  if (!popup_) buildPopup();
+  if (popup_->isVisible()) return;
   popup_->adjustSize();
   const QPoint pointer = QCursor::pos();
   const QRect anchor = tray_ ? tray_->geometry() : QRect();

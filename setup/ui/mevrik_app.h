@@ -2,18 +2,19 @@
 // pop-up, both showing a MevrikPanel on that model.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPoint>
 #include <QPointer>
 #include <QRect>
 #include <QSize>
 #include <QSystemTrayIcon>
+#include <QWidget>
 #include <chrono>
 #include <memory>
 
 #include "setup/model/mevrik_model.h"
 
-class QWidget;
 
 namespace setup {
 
@@ -44,18 +45,27 @@ class MevrikApp : public QObject {
   // Opens the pop-up at the tray icon (or at the pointer when the tray tells no place), or
   // closes it when it is open.
   void togglePopup();
+  // What the tray icon reports. One gesture is one activation: a click toggles the pop-up, a
+  // double click (which trays report as a click and then a double click, or as two clicks)
+  // leaves it open; the middle and the context click do nothing.
+  void trayActivated(QSystemTrayIcon::ActivationReason reason);
 
   QWidget* window() const { return window_.get(); }
   QWidget* popup() const { return popup_.get(); }
   MevrikPanel* windowPanel() const { return windowPanel_; }
   MevrikPanel* popupPanel() const { return popupPanel_; }
   QSystemTrayIcon* trayIcon() const { return tray_.get(); }
+  // The first launch's accessibility question while it is on screen.
+  QWidget* consentDialog() const { return consent_; }
 
  private:
   void startTray();
   void buildPopup();
   void bringWindowToFront();
   void followFocus(QWindow* focused);
+  void showPopup();
+  void askConsent();
+  void hideEverything();
 
   Services& services_;
   ModelSettings settings_;
@@ -66,6 +76,9 @@ class MevrikApp : public QObject {
   std::unique_ptr<QWidget> popup_;
   MevrikPanel* popupPanel_ = nullptr;
   std::unique_ptr<QSystemTrayIcon> tray_;
+  // Since the last click on the tray icon, to tell a double click's second click from a new one.
+  QElapsedTimer lastTrayClick_;
+  QPointer<QWidget> consent_;
 };
 
 // Where a pop-up of `size` goes: centred below `anchor` (the tray icon), or above it where

@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include "setup/model/mevrik_model.h"
+#include "setup/model/platform_texts.h"
 #include "setup/ui/first_frame.h"
 #include "setup/ui/setup_step_card.h"
 #include "setup/ui/style.h"
@@ -163,10 +164,10 @@ MevrikPanel::MevrikPanel(MevrikModel& model, std::chrono::milliseconds updatePer
   banner_ = new UpdateBanner([this] { model_.downloadUpdate(); }, this);
   column->addWidget(banner_);
 
+  const PlatformTexts& texts = platformTexts();
   accessibilityCard_ = new SetupStepCard(
-      1, QStringLiteral("Mac操作を許可"),
-      QStringLiteral("システム設定で、このアプリのアクセシビリティをオンにします。"), false,
-      QStringLiteral("システム設定を開く"), [this] { model_.requestAccessibility(); }, this);
+      1, text(texts.accessibilityTitle), text(texts.accessibilityDetail), false,
+      text(texts.accessibilityButton), [this] { model_.requestAccessibility(); }, this);
   codexCard_ = new SetupStepCard(
       2, QStringLiteral("Codexに追加"), QStringLiteral("MevrikプラグインをCodexへ追加します。"),
       false, QStringLiteral("Codexに追加する"), [this] { runScript(&MevrikModel::installCodex); },

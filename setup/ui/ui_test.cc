@@ -12,6 +12,7 @@
 #include <QTest>
 
 #include "setup/model/mevrik_model.h"
+#include "setup/model/platform_texts.h"
 #include "setup/model/test_files.h"
 #include "setup/model/test_http_server.h"
 #include "setup/platform/fake_services.h"
@@ -101,6 +102,7 @@ class UiTest : public QObject {
   }
 
   void showsTheStepsAsTheModelHasThem_data() {
+    const QString step1 = text(platformTexts().accessibilityButton);
     QTest::addColumn<bool>("trusted");
     QTest::addColumn<bool>("plugin");
     QTest::addColumn<QStringList>("expected");
@@ -108,15 +110,15 @@ class UiTest : public QObject {
     QTest::newRow("both done") << true << true
                                << QStringList{"セットアップ完了", "CodexからMevrikを利用できます。",
                                               "完了", "Fennickサービスに接続済み"}
-                               << QStringList{"未設定", "システム設定を開く", "Codexに追加する",
+                               << QStringList{"未設定", step1, "Codexに追加する",
                                               "アップデートがあります"};
     QTest::newRow("permission missing")
         << false << true
-        << QStringList{"あと1ステップで使えます", "上から順番にボタンを押してください。",
-                       "システム設定を開く", "未設定", "完了"}
+        << QStringList{"あと1ステップで使えます", "上から順番にボタンを押してください。", step1,
+                       "未設定", "完了"}
         << QStringList{"Codexに追加する"};
     QTest::newRow("both missing") << false << false
-                                  << QStringList{"あと2ステップで使えます", "システム設定を開く",
+                                  << QStringList{"あと2ステップで使えます", step1,
                                                  "Codexに追加する"}
                                   << QStringList{"完了", "セットアップ完了"};
   }
@@ -171,10 +173,9 @@ class UiTest : public QObject {
     writeScripts("the script says no", 1);
     MevrikModel model(services_, settings());
     MevrikPanel panel(model);
-    button(panel, "システム設定を開く")->click();
+    button(panel, text(platformTexts().accessibilityButton))->click();
     QCOMPARE(services_.prompts, 1);
-    QVERIFY(visibleTexts(panel).contains(
-        "システム設定で「Mevrik」をオンにして、アプリへ戻ってください。"));
+    QVERIFY(visibleTexts(panel).contains(text(platformTexts().accessibilityRequested)));
 
     button(panel, "Codexに追加する")->click();
     QVERIFY(calls().contains("/scripts/install_codex.py"));
@@ -317,6 +318,54 @@ class UiTest : public QObject {
     QVERIFY(visibleTexts(*app.window()).contains("セットアップ完了"));
     app.togglePopup();
     QVERIFY(!popup->isVisible());
+  }
+
+  void aTrayGestureIsOneActivation() {
+    MevrikApp app(services_, settings());
+    app.start();
+    const int doubleClick = QApplication::doubleClickInterval();
+    // A double click as an XEmbed tray reports it, and as two clicks: the pop-up ends open.
+    app.trayActivated(QSystemTrayIcon::Trigger);
+    app.trayActivated(QSystemTrayIcon::DoubleClick);
+    QVERIFY(app.popup()->isVisible());
+    QTest::qWait(doubleClick + 50);
+    app.trayActivated(QSystemTrayIcon::Trigger);
+    app.trayActivated(QSystemTrayIcon::Trigger);
+    QVERIFY(app.popup()->isVisible());
+    // A single click closes it; middle and context clicks do nothing.
+    QTest::qWait(doubleClick + 50);
+    app.trayActivated(QSystemTrayIcon::Trigger);
+    QVERIFY(!app.popup()->isVisible());
+    app.trayActivated(QSystemTrayIcon::MiddleClick);
+    app.trayActivated(QSystemTrayIcon::Context);
+    QVERIFY(!app.popup()->isVisible());
+  }
+
+  void theFirstLaunchAsksBeforeSwitching() {
+    const PlatformTexts& t = platformTexts();
+    services_.switchesItself = true;
+    ModelSettings quick = settings();
+    quick.firstLaunchPromptDelay = std::chrono::milliseconds(10);
+    {
+      MevrikApp app(services_, quick);
+      app.start();
+      QTRY_VERIFY(app.consentDialog() && app.consentDialog()->isVisible());
+      QVERIFY(visibleTexts(*app.consentDialog()).contains(text(t.consentTitle)));
+      QTest::keyClick(app.consentDialog(), Qt::Key_Escape);  // declined
+      QTRY_VERIFY(!app.consentDialog());
+      QCOMPARE(services_.prompts, 0);
+      QVERIFY(!app.model().accessibility());
+    }
+    services_.bools.clear();  // a first launch again, answered yes
+    MevrikApp app(services_, quick);
+    app.start();
+    QTRY_VERIFY(app.consentDialog());
+    button(*app.consentDialog(), text(t.consentAccept))->click();
+    QCOMPARE(services_.prompts, 1);
+    const QStringList texts = visibleTexts(*app.window());
+    QVERIFY(texts.contains("あと1ステップで使えます"));
+    QVERIFY(texts.contains("完了"));
+    QVERIFY(texts.contains(text(t.accessibilityRequested)));
   }
 
   void placesThePopupInsideTheScreen_data() {
