@@ -150,7 +150,7 @@ ReadResult textOr(std::optional<std::string> text) {
 }
 
 const AttributeRule kElementAttributes[] = {
-    {kAXRole,
+    {attribute::kRole,
      [](const Node& n) {
        // The walk keeps nothing of a hidden element, so its role is not asked for.
        return unlessHidden(n, {kGetRole, kGetState});
@@ -158,17 +158,17 @@ const AttributeRule kElementAttributes[] = {
      [](AttributeContext&, const std::shared_ptr<Node>& n) {
        return roleOf(*n) ? ok(Value::ofText(axRoleOf(*n))) : fail();
      }},
-    {kAXPosition,
+    {attribute::kPosition,
      [](const Node& n) {
        return unlessHidden(n, {kGetExtents, kGetState});
      },
      [](AttributeContext& c, const std::shared_ptr<Node>& n) { return extents(c, *n, true); }},
-    {kAXSize,
+    {attribute::kSize,
      [](const Node& n) {
        return unlessHidden(n, {kGetExtents, kGetState});
      },
      [](AttributeContext& c, const std::shared_ptr<Node>& n) { return extents(c, *n, false); }},
-    {kAXChildren, childrenCalls,
+    {attribute::kChildren, childrenCalls,
      [](AttributeContext& c, const std::shared_ptr<Node>& n) {
        // A hidden object's subtree is hidden too; an empty list ends the walk there.
        if (hiddenNode(*n)) return ok(Value::ofList({}));
@@ -177,16 +177,16 @@ const AttributeRule kElementAttributes[] = {
        c.tree.queueChildrenOf(*n);  // the walk goes into them next
        return listOf(*children);
      }},
-    {kAXTitle,
+    {attribute::kTitle,
      [](const Node&) {
        return Calls{kName, kGetRole, kGetState};
      },
      [](AttributeContext& c, const std::shared_ptr<Node>& n) { return title(c, *n); }},
-    {kAXDescription, [](const Node&) { return Calls{kDescription}; },
+    {attribute::kDescription, [](const Node&) { return Calls{kDescription}; },
      [](AttributeContext&, const std::shared_ptr<Node>& n) {
        return textOr(stringProperty(*n, kDescription));
      }},
-    {kAXPlaceholderValue,
+    {attribute::kPlaceholderValue,
      [](const Node& n) {
        if (!n.done(kGetRole)) return Calls{kGetRole, kGetState};
        return hasPlaceholder(axRoleOf(n)) ? Calls{kAttributes} : Calls{};
@@ -194,14 +194,14 @@ const AttributeRule kElementAttributes[] = {
      [](AttributeContext&, const std::shared_ptr<Node>& n) {
        return textOr(dictionaryEntry(*n, kAttributes, "placeholder-text"));
      }},
-    {kAXEnabled, [](const Node&) { return Calls{kGetState}; },
+    {attribute::kEnabled, [](const Node&) { return Calls{kGetState}; },
      [](AttributeContext&, const std::shared_ptr<Node>& n) {
        std::optional<AtspiStates> s = statesOf(*n);
        return s ? ok(Value::ofBoolean(isEnabled(*s))) : fail();
      }},
-    {kAXValue, valueCalls,
+    {attribute::kValue, valueCalls,
      [](AttributeContext&, const std::shared_ptr<Node>& n) { return value(*n); }},
-    {kAXURL, [](const Node&) { return Calls{kDocumentAttributes}; },
+    {attribute::kURL, [](const Node&) { return Calls{kDocumentAttributes}; },
      [](AttributeContext&, const std::shared_ptr<Node>& n) {
        std::optional<std::string> url = dictionaryEntry(*n, kDocumentAttributes, "URI");
        if (!url) url = dictionaryEntry(*n, kDocumentAttributes, "DocURL");
@@ -274,26 +274,26 @@ ReadResult windows(AttributeContext& c, const std::shared_ptr<Node>& app, bool f
 }
 
 const AttributeRule kApplicationAttributes[] = {
-    {kAXRole, [](const Node&) { return Calls{}; },
+    {attribute::kRole, [](const Node&) { return Calls{}; },
      [](AttributeContext&, const std::shared_ptr<Node>&) {
        return ok(Value::ofText("AXApplication"));
      }},
-    {kAXTitle, [](const Node&) { return Calls{kName}; },
+    {attribute::kTitle, [](const Node&) { return Calls{kName}; },
      [](AttributeContext&, const std::shared_ptr<Node>& n) {
        return textOr(stringProperty(*n, kName));
      }},
-    {kAXFocusedUIElement, [](const Node&) { return Calls{}; },
+    {attribute::kFocusedUIElement, [](const Node&) { return Calls{}; },
      [](AttributeContext&, const std::shared_ptr<Node>&) {
        return ok(Value::ofElement(std::make_shared<AtspiElement>(nullptr)));
      }},
-    {kAXChildren, [](const Node&) { return Calls{kGetChildren}; },
+    {attribute::kChildren, [](const Node&) { return Calls{kGetChildren}; },
      [](AttributeContext& c, const std::shared_ptr<Node>& n) {
        const std::vector<Element>* windows = windowList(c, n);
        return windows ? listOf(*windows) : fail();
      }},
-    {kAXWindows, [](const Node&) { return Calls{kGetChildren}; },
+    {attribute::kWindows, [](const Node&) { return Calls{kGetChildren}; },
      [](AttributeContext& c, const std::shared_ptr<Node>& n) { return windows(c, n, false); }},
-    {kAXFocusedWindow, [](const Node&) { return Calls{kGetChildren}; },
+    {attribute::kFocusedWindow, [](const Node&) { return Calls{kGetChildren}; },
      [](AttributeContext& c, const std::shared_ptr<Node>& n) { return windows(c, n, true); }},
 };
 
@@ -339,7 +339,7 @@ std::optional<Rect> screenExtents(const ActiveWindowState& active, Node& node) {
   int32_t x = 0, y = 0, w = 0, h = 0;
   g_variant_get(r, "((iiii))", &x, &y, &w, &h);
   const double f = scaleOf(active, node);
-  if (node.windowRelative && node.pid == active.pid) {
+  if ((node.windowRelative || active.surfaceRelative) && node.pid == active.pid) {
     return Rect{active.originX + x * f, active.originY + y * f, w * f, h * f};
   }
   const Point& c = active.scaleCentre;

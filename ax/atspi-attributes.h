@@ -26,6 +26,8 @@ struct ActiveWindowState {
   // relative to the window (GTK 4), and for telling how a toolkit scales.
   double originX = 0;
   double originY = 0;
+  // On Wayland every toolkit gives extents relative to its surface, which starts at the origin.
+  bool surfaceRelative = false;
   // The monitors' top-left corners in root-window pixels, and the point the toolkit scales
   // around: the root's origin, or the corner of the window's monitor (see calibrateScale).
   std::vector<Point> monitorCorners;

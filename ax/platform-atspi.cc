@@ -22,6 +22,7 @@
 #include "ax/atspi-x11.h"
 #include "ax/platform.h"
 #include "desktop/session.h"
+#include "desktop/sway/ipc.h"
 
 namespace ax {
 namespace {
@@ -46,16 +47,23 @@ class AtspiPlatform : public Platform {
   AtspiPlatform(const AtspiPlatform&) = delete;
   AtspiPlatform& operator=(const AtspiPlatform&) = delete;
 
-  // In a Wayland session windows do not know where they lie on the screen, and X11 sees only
-  // XWayland's windows: records would carry wrong centres.
+  // A Wayland client does not know where its windows lie on the screen, and XWayland's X11 sees
+  // only its own windows: without the compositor's word, records would carry wrong centres.
+  // sway tells through its IPC; other compositors are refused.
   std::optional<std::string> unsupportedSession() override {
-    const mevrik::desktop::Session session = mevrik::desktop::detectSession();
-    if (mevrik::desktop::snapshotsServed(session)) return std::nullopt;
-    return mevrik::desktop::refusal(
-        session, "vantic-ax",
+    using namespace mevrik::desktop;
+    const Session session = detectSession();
+    if (session == Session::kX11) return std::nullopt;
+    std::string why =
         "windows on Wayland do not report their screen positions, so no click target could be "
-        "given",
-        "log in to an X11 session, e.g. GNOME on Xorg");
+        "given";
+    if (session == Session::kWlroots) {
+      std::string error;
+      sway_ = sway::Ipc::connect(error);
+      if (sway_) return std::nullopt;
+      why = "the positions come from sway's IPC: " + error;
+    }
+    return refusal(session, "vantic-ax", why, "log in to an X11 session, e.g. GNOME on Xorg");
   }
 
   bool isProcessTrusted() override { return statusEnabled() && a11y() != nullptr; }
@@ -78,11 +86,12 @@ class AtspiPlatform : public Platform {
 
   std::optional<FrontmostApplication> frontmostApplication() override {
     if (!a11y()) return std::nullopt;
+    if (sway_) return fromCompositor();
     if (auto active = x11_.activeWindow()) return fromActiveWindow(active->first, active->second);
     return fromActiveFrame();
   }
 
-  std::vector<Rect> screens() override { return x11_.monitors(); }
+  std::vector<Rect> screens() override { return screenList(); }
 
   Element createApplicationElement(int32_t pid) override {
     for (const Element& app : applications()) {
@@ -238,7 +247,7 @@ class AtspiPlatform : public Platform {
     if (n.failed(kGetExtents)) return true;
     std::optional<Rect> e = screenExtents(active_, n);
     if (!e) return false;
-    const std::vector<Rect>& screens = x11_.monitors();
+    const std::vector<Rect>& screens = screenList();
     if (screens.empty()) return true;
     const Rect& screen = screens.front();
     return !(e->w > 0 && e->h > 0 &&
@@ -351,6 +360,58 @@ class AtspiPlatform : public Platform {
     if (!wires.empty()) queue_.sendDirect(app->bus, std::move(wires));
   }
 
+  // The screens: the compositor's outputs (read once), else X11's root window.
+  const std::vector<Rect>& screenList() {
+    if (!sway_) return x11_.monitors();
+    if (!outputs_) {
+      outputs_.emplace();
+      for (const mevrik::desktop::Output& o :
+           sway_->outputs().value_or(std::vector<mevrik::desktop::Output>{})) {
+        outputs_->push_back(Rect{static_cast<double>(o.area.x), static_cast<double>(o.area.y),
+                                 static_cast<double>(o.area.width),
+                                 static_cast<double>(o.area.height)});
+      }
+    }
+    return *outputs_;
+  }
+
+  // The focused window as the compositor tells it. Toolkits on Wayland give extents relative to
+  // their surface, in the same logical pixels as the compositor's layout, so a record's place is
+  // the surface's origin plus its extents.
+  std::optional<FrontmostApplication> fromCompositor() {
+    std::optional<std::vector<mevrik::desktop::Window>> windows = sway_->windows();
+    if (!windows) return std::nullopt;
+    for (const mevrik::desktop::Window& w : *windows) {
+      if (!w.focused || w.pid <= 0) continue;
+      active_.pid = w.pid;
+      active_.title = w.title;
+      active_.originX = static_cast<double>(w.surfaceX);
+      active_.originY = static_cast<double>(w.surfaceY);
+      FrontmostApplication out;
+      out.pid = w.pid;
+      Element app = createApplicationElement(w.pid);
+      const std::shared_ptr<Node>& appNode = asAtspi(app)->node;
+      if (!w.appId.empty()) out.bundleId = w.appId;
+      active_.surfaceRelative = true;
+      if (!appNode->bus.empty()) {
+        queue_.issue(appNode, kGetChildren);
+        queue_.issue(appNode, kToolkitName);
+        queue_.issue(appNode, kToolkitVersion);
+        queue_.issue(appNode, kBusAddress);
+        out.name = applicationName(app);
+        // GTK 4 marks only its window SHOWING (see Node::windowRelative).
+        appNode->windowRelative =
+            stringProperty(*appNode, kToolkitName) == "GTK" &&
+            stringProperty(*appNode, kToolkitVersion).value_or("").starts_with("4.");
+        connectDirect(appNode);
+      }
+      if (!out.name && !w.appId.empty()) out.name = w.appId;
+      screenList();
+      return out;
+    }
+    return std::nullopt;
+  }
+
   // Without X11: the application one of whose windows has the ACTIVE state.
   std::optional<FrontmostApplication> fromActiveFrame() {
     const std::vector<Element>& apps = applications();
@@ -381,6 +442,8 @@ class AtspiPlatform : public Platform {
   // Declared in the order they must be built: X11 first (its error handler is in place before
   // any request), the queue before what sends through it.
   X11Display x11_;
+  std::unique_ptr<mevrik::desktop::sway::Ipc> sway_;  // in a sway session
+  std::optional<std::vector<Rect>> outputs_;
   std::unique_ptr<BusWire> session_;
   std::unique_ptr<BusWire> a11y_;
   std::vector<std::unique_ptr<BusWire>>

@@ -26,19 +26,19 @@ AXUIElementRef axElement(const Element& element) {
 
 Value fromAxValue(AXValueRef value) {
   switch (AXValueGetType(value)) {
-    case kAXValueCGPointType: {
+    case kAXValueTypeCGPoint: {
       CGPoint p;
-      if (AXValueGetValue(value, kAXValueCGPointType, &p)) return Value::ofPoint(p.x, p.y);
+      if (AXValueGetValue(value, kAXValueTypeCGPoint, &p)) return Value::ofPoint(p.x, p.y);
       break;
     }
-    case kAXValueCGSizeType: {
+    case kAXValueTypeCGSize: {
       CGSize s;
-      if (AXValueGetValue(value, kAXValueCGSizeType, &s)) return Value::ofSize(s.width, s.height);
+      if (AXValueGetValue(value, kAXValueTypeCGSize, &s)) return Value::ofSize(s.width, s.height);
       break;
     }
-    case kAXValueAXErrorType: {
+    case kAXValueTypeAXError: {
       AXError code = kAXErrorFailure;
-      AXValueGetValue(value, kAXValueAXErrorType, &code);
+      AXValueGetValue(value, kAXValueTypeAXError, &code);
       return Value::ofAxError(code);
     }
     default:
@@ -126,8 +126,12 @@ Element MacPlatform::createApplicationElement(int32_t pid) {
   return std::make_shared<MacElement>(std::move(app));
 }
 
-void MacPlatform::setMessagingTimeout(const Element& app, float seconds) {
-  if (AXUIElementRef ref = axElement(app)) AXUIElementSetMessagingTimeout(ref, seconds);
+// A timeout set on the application element would hold for that one element only: the windows
+// and controls read from it keep the system's default (about 6 s). Set on the system-wide
+// element, it holds for every element this process asks.
+void MacPlatform::setMessagingTimeout(const Element&, float seconds) {
+  const CFRef<AXUIElementRef> systemWide(AXUIElementCreateSystemWide());
+  if (systemWide) AXUIElementSetMessagingTimeout(systemWide.get(), seconds);
 }
 
 void MacPlatform::setBooleanAttribute(const Element& element, const std::string& attribute,

@@ -60,19 +60,19 @@ CFTypeRef toCF(const SceneValue& v) {
     }
     case K::kPoint: {
       const CGPoint p{v.a, v.b};
-      return AXValueCreate(kAXValueCGPointType, &p);
+      return AXValueCreate(kAXValueTypeCGPoint, &p);
     }
     case K::kSize: {
       const CGSize s{v.a, v.b};
-      return AXValueCreate(kAXValueCGSizeType, &s);
+      return AXValueCreate(kAXValueTypeCGSize, &s);
     }
     case K::kRect: {
       const CGRect r{{0, 0}, {0, 0}};
-      return AXValueCreate(kAXValueCGRectType, &r);
+      return AXValueCreate(kAXValueTypeCGRect, &r);
     }
     case K::kAxError: {
       const AXError code = static_cast<AXError>(v.integer);
-      return AXValueCreate(kAXValueAXErrorType, &code);
+      return AXValueCreate(kAXValueTypeAXError, &code);
     }
     case K::kRef:
       return standin::createElement(v.ref);

@@ -47,22 +47,26 @@ constexpr int32_t kNoValue = -25212;
 // The application did not answer within the messaging timeout.
 constexpr int32_t kCannotComplete = -25204;
 
-// The attribute names the core reads; every backend answers them (or fails the read).
-inline constexpr char kAXRole[] = "AXRole";
-inline constexpr char kAXPosition[] = "AXPosition";
-inline constexpr char kAXSize[] = "AXSize";
-inline constexpr char kAXChildren[] = "AXChildren";
-inline constexpr char kAXTitle[] = "AXTitle";
-inline constexpr char kAXDescription[] = "AXDescription";
-inline constexpr char kAXPlaceholderValue[] = "AXPlaceholderValue";
-inline constexpr char kAXValue[] = "AXValue";
-inline constexpr char kAXEnabled[] = "AXEnabled";
-inline constexpr char kAXURL[] = "AXURL";
-inline constexpr char kAXWindows[] = "AXWindows";
-inline constexpr char kAXFocusedWindow[] = "AXFocusedWindow";
-inline constexpr char kAXFocusedUIElement[] = "AXFocusedUIElement";
-inline constexpr char kAXMenuBar[] = "AXMenuBar";
-inline constexpr char kAXManualAccessibility[] = "AXManualAccessibility";
+// The attribute names the core reads; every backend answers them (or fails the read). They keep
+// clear of the "kAX" prefix: Apple's headers define macros of that form (kAXDescription, ...),
+// which would replace a constant of the same name wherever both are visible.
+namespace attribute {
+inline constexpr char kRole[] = "AXRole";
+inline constexpr char kPosition[] = "AXPosition";
+inline constexpr char kSize[] = "AXSize";
+inline constexpr char kChildren[] = "AXChildren";
+inline constexpr char kTitle[] = "AXTitle";
+inline constexpr char kDescription[] = "AXDescription";
+inline constexpr char kPlaceholderValue[] = "AXPlaceholderValue";
+inline constexpr char kValue[] = "AXValue";
+inline constexpr char kEnabled[] = "AXEnabled";
+inline constexpr char kURL[] = "AXURL";
+inline constexpr char kWindows[] = "AXWindows";
+inline constexpr char kFocusedWindow[] = "AXFocusedWindow";
+inline constexpr char kFocusedUIElement[] = "AXFocusedUIElement";
+inline constexpr char kMenuBar[] = "AXMenuBar";
+inline constexpr char kManualAccessibility[] = "AXManualAccessibility";
+}  // namespace attribute
 
 // An attribute value of one of the kinds the walk tells apart.
 struct Value {
@@ -157,7 +161,8 @@ class Platform {
   virtual std::vector<Rect> screens() = 0;
 
   virtual Element createApplicationElement(int32_t pid) = 0;
-  // Every later request to the application's elements gives up after this many seconds.
+  // Every later request to the application's elements gives up after this many seconds (a
+  // backend may set it for all its requests, as the macOS one does).
   virtual void setMessagingTimeout(const Element& app, float seconds) = 0;
   // Sets a boolean attribute; the result is ignored by the caller.
   virtual void setBooleanAttribute(const Element& element, const std::string& name, bool value) = 0;

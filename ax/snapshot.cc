@@ -71,11 +71,11 @@ void writeRecord(JsonWriter& json, const ElementRecord& record) {
 // the application did not answer either read in time (a busy application, not one without
 // windows).
 Element chooseWindow(Platform& platform, const Element& app, bool& unanswered) {
-  ReadResult focused = platform.copyAttributeValue(app, kAXFocusedWindow);
+  ReadResult focused = platform.copyAttributeValue(app, attribute::kFocusedWindow);
   if (focused.code == kSuccess) {
     if (Element window = asElement(focused.value)) return window;
   }
-  ReadResult windows = platform.copyAttributeValue(app, kAXWindows);
+  ReadResult windows = platform.copyAttributeValue(app, attribute::kWindows);
   if (windows.code == kSuccess && windows.value && windows.value->kind == Value::Kind::kList &&
       !windows.value->list.empty()) {
     return asElement(windows.value->list.front());
@@ -181,16 +181,16 @@ RunResult runSnapshot(Platform& platform, const std::vector<std::string>& args) 
   state.screen = displayArea(platform.screens());
   state.app = platform.createApplicationElement(frontmost->pid);
   platform.setMessagingTimeout(state.app, kMessagingTimeout);
-  platform.setBooleanAttribute(state.app, kAXManualAccessibility, true);
+  platform.setBooleanAttribute(state.app, attribute::kManualAccessibility, true);
   if (state.settle > 0) platform.sleepFor(std::min(state.settle, kLongestSettle));
   state.tStart = platform.now();
   state.resetWalk();
 
-  state.focused = asElement(attr(platform, state.app, kAXFocusedUIElement));
+  state.focused = asElement(attr(platform, state.app, attribute::kFocusedUIElement));
   state.windowTitle = "";
   bool unanswered = false;
   if (const Element window = chooseWindow(platform, state.app, unanswered)) {
-    state.windowTitle = asString(attr(platform, window, kAXTitle));
+    state.windowTitle = asString(attr(platform, window, attribute::kTitle));
     visit(platform, state, window, 0);
   }
   menuBarPass(platform, state);

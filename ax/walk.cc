@@ -9,7 +9,8 @@
 namespace ax {
 namespace {
 
-const std::vector<std::string> kMenuItemAttributes = {kAXTitle, kAXPosition, kAXSize, kAXChildren};
+const std::vector<std::string> kMenuItemAttributes = {attribute::kTitle, attribute::kPosition,
+                                                      attribute::kSize, attribute::kChildren};
 
 // One batched read of a text attribute (a visited element's role, a menu-bar title's title), the
 // position, the size and the children.
@@ -128,9 +129,11 @@ Rect displayArea(const std::vector<Rect>& screens) {
   return Rect{left, top, right - left, bottom - top};
 }
 
-const std::vector<std::string> kBaseAttributes = {kAXRole, kAXPosition, kAXSize, kAXChildren};
-const std::vector<std::string> kDetailAttributes = {kAXTitle, kAXDescription, kAXPlaceholderValue,
-                                                    kAXValue, kAXEnabled};
+const std::vector<std::string> kBaseAttributes = {attribute::kRole, attribute::kPosition,
+                                                  attribute::kSize, attribute::kChildren};
+const std::vector<std::string> kDetailAttributes = {attribute::kTitle, attribute::kDescription,
+                                                    attribute::kPlaceholderValue, attribute::kValue,
+                                                    attribute::kEnabled};
 
 std::map<std::string, std::string> makeRoleNames() {
   return {
@@ -264,7 +267,8 @@ void visit(Platform& platform, RunState& state, const Element& element, int64_t 
     return;
   }
 
-  if (role == "AXWebArea" && !state.url) state.url = asString(attr(platform, element, kAXURL));
+  if (role == "AXWebArea" && !state.url)
+    state.url = asString(attr(platform, element, attribute::kURL));
 
   decideRecord(platform, state, element, role, v.pos, v.size);
 
@@ -274,9 +278,9 @@ void visit(Platform& platform, RunState& state, const Element& element, int64_t 
 }
 
 void menuBarPass(Platform& platform, RunState& state) {
-  const Element bar = asElement(attr(platform, state.app, kAXMenuBar));
+  const Element bar = asElement(attr(platform, state.app, attribute::kMenuBar));
   if (!bar) return;
-  const std::optional<Value> itemsValue = attr(platform, bar, kAXChildren);
+  const std::optional<Value> itemsValue = attr(platform, bar, attribute::kChildren);
   const std::vector<Value>* items = asElementList(itemsValue);
   if (!items || items->empty()) return;
 

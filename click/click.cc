@@ -270,6 +270,9 @@ size_t restoreLeftovers(Platform& platform, mevrik::Journal& journal) {
       if (const auto at = platform.cursorPosition()) {
         RunState none;
         post(platform, none, up, button, *at, 1);
+        // The wait starts by syncing with the window system: the button is up for whatever
+        // runs next, also in another process.
+        platform.sleepMicroseconds(0);
         ++released;
       }
     }

@@ -5,6 +5,7 @@
 
 #include <utility>
 
+#include "click/post-access-mac.h"
 #include "win/platform-mac.h"
 #include "win/window-at.h"
 
@@ -100,8 +101,10 @@ void QuartzPlatform::sleepMicroseconds(uint32_t microseconds) {
   usleep(microseconds);
 }
 
-// Quartz needs no connection: events go to the window server of the user's session.
-std::unique_ptr<Platform> createSystemPlatform(std::string&) {
+// Quartz needs no connection: events go to the window server of the user's session. It does
+// need the permission to post them, without which it drops every event without a word.
+std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
+  if (!mayPostEvents(error)) return nullptr;
   return std::make_unique<QuartzPlatform>();
 }
 

@@ -24,6 +24,7 @@
 //   clamped into that range, so infinities, NaN and huge values cannot overflow a conversion.
 // - The connection never asks for BIG-REQUESTS (XCB does only when a request outgrows the
 //   setup's limit, which these small requests never do): that would cost a round trip.
+#include <unistd.h>
 #include <xcb/xcb.h>
 #include <xcb/xproto.h>
 #include <xcb/xtest.h>
@@ -32,7 +33,9 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <initializer_list>
 #include <memory>
@@ -40,6 +43,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <vector>
 
 #include "click/platform.h"
 #include "common/xcb.h"
@@ -325,10 +329,45 @@ class XcbPlatform : public Platform {
 
 }  // namespace
 
+// Replaces this process with vantic-click-wayland from the same folder, with the same
+// arguments. Returns only when that fails, with the reason in `error`.
+void handOverToWayland(std::string& error) {
+  const std::string tail = "; no pointer action was performed";
+  char self[4096];
+  const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+  std::string command(self, length > 0 ? static_cast<size_t>(length) : 0);
+  std::string arguments;
+  if (FILE* file = std::fopen("/proc/self/cmdline", "rb")) {
+    char chunk[4096];
+    size_t n = 0;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) arguments.append(chunk, n);
+    std::fclose(file);
+  }
+  const size_t slash = command.rfind('/');
+  if (slash == std::string::npos || arguments.empty()) {
+    error = "cannot find the program's own path" + tail;
+    return;
+  }
+  command = command.substr(0, slash + 1) + "vantic-click-wayland";
+  std::vector<char*> argv;
+  for (size_t at = 0; at < arguments.size(); at = arguments.find('\0', at) + 1) {
+    argv.push_back(arguments.data() + at);
+  }
+  argv.push_back(nullptr);
+  execv(command.c_str(), argv.data());
+  error = "cannot start " + command + " (" + std::strerror(errno) + ")" + tail;
+}
+
 std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
   // In a Wayland session the X server is XWayland: XTest moves only its own pointer, which the
   // compositor does not give to Wayland windows, so a click would land nowhere or elsewhere.
   const mevrik::desktop::Session session = mevrik::desktop::detectSession();
+  if (session == mevrik::desktop::Session::kWlroots) {
+    // The wlroots backend needs wayland-client, which this statically linked program leaves
+    // out: its sibling program carries it and takes over the same command line.
+    handOverToWayland(error);
+    return nullptr;
+  }
   if (mevrik::desktop::isWayland(session)) {
     error = mevrik::desktop::refusal(session, "vantic-click",
                                      "X11 input does not reach Wayland windows",

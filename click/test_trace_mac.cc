@@ -1,5 +1,7 @@
 // click_test's cases against the macOS backend on the Apple stand-in: the stand-in writes down
 // the Quartz calls, and this file turns them into the recorder's transcript lines.
+#include <gtest/gtest.h>
+
 #include <set>
 
 #include "click/platform-mac.h"
@@ -112,6 +114,18 @@ std::string trace(std::vector<std::string> arguments, RecorderOptions options) {
   // Every event the run made was released.
   if (standin::liveReferences() != live) text += "leaked Quartz events\n";
   return text;
+}
+
+// The tool refuses to start, after asking the system to list it, rather than post events that
+// the window server would drop.
+TEST(ClickMac, WithoutThePostEventPermissionNothingIsPosted) {
+  standin::reset();
+  standin::setPostEventAccess(false);
+  std::string error;
+  EXPECT_FALSE(createSystemPlatform(error));
+  EXPECT_TRUE(error.starts_with("posting events not allowed")) << error;
+  ASSERT_EQ(standin::calls().size(), 1u);
+  EXPECT_EQ(standin::calls()[0].function, "CGRequestPostEventAccess");
 }
 
 }  // namespace click

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "desktop/sway/ipc.h"
+
 namespace mevrik::desktop {
 namespace {
 
@@ -27,6 +29,34 @@ TEST(DetectSession, TellsTheFamiliesApart) {
   EXPECT_EQ(of("wayland-0", "", "GNOME", "", "/tmp/sway-ipc.sock"), Session::kGnome);
   EXPECT_EQ(of("wayland-0", "", "Hyprland"), Session::kOtherWayland);
   EXPECT_EQ(of("wayland-0", "", ""), Session::kOtherWayland);
+}
+
+// A window's place comes from three of sway's rectangles: the container on the output, the
+// client area inside it, and the client's window geometry inside its surface (shadows).
+TEST(SwayTree, PlacesWindowsAndTheirSurfaces) {
+  const std::vector<Window> windows = sway::windowsOfTree(R"({"id":1,"nodes":[
+    {"id":4,"type":"output","rect":{"x":1280,"y":0,"width":1280,"height":800},"nodes":[
+      {"id":5,"pid":42,"app_id":"gtk3-widget-factory","name":"Factory","focused":true,
+       "rect":{"x":1280,"y":27,"width":1280,"height":773},
+       "window_rect":{"x":2,"y":0,"width":1276,"height":771},
+       "geometry":{"x":26,"y":23,"width":1415,"height":732}}],
+     "floating_nodes":[{"id":7,"pid":43,"app_id":null,"name":"xterm","focused":false,
+       "rect":{"x":10,"y":20,"width":300,"height":200},
+       "window_rect":{"x":0,"y":0,"width":300,"height":200}}]}]})");
+  ASSERT_EQ(windows.size(), 2u);
+  EXPECT_EQ(windows[0].id, 5);
+  EXPECT_EQ(windows[0].pid, 42);
+  EXPECT_TRUE(windows[0].focused);
+  EXPECT_EQ(windows[0].content.x, 1282);
+  EXPECT_EQ(windows[0].content.y, 27);
+  EXPECT_EQ(windows[0].content.width, 1276);
+  EXPECT_EQ(windows[0].surfaceX, 1282 - 26);
+  EXPECT_EQ(windows[0].surfaceY, 27 - 23);
+  EXPECT_EQ(windows[1].appId, "");
+  EXPECT_EQ(windows[1].surfaceX, 10);
+  // Not JSON, or not a tree: no windows rather than a crash.
+  EXPECT_TRUE(sway::windowsOfTree("{").empty());
+  EXPECT_TRUE(sway::outputsOf(R"({"rect":1})").empty());
 }
 
 }  // namespace

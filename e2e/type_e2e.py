@@ -118,6 +118,8 @@ def held_shift_check(tool, recorder, entry):
 
 
 def stop_checks(tool, recorder, entry, pid):
+    display = os.environ["DISPLAY"].split(":")[1].split(".")[0]
+    journal = os.path.join(os.environ["XDG_RUNTIME_DIR"], "mevrik", "type-journal-x11-" + display)
     for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGKILL):
         run(tool, "key", "ctrl+a", "BackSpace")
         wait_until(lambda: text_of(entry) == "", 5)
@@ -128,7 +130,10 @@ def stop_checks(tool, recorder, entry, pid):
         os.kill(pid, signal.SIGSTOP)
         typist = subprocess.Popen([tool, "text", LONG], stdout=subprocess.PIPE,
                                   stderr=subprocess.PIPE, text=True)
-        time.sleep(0.5)
+        # The journal appears just before the first binding, once the run is under way (a
+        # loaded machine can take longer than a fixed wait to start the tool).
+        wait_until(lambda: os.path.exists(journal) or typist.poll() is not None, 20)
+        time.sleep(0.3)
         typist.send_signal(sig)
         time.sleep(0.2)
         os.kill(pid, signal.SIGCONT)

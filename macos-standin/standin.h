@@ -45,8 +45,10 @@ int promptCount();
 // to an application's element (the messaging timeout, set and copy calls).
 void setClockStep(double step);
 void advanceClock(double seconds);
-// The last timeout set on any element, and the attributes set, as "NAME=true|false|other", and
-// the actions performed, as "ACTION on ELEMENT-NUMBER".
+// The messaging timeout set for the whole process (on the system-wide element; a timeout set on
+// another element holds only for that element and is not kept), and the attributes set, as
+// "NAME=true|false|other", and the actions performed, as "ACTION on
+// ELEMENT-NUMBER".
 std::optional<float> messagingTimeout();
 std::vector<std::string> attributesSet();
 std::vector<std::string> actionsPerformed();
@@ -80,6 +82,9 @@ void setCursor(std::optional<CGPoint> at);
 void failCursorReadsAfterFirst(bool fail);
 void failMouseEvents(bool fail);
 void failScrollEvents(bool fail);
+// What CGPreflightPostEventAccess answers (granted after reset()); CGRequestPostEventAccess is
+// written down as a call.
+void setPostEventAccess(bool granted);
 // The keys CGEventSourceKeyState reads as down, and the flags CGEventSourceFlagsState gives.
 void setKeysDown(std::vector<CGKeyCode> keys);
 void setFlagsState(uint64_t flags);
@@ -98,9 +103,11 @@ struct WindowInfo {
 };
 void setWindows(std::vector<WindowInfo> windows);
 // The active displays' bounds, main display first; CGDirectDisplayID 1, 2, ... in this order.
-void setDisplays(std::vector<CGRect> bounds);
+// `scales` gives their pixels per point (1 where it gives none), which their display modes show.
+void setDisplays(std::vector<CGRect> bounds, std::vector<size_t> scales = {});
 void setScreenCaptureAccess(bool granted);
-// The pixels CGWindowListCreateImage gives, whatever area is asked for; none makes it give NULL.
+// The pixels every screen capture gives, whatever display and area is asked for; none makes it
+// fail.
 struct Bitmap {
   size_t width = 0;
   size_t height = 0;
@@ -111,9 +118,11 @@ struct Bitmap {
   std::vector<uint8_t> bytes;
 };
 void setScreenImage(std::optional<Bitmap> bitmap);
-// The calls to the window list and the capture: "CGWindowListCopyWindowInfo" with the option and
-// window (kCGWindowListOptionIncludingWindow gives only that window's entry),
-// "CGWindowListCreateImage" with the list option, window and image option, and the area as "x y
-// width height" in `text`.
+// A screen capture as ScreenCaptureKit's screenshot gives it (vantic-shot's capture-mac.mm, which
+// Linux builds do not compile; its tests call this in its place): a new image of the scripted
+// bitmap, or NULL. Written down as a "capture" call with the display and the pixel size as
+// values and the area as "x y width height" in `text`, after "CGWindowListCopyWindowInfo" calls
+// with the option and window (kCGWindowListOptionIncludingWindow gives only that window's entry).
+CGImageRef captureScreen(CGDirectDisplayID display, CGRect area, size_t width, size_t height);
 
 }  // namespace standin

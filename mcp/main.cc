@@ -4,9 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <string>
 
+#include "common/executable.h"
 #include "common/output.h"
 #include "mcp/server.h"
 
@@ -16,20 +16,12 @@ namespace {
 // server hold unbounded input.
 constexpr size_t kLineCap = 4 * 1024 * 1024;
 
-// The folder of this executable (symbolic links resolved): the tools lie beside it.
-std::string ownFolder() {
-  char path[PATH_MAX];
-  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return ".";
-  std::string self(path, static_cast<size_t>(n));
-  return self.substr(0, self.rfind('/'));
-}
-
 }  // namespace
 
 int main() {
   ::signal(SIGPIPE, SIG_IGN);  // a client that went away ends us through a failed write
-  mcp::Server server(ownFolder(), MEVRIK_VERSION);
+  // The tools lie beside this executable.
+  mcp::Server server(mevrik::executableFolder(), MEVRIK_VERSION);
   std::string line;
   bool skipping = false;  // inside a line beyond the cap
   char buffer[65536];

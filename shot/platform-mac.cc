@@ -1,24 +1,28 @@
-// The macOS backend of vantic-shot, on CoreGraphics: the frontmost application's frontmost window
-// from the window server's window list, the screen from the active displays, the pixels from the
-// window server's composite image of the area.
+// The macOS backend of vantic-shot: the frontmost application's frontmost window from the window
+// server's window list, the screen from the active displays, the pixels from ScreenCaptureKit.
 //
 // - Window bounds, display bounds and capture areas are in points with the origin at the top-left
 //   of the main display and y downwards: the coordinates vantic-ax reports and vantic-click takes.
-// - The image has as many pixels per point as the display has (2 on Retina): the scale says so.
+// - ScreenCaptureKit captures one display at a time: an area is taken display by display and the
+//   parts are put together. The image has as many pixels per point as the densest display under
+//   the area (2 on Retina), and the scale says so; a part of the area that no display covers
+//   stays black.
 // - Without the Screen Recording permission the window server leaves every other application's
 //   windows out of the image (only the desktop and the menu bar remain), so the backend refuses
 //   to start rather than write such an image.
 // - The frontmost application's process comes from AppKit, in the pointer tool's
-//   click/workspace-mac.mm; this file is plain C++ and also runs on the Apple stand-in.
+//   click/workspace-mac.mm, and the capture call from capture-mac.mm; this file is plain C++ and
+//   also runs on the Apple stand-in.
 #include <CoreGraphics/CoreGraphics.h>
-#include <dlfcn.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <limits>
 #include <vector>
 
 #include "common/cf-ref.h"
+#include "shot/capture-mac.h"
 #include "shot/platform.h"
 
 namespace click {
@@ -33,19 +37,6 @@ using mevrik::CFRef;
 
 // Images wider or taller than this are no screen's; the limit keeps the arithmetic small.
 constexpr size_t kLargestSide = size_t{1} << 20;
-
-// CGWindowListCreateImage, found at run time. The macOS 15 SDK declares it obsoleted in macOS
-// 15.0, and for a build that targets macOS 15 that makes every use of the declaration a compile
-// error (an error, unlike a deprecation warning, no diagnostic pragma can turn off). CoreGraphics
-// still exports the function and it still works, under the Screen Recording permission. Its
-// replacement is ScreenCaptureKit: SCScreenshotManager's captureImageInRect:completionHandler:
-// (macOS 15.2) takes a screen area in points as this call does, but is Objective-C and
-// asynchronous.
-using CreateImage = CGImageRef (*)(CGRect, CGWindowListOption, CGWindowID, CGWindowImageOption);
-
-CreateImage createImageFunction() {
-  return reinterpret_cast<CreateImage>(dlsym(RTLD_DEFAULT, "CGWindowListCreateImage"));
-}
 
 // The whole points that cover a rectangle; none for a rectangle that is empty or not finite.
 std::optional<Rect> covering(const CGRect& r) {
@@ -197,35 +188,96 @@ class QuartzPlatform : public Platform {
 
   // The bounding box of the active displays; empty when there is none.
   Rect screen() override {
-    uint32_t count = 0;
-    if (CGGetActiveDisplayList(0, nullptr, &count) != kCGErrorSuccess || count == 0) return {};
-    std::vector<CGDirectDisplayID> displays(count);
-    if (CGGetActiveDisplayList(count, displays.data(), &count) != kCGErrorSuccess) return {};
     constexpr double kInf = std::numeric_limits<double>::infinity();
     double left = kInf, top = kInf, right = -kInf, bottom = -kInf;
-    for (uint32_t i = 0; i < std::min<size_t>(count, displays.size()); ++i) {
-      const CGRect b = CGDisplayBounds(displays[i]);
+    for (const CGDirectDisplayID display : activeDisplays()) {
+      const CGRect b = CGDisplayBounds(display);
       left = std::min(left, b.origin.x);
       top = std::min(top, b.origin.y);
       right = std::max(right, b.origin.x + b.size.width);
       bottom = std::max(bottom, b.origin.y + b.size.height);
     }
+    if (left > right) return {};
     return covering(CGRect{{left, top}, {right - left, bottom - top}}).value_or(Rect{});
   }
 
   std::optional<Image> capture(const Rect& area) override {
-    const CreateImage createImage = createImageFunction();
-    if (!createImage) return std::nullopt;
-    const CGRect rect{{static_cast<double>(area.x), static_cast<double>(area.y)},
-                      {static_cast<double>(area.width), static_cast<double>(area.height)}};
-    CFRef<CGImageRef> image(
-        createImage(rect, kCGWindowListOptionOnScreenOnly, kCGNullWindowID, kCGWindowImageDefault));
-    if (!image) return std::nullopt;
-    auto pixels = readPixels(image.get());
-    if (pixels) {
-      pixels->scale = static_cast<double>(pixels->width) / static_cast<double>(area.width);
+    struct Part {
+      CGDirectDisplayID display;
+      Rect bounds;  // the display's
+      Rect area;    // the part of the area it shows
+    };
+    std::vector<Part> parts;
+    size_t scale = 1;
+    for (const CGDirectDisplayID display : activeDisplays()) {
+      const auto bounds = covering(CGDisplayBounds(display));
+      if (!bounds) continue;
+      const auto part = intersection(area, *bounds);
+      if (!part) continue;
+      parts.push_back({display, *bounds, *part});
+      scale = std::max(scale, pixelsPerPoint(display));
     }
-    return pixels;
+    if (parts.empty()) return std::nullopt;
+    const auto width = static_cast<size_t>(area.width) * scale;
+    const auto height = static_cast<size_t>(area.height) * scale;
+    if (width > kLargestSide || height > kLargestSide) return std::nullopt;
+    Image out;
+    out.width = static_cast<uint32_t>(width);
+    out.height = static_cast<uint32_t>(height);
+    out.scale = static_cast<double>(scale);
+    out.rgb.assign(width * height * 3, 0);
+    for (const Part& part : parts) {
+      const CGRect local{
+          {static_cast<double>(part.area.x - part.bounds.x),
+           static_cast<double>(part.area.y - part.bounds.y)},
+          {static_cast<double>(part.area.width), static_cast<double>(part.area.height)}};
+      const auto partWidth = static_cast<size_t>(part.area.width) * scale;
+      const auto partHeight = static_cast<size_t>(part.area.height) * scale;
+      CFRef<CGImageRef> image(captureDisplayArea(part.display, local, partWidth, partHeight));
+      if (!image) return std::nullopt;
+      const auto pixels = readPixels(image.get());
+      if (!pixels || pixels->width != partWidth || pixels->height != partHeight) {
+        return std::nullopt;
+      }
+      const auto left = static_cast<size_t>(part.area.x - area.x) * scale;
+      const auto top = static_cast<size_t>(part.area.y - area.y) * scale;
+      for (size_t row = 0; row < partHeight; ++row) {
+        std::copy_n(
+            pixels->rgb.begin() + static_cast<std::ptrdiff_t>(row * partWidth * 3), partWidth * 3,
+            out.rgb.begin() + static_cast<std::ptrdiff_t>(((top + row) * width + left) * 3));
+      }
+    }
+    return out;
+  }
+
+ private:
+  static std::vector<CGDirectDisplayID> activeDisplays() {
+    uint32_t count = 0;
+    if (CGGetActiveDisplayList(0, nullptr, &count) != kCGErrorSuccess || count == 0) return {};
+    std::vector<CGDirectDisplayID> displays(count);
+    if (CGGetActiveDisplayList(count, displays.data(), &count) != kCGErrorSuccess) return {};
+    displays.resize(std::min<size_t>(count, displays.size()));
+    return displays;
+  }
+
+  // The display's pixels per point in its current mode (2 on Retina, also in the scaled "more
+  // space" modes); 1 when the mode cannot be read.
+  static size_t pixelsPerPoint(CGDirectDisplayID display) {
+    CGDisplayModeRef mode = CGDisplayCopyDisplayMode(display);
+    if (!mode) return 1;
+    const size_t points = CGDisplayModeGetWidth(mode);
+    const size_t pixels = CGDisplayModeGetPixelWidth(mode);
+    CGDisplayModeRelease(mode);
+    if (points == 0 || pixels <= points) return 1;
+    return (pixels + points / 2) / points;
+  }
+
+  static std::optional<Rect> intersection(const Rect& a, const Rect& b) {
+    const int64_t left = std::max(a.x, b.x), top = std::max(a.y, b.y);
+    const int64_t right = std::min(a.x + a.width, b.x + b.width);
+    const int64_t bottom = std::min(a.y + a.height, b.y + b.height);
+    if (right <= left || bottom <= top) return std::nullopt;
+    return Rect{left, top, right - left, bottom - top};
   }
 };
 

@@ -15,6 +15,7 @@
 
 #include "common/xcb.h"
 #include "desktop/session.h"
+#include "shot/platform-wlroots.h"
 #include "shot/platform.h"
 
 namespace shot {
@@ -124,6 +125,7 @@ std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
   // In a Wayland session the X server is XWayland, whose root window holds none of the Wayland
   // windows: the image would be empty where the user sees windows.
   const mevrik::desktop::Session session = mevrik::desktop::detectSession();
+  if (session == mevrik::desktop::Session::kWlroots) return createWlrootsPlatform(error);
   if (mevrik::desktop::isWayland(session)) {
     error = mevrik::desktop::refusal(session, "vantic-shot", "X11 does not see Wayland windows",
                                      "no screenshot was taken");

@@ -1,6 +1,7 @@
 // The screenshot core through the macOS backend on the Apple stand-in, which answers with scripted
 // windows, displays and screen images: the window chosen, the pixels of several bitmap layouts as
-// they reach the PNG, the Retina scale, and the refusal without the Screen Recording permission.
+// they reach the PNG, the Retina scale, an area across two displays, and the refusal without the
+// Screen Recording permission.
 #include <gtest/gtest.h>
 #include <png.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "shot/capture-mac.h"
 #include "shot/shot.h"
 #include "standin.h"
 
@@ -19,7 +21,22 @@ int32_t frontmostProcessId() {
 }  // namespace click
 
 namespace shot {
+
+// ScreenCaptureKit's part (capture-mac.mm) is Objective-C; the stand-in answers in its place.
+CGImageRef captureDisplayArea(CGDirectDisplayID display, CGRect area, size_t width, size_t height) {
+  return standin::captureScreen(display, area, width, height);
+}
+
 namespace {
+
+// The calls written down, one line each.
+std::string calls() {
+  std::string text;
+  for (const standin::Call& c : standin::calls()) {
+    text += c.function + testing::PrintToString(c.values) + c.text + "\n";
+  }
+  return text;
+}
 
 // A bitmap info: the alpha layout and the byte order (default: big-endian) or float flag.
 uint32_t info(CGImageAlphaInfo alpha, uint32_t flags = 0) {
@@ -53,7 +70,7 @@ std::string run(std::vector<std::string> args, std::vector<uint8_t>& rgb) {
 
 TEST(ShotMac, TheFrontApplicationsFrontWindowAtRetinaScale) {
   standin::reset();
-  standin::setDisplays({{{0, 0}, {1440, 900}}, {{1440, -300}, {1920, 1080}}});
+  standin::setDisplays({{{0, 0}, {1440, 900}}, {{1440, -300}, {1920, 1080}}}, {2, 1});
   standin::setWindows({{812, 25, {{0, 0}, {50, 50}}},    // a panel above the normal layer
                        {77, 0, {{5, 5}, {900, 600}}},    // another application's window
                        {812, 0, {{100.5, 40}, {2, 1}}},  // the front one
@@ -71,14 +88,33 @@ TEST(ShotMac, TheFrontApplicationsFrontWindowAtRetinaScale) {
   standin::setScreenImage(bgra);
   EXPECT_EQ(run({}, rgb), "pid=812 file=FILE x=100 y=40 width=3 height=1 image=6x2 scale=2\n");
   EXPECT_EQ(rgb, expected);
-  // On-screen windows without desktop elements; an image of the area from all on-screen windows.
-  std::string calls;
-  for (const standin::Call& c : standin::calls()) {
-    calls += c.function + testing::PrintToString(c.values) + c.text + "\n";
-  }
-  EXPECT_EQ(calls,
+  // On-screen windows without desktop elements; display 1's area at its scale.
+  EXPECT_EQ(calls(),
             "CGWindowListCopyWindowInfo{ 17, 0 }\n"
-            "CGWindowListCreateImage{ 1, 0, 0 }100.000000 40.000000 3.000000 1.000000\n");
+            "capture{ 1, 6, 2 }100.000000 40.000000 3.000000 1.000000\n");
+}
+
+TEST(ShotMac, AnAreaAcrossTwoDisplaysAtTheDenserOnesScale) {
+  standin::reset();
+  standin::setDisplays({{{0, 0}, {1440, 900}}, {{1440, -300}, {1920, 1080}}}, {2, 1});
+  // Every capture gives these 4 x 2 pixels (RGB, no alpha), one colour per row.
+  standin::setScreenImage(
+      standin::Bitmap{4, 2, 8, 24, 12, kCGImageAlphaNone, {1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2, 3,  //
+                                                           4, 5, 6, 4, 5, 6, 4, 5, 6, 4, 5, 6}});
+  std::vector<uint8_t> rgb;
+  EXPECT_EQ(run({"1438", "10", "4", "1"}, rgb),
+            "pid=0 file=FILE x=1438 y=10 width=4 height=1 image=8x2 scale=2\n");
+  // Each display gives its half, in its own coordinates, at scale 2.
+  EXPECT_EQ(calls(),
+            "CGWindowListCopyWindowInfo{ 17, 0 }\n"
+            "capture{ 1, 4, 2 }1438.000000 10.000000 2.000000 1.000000\n"
+            "capture{ 2, 4, 2 }0.000000 310.000000 2.000000 1.000000\n");
+  std::vector<uint8_t> expected;
+  for (uint8_t row : {1, 4}) {
+    for (int x = 0; x < 8; ++x)
+      expected.insert(expected.end(), {row, uint8_t(row + 1), uint8_t(row + 2)});
+  }
+  EXPECT_EQ(rgb, expected);
 }
 
 TEST(ShotMac, BitmapLayouts) {

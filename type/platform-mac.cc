@@ -23,6 +23,8 @@
 #include <optional>
 #include <utility>
 
+#include "click/post-access-mac.h"
+
 namespace type {
 namespace {
 
@@ -172,8 +174,10 @@ bool QuartzKeyboard::waitForReader(uint32_t timeoutMicroseconds) {
   return false;
 }
 
-// Quartz needs no connection: events go to the window server of the user's session.
-std::unique_ptr<Platform> createSystemPlatform(std::string&) {
+// Quartz needs no connection: events go to the window server of the user's session. Without the
+// permission to post events it drops them silently, so the tool refuses to start instead.
+std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
+  if (!click::mayPostEvents(error)) return nullptr;
   return std::make_unique<QuartzKeyboard>();
 }
 

@@ -19,7 +19,10 @@
 //   Rewriting a range that spans used keys through the core request would be one change, but
 //   it alters those keys' XKB groups and types, so it is never done.
 // - Every request is sent in order on one connection, so a key event always follows the map
-//   change it needs, and the map is put back only after the events that use it.
+//   change it needs, and the map is put back only after the events that use it. A binding
+//   leaves with the flush of the first key that uses it, after the core has written it to the
+//   run's journal; a map entry put back from a killed run's journal is read from the map as it
+//   was at connect, before this run changed anything.
 // - XCB reports protocol errors as values, so a window that closes between two requests cannot
 //   end the process; a lost connection shows in lostReason().
 #include <poll.h>
@@ -40,6 +43,7 @@
 
 #include "common/xcb.h"
 #include "desktop/session.h"
+#include "type/platform-wlroots.h"
 #include "type/platform.h"
 
 namespace type {
@@ -343,6 +347,7 @@ std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
   // In a Wayland session the X server is XWayland: its keys reach only XWayland's own windows,
   // so the text would go nowhere or to another window than the one in front.
   const mevrik::desktop::Session session = mevrik::desktop::detectSession();
+  if (session == mevrik::desktop::Session::kWlroots) return createWlrootsPlatform(error);
   if (mevrik::desktop::isWayland(session)) {
     error = mevrik::desktop::refusal(session, "vantic-type",
                                      "X11 keys do not reach Wayland windows", "nothing was typed");

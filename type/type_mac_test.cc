@@ -83,5 +83,15 @@ TEST(TypeMac, ChordsCarryTheirModifiersAndHeldKeysComeBack) {
             "pid=812 sent=keys chords=2 remapped=0 super+l ctrl+shift+Tab\n");
 }
 
+TEST(TypeMac, WithoutThePostEventPermissionNothingIsPosted) {
+  standin::reset();
+  standin::setPostEventAccess(false);
+  std::string error;
+  EXPECT_FALSE(createSystemPlatform(error));
+  EXPECT_TRUE(error.starts_with("posting events not allowed")) << error;
+  ASSERT_EQ(standin::calls().size(), 1u);
+  EXPECT_EQ(standin::calls()[0].function, "CGRequestPostEventAccess");
+}
+
 }  // namespace
 }  // namespace type

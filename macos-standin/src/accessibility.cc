@@ -42,7 +42,7 @@ CFTypeRef copyOut(CFTypeRef value) {
 }
 
 CFTypeRef errorValue(AXError code) {
-  return AXValueCreate(kAXValueAXErrorType, &code);
+  return AXValueCreate(kAXValueTypeAXError, &code);
 }
 
 }  // namespace
@@ -143,19 +143,19 @@ CFTypeID AXUIElementGetTypeID(void) {
 AXValueRef AXValueCreate(AXValueType theType, const void* valuePtr) {
   size_t size = 0;
   switch (theType) {
-    case kAXValueCGPointType:
+    case kAXValueTypeCGPoint:
       size = sizeof(CGPoint);
       break;
-    case kAXValueCGSizeType:
+    case kAXValueTypeCGSize:
       size = sizeof(CGSize);
       break;
-    case kAXValueCGRectType:
+    case kAXValueTypeCGRect:
       size = sizeof(CGRect);
       break;
-    case kAXValueCFRangeType:
+    case kAXValueTypeCFRange:
       size = sizeof(CFRange);
       break;
-    case kAXValueAXErrorType:
+    case kAXValueTypeAXError:
       size = sizeof(AXError);
       break;
     default:
@@ -173,8 +173,8 @@ AXValueType AXValueGetType(AXValueRef value) {
 
 Boolean AXValueGetValue(AXValueRef value, AXValueType theType, void* valuePtr) {
   if (value->kind != theType) return false;
-  const size_t size = theType == kAXValueAXErrorType  ? sizeof(AXError)
-                      : theType == kAXValueCGRectType ? sizeof(CGRect)
+  const size_t size = theType == kAXValueTypeAXError  ? sizeof(AXError)
+                      : theType == kAXValueTypeCGRect ? sizeof(CGRect)
                                                       : sizeof(CGPoint);
   std::memcpy(valuePtr, value->bytes, size);
   return true;
@@ -184,8 +184,16 @@ AXUIElementRef AXUIElementCreateApplication(pid_t) {
   return new __AXUIElement(world().application);
 }
 
-AXError AXUIElementSetMessagingTimeout(AXUIElementRef, float timeoutInSeconds) {
+AXUIElementRef AXUIElementCreateSystemWide(void) {
+  return new __AXUIElement(standin::kSystemWide);
+}
+
+// As on a Mac, only the system-wide element's timeout holds for every element; an application
+// element's own timeout is left out of the world, since its children would not keep it.
+AXError AXUIElementSetMessagingTimeout(AXUIElementRef element, float timeoutInSeconds) {
   standin::request();
+  if (!element || timeoutInSeconds < 0) return kAXErrorIllegalArgument;
+  if (element->node != standin::kSystemWide) return kAXErrorSuccess;
   world().timeout = timeoutInSeconds;
   return kAXErrorSuccess;
 }

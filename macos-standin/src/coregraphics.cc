@@ -45,6 +45,9 @@ void failMouseEvents(bool fail) {
 void failScrollEvents(bool fail) {
   world().failScroll = fail;
 }
+void setPostEventAccess(bool granted) {
+  world().postEvents = granted;
+}
 void setKeysDown(std::vector<CGKeyCode> keys) {
   world().keysDown = std::move(keys);
 }
@@ -104,6 +107,16 @@ void CGEventSetIntegerValueField(CGEventRef event, CGEventField field, int64_t v
 void CGEventPost(CGEventTapLocation tap, CGEventRef event) {
   standin::record("CGEventPost", standin::serial(event), {tap});
   if (event && event->mouse && tap == kCGHIDEventTap) world().cursor = event->at;
+}
+
+bool CGPreflightPostEventAccess(void) {
+  return world().postEvents;
+}
+
+// The real one shows the system's prompt the first time; the stand-in writes the request down.
+bool CGRequestPostEventAccess(void) {
+  standin::record("CGRequestPostEventAccess", 0, {});
+  return world().postEvents;
 }
 
 void CGEventPostToPid(pid_t pid, CGEventRef event) {

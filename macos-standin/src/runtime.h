@@ -5,6 +5,7 @@
 
 #include <ApplicationServices/ApplicationServices.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,6 +29,7 @@ enum TypeId : CFTypeID {
   kBundleType,
   kDataType,
   kImageType,
+  kDisplayModeType,
   kDataProviderType,
 };
 
@@ -85,9 +87,11 @@ struct World {
   uint64_t events = 0;
   std::vector<CGKeyCode> keysDown;  // what CGEventSourceKeyState answers
   uint64_t flagsState = 0;          // what CGEventSourceFlagsState answers
+  bool postEvents = true;           // what CGPreflightPostEventAccess answers
 
   std::vector<WindowInfo> windows;
   std::vector<CGRect> displays;
+  std::vector<size_t> displayScales;
   bool screenCapture = true;
   std::optional<Bitmap> screenImage;
 
@@ -141,9 +145,13 @@ struct __CFAttributedString : standin::Object {
 };
 struct __AXValue : standin::Object {
   __AXValue() : Object(standin::kAxValueType, true) {}
-  AXValueType kind = kAXValueIllegalType;
+  AXValueType kind = kAXValueTypeIllegal;
   unsigned char bytes[sizeof(CGRect)] = {};
 };
+namespace standin {
+// The node number of the system-wide element, which has no node in the tree.
+constexpr uint32_t kSystemWide = UINT32_MAX;
+}  // namespace standin
 struct __AXUIElement : standin::Object {
   explicit __AXUIElement(uint32_t n) : Object(standin::kAxElementType, true), node(n) {}
   uint32_t node;
@@ -156,6 +164,11 @@ struct __CFData : standin::Object {
 struct CGDataProvider : standin::Object {
   CGDataProvider() : Object(standin::kDataProviderType, false) {}
   standin::Bitmap bitmap;
+};
+struct CGDisplayMode : standin::Object {
+  CGDisplayMode() : Object(standin::kDisplayModeType, true) {}
+  size_t width = 0;  // points
+  size_t pixelWidth = 0;
 };
 struct CGImage : standin::Object {
   CGImage() : Object(standin::kImageType, true) {}

@@ -1,6 +1,5 @@
 // The stand-in's window list, displays and screen image: CoreGraphics answers from what a test
 // scripted, as CFArray/CFDictionary/CFData objects the caller must release.
-#define STANDIN_IMPLEMENTATION
 #include <algorithm>
 #include <string>
 
@@ -45,14 +44,29 @@ double real(CFDictionaryRef dict, const char* key) {
 void setWindows(std::vector<WindowInfo> windows) {
   world().windows = std::move(windows);
 }
-void setDisplays(std::vector<CGRect> bounds) {
+void setDisplays(std::vector<CGRect> bounds, std::vector<size_t> scales) {
   world().displays = std::move(bounds);
+  world().displayScales = std::move(scales);
 }
 void setScreenCaptureAccess(bool granted) {
   world().screenCapture = granted;
 }
 void setScreenImage(std::optional<Bitmap> bitmap) {
   world().screenImage = std::move(bitmap);
+}
+
+CGImageRef captureScreen(CGDirectDisplayID display, CGRect area, size_t width, size_t height) {
+  const CGRect& r = area;
+  world().calls.push_back({"capture",
+                           0,
+                           {display, static_cast<int64_t>(width), static_cast<int64_t>(height)},
+                           {},
+                           std::to_string(r.origin.x) + " " + std::to_string(r.origin.y) + " " +
+                               std::to_string(r.size.width) + " " + std::to_string(r.size.height)});
+  if (!world().screenImage) return nullptr;
+  auto image = new CGImage;
+  image->provider.bitmap = *world().screenImage;
+  return image;
 }
 
 }  // namespace standin
@@ -129,19 +143,23 @@ bool CGPreflightScreenCaptureAccess(void) {
   return world().screenCapture;
 }
 
-CGImageRef CGWindowListCreateImage(CGRect screenBounds, CGWindowListOption listOption,
-                                   CGWindowID windowID, CGWindowImageOption imageOption) {
-  const CGRect& r = screenBounds;
-  world().calls.push_back({"CGWindowListCreateImage",
-                           0,
-                           {listOption, windowID, imageOption},
-                           {},
-                           std::to_string(r.origin.x) + " " + std::to_string(r.origin.y) + " " +
-                               std::to_string(r.size.width) + " " + std::to_string(r.size.height)});
-  if (!world().screenImage) return nullptr;
-  auto image = new CGImage;
-  image->provider.bitmap = *world().screenImage;
-  return image;
+CGDisplayModeRef CGDisplayCopyDisplayMode(CGDirectDisplayID display) {
+  const CGRect bounds = CGDisplayBounds(display);
+  if (bounds.size.width <= 0) return nullptr;
+  const auto& scales = world().displayScales;
+  auto mode = new CGDisplayMode;
+  mode->width = static_cast<size_t>(bounds.size.width);
+  mode->pixelWidth = mode->width * (display <= scales.size() ? scales[display - 1] : 1);
+  return mode;
+}
+size_t CGDisplayModeGetWidth(CGDisplayModeRef mode) {
+  return mode ? mode->width : 0;
+}
+size_t CGDisplayModeGetPixelWidth(CGDisplayModeRef mode) {
+  return mode ? mode->pixelWidth : 0;
+}
+void CGDisplayModeRelease(CGDisplayModeRef mode) {
+  if (mode) CFRelease(mode);
 }
 
 size_t CGImageGetWidth(CGImageRef image) {

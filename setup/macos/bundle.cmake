@@ -1,13 +1,34 @@
 # The setup application as a macOS application bundle: Info.plist (bundle identifier, version,
-# LSUIElement) and the product folder in Contents/Resources/product, where the application looks
-# for its scripts and runtime.
+# principal class, icon, LSUIElement), the icon made from setup/resources/mevrik.svg, and the
+# product folder in Contents/Resources/product, where the application looks for its scripts and
+# runtime.
 set(MEVRIK_BUNDLE_IDENTIFIER "com.fennick.mevrik" CACHE STRING "Bundle identifier of Mevrik.app")
 
 # The parts of the repository that make up the product folder. Only those that exist are copied.
 set(MEVRIK_PRODUCT_ITEMS scripts runtime plugins README.md
     CACHE STRING "Top-level items of the repository copied into Resources/product")
 
+# Mevrik.icns from the SVG: a small Qt program draws every size of an icon set, iconutil packs it.
+function(mevrik_make_app_icon target)
+  add_executable(mevrik-render-icon ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/render-icon.cc)
+  target_link_libraries(mevrik-render-icon PRIVATE Qt6::Gui)
+  find_program(MEVRIK_ICONUTIL iconutil REQUIRED)
+  set(svg "${PROJECT_SOURCE_DIR}/setup/resources/mevrik.svg")
+  set(iconset "${CMAKE_CURRENT_BINARY_DIR}/Mevrik.iconset")
+  set(icns "${CMAKE_CURRENT_BINARY_DIR}/Mevrik.icns")
+  add_custom_command(OUTPUT "${icns}"
+                     COMMAND ${CMAKE_COMMAND} -E rm -rf "${iconset}"
+                     COMMAND mevrik-render-icon "${svg}" "${iconset}"
+                     COMMAND ${MEVRIK_ICONUTIL} -c icns -o "${icns}" "${iconset}"
+                     DEPENDS "${svg}" mevrik-render-icon
+                     COMMENT "Making Mevrik.icns from mevrik.svg" VERBATIM)
+  target_sources(${target} PRIVATE "${icns}")
+  set_source_files_properties("${icns}" PROPERTIES MACOSX_PACKAGE_LOCATION Resources)
+  set_target_properties(${target} PROPERTIES MACOSX_BUNDLE_ICON_FILE Mevrik.icns)
+endfunction()
+
 function(mevrik_make_app_bundle target)
+  mevrik_make_app_icon(${target})
   set_target_properties(${target} PROPERTIES
     MACOSX_BUNDLE TRUE
     OUTPUT_NAME "Mevrik"

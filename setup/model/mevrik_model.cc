@@ -270,7 +270,7 @@ void MevrikModel::checkForUpdates(bool showCurrentStatus) {
   QNetworkRequest request(updateManifestURL_);
   request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
   request.setTransferTimeout(static_cast<int>(settings_.requestTimeout.count()));
-  QNetworkReply* reply = network_.get(request);
+  QNetworkReply* reply = network().get(request);
   updateChecks_.append(reply);
   connect(reply, &QNetworkReply::finished, this,
           [this, reply, showCurrentStatus] { finishUpdateCheck(reply, showCurrentStatus); });
@@ -316,6 +316,11 @@ void MevrikModel::applyManifest(const UpdateManifest& manifest, bool showCurrent
   services_.bringWindowForward(QStringLiteral("setup"), QStringLiteral("Mevrik by Fennick"));
 }
 
+QNetworkAccessManager& MevrikModel::network() {
+  if (!network_) network_ = std::make_unique<QNetworkAccessManager>();
+  return *network_;
+}
+
 void MevrikModel::downloadUpdate() {
   if (availableUpdateURL_) services_.openUrl(*availableUpdateURL_);
 }
@@ -336,7 +341,8 @@ void MevrikModel::registerInstallation() {
   QNetworkRequest request(installationRegistrationURL_);
   request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
   request.setTransferTimeout(static_cast<int>(settings_.requestTimeout.count()));
-  QNetworkReply* reply = network_.post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
+  QNetworkReply* reply =
+      network().post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
   // The answer is of no interest; the reply is only kept so that quitting can wait for it.
   connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
   pendingRegistrations_.append(reply);

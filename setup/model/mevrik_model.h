@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <chrono>
+#include <memory>
 #include <mutex>
 #include <optional>
 
@@ -135,6 +136,7 @@ class MevrikModel : public QObject {
   void finishUpdateCheck(QNetworkReply* reply, bool showCurrentStatus);
   void applyManifest(const UpdateManifest& manifest, bool showCurrentStatus);
   std::optional<QString> installationID() const;
+  QNetworkAccessManager& network();
 
   Services& services_;
   ModelSettings settings_;
@@ -159,7 +161,8 @@ class MevrikModel : public QObject {
   QTimer firstLaunchPrompt_;
   QTimer restartCheck_;
 
-  QNetworkAccessManager network_;
+  // Made with the first request, which comes after the window's first frame.
+  std::unique_ptr<QNetworkAccessManager> network_;
   QList<QPointer<QNetworkReply>> updateChecks_;
   QList<QPointer<QNetworkReply>> pendingRegistrations_;
   bool waitedOnQuit_ = false;

@@ -47,13 +47,28 @@ class MacServices : public Services {
     if (link) [[NSWorkspace sharedWorkspace] openURL:link];
   }
 
-  void activateApplication() override { [NSApp activateIgnoringOtherApps:YES]; }
+  // From macOS 14 activateIgnoringOtherApps: no longer brings the application forward
+  // (activation became cooperative); activate is what does. Builds for older systems keep the
+  // old call there.
+  void activateApplication() override {
+#if __MAC_OS_X_VERSION_MIN_REQUIRED >= 140000
+    [NSApp activate];
+#else
+    if (@available(macOS 14, *)) {
+      [NSApp activate];
+    } else {
+      [NSApp activateIgnoringOtherApps:YES];
+    }
+#endif
+  }
 
   bool bringWindowForward(const QString& identifier, const QString& title) override {
     return bringQtWindowForward(identifier, title);
   }
 
-  bool boolSetting(const QString& key) override { return mac::boolDefault(key.toStdString()); }
+  bool boolSetting(const QString& key) override {
+    return mac::boolDefault(key.toStdString());
+  }
   void setBoolSetting(const QString& key, bool value) override {
     mac::setBoolDefault(key.toStdString(), value);
   }
@@ -64,16 +79,22 @@ class MacServices : public Services {
     mac::setStringDefault(key.toStdString(), value.toStdString());
   }
 
-  std::optional<QString> applicationVersion() override { return qt(mac::bundleVersion()); }
+  std::optional<QString> applicationVersion() override {
+    return qt(mac::bundleVersion());
+  }
 
-  QString homeFolder() override { return QString::fromNSString(NSHomeDirectory()); }
+  QString homeFolder() override {
+    return QString::fromNSString(NSHomeDirectory());
+  }
   QString cacheFolder() override {
     return QString::fromStdString(mac::cachesFolder(homeFolder().toStdString()));
   }
   QString dataFolder() override {
     return QString::fromStdString(mac::applicationSupportFolder(homeFolder().toStdString()));
   }
-  std::optional<QString> resourceFolder() override { return qt(mac::resourcesFolder()); }
+  std::optional<QString> resourceFolder() override {
+    return qt(mac::resourcesFolder());
+  }
 };
 
 }  // namespace

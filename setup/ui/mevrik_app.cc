@@ -1,8 +1,8 @@
 #include "setup/ui/mevrik_app.h"
 
 #include <QApplication>
-#include <QDialog>
 #include <QCursor>
+#include <QDialog>
 #include <QPainter>
 #include <QScreen>
 #include <QShortcut>
@@ -83,7 +83,6 @@ void MevrikApp::start() {
   window_ = std::make_unique<QWidget>();
   window_->setObjectName(QString::fromLatin1(kWindowIdentifier));
   window_->setWindowTitle(QString::fromUtf8(kWindowTitle));
-  window_->setWindowIcon(applicationIcon());
   // Fixed size: no maximise button.
   window_->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -101,9 +100,12 @@ void MevrikApp::start() {
   });
 
   window_->show();
-  // The tray icon comes after the window's first frame, which need not wait for the tray's
-  // round trips.
-  runAfterNextFrame(*window_, [this] { startTray(); });
+  // The window icon (drawn at four sizes for the window manager) and the tray icon come after
+  // the window's first frame, which need not wait for them or for the tray's round trips.
+  runAfterNextFrame(*window_, [this] {
+    window_->setWindowIcon(applicationIcon());
+    startTray();
+  });
 }
 
 void MevrikApp::startTray() {

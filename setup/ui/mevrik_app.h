@@ -15,7 +15,6 @@
 
 #include "setup/model/mevrik_model.h"
 
-
 namespace setup {
 
 class MevrikPanel;

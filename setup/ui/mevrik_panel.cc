@@ -100,11 +100,28 @@ class DestructiveItemStyle : public QProxyStyle {
 };
 
 // The "その他" button, a class of its own so that its accessibility interface can be told apart.
+// Its menu is made on the first press.
 class MoreButton : public QPushButton {
   Q_OBJECT
 
  public:
-  using QPushButton::QPushButton;
+  MoreButton(const QString& text, std::function<QMenu*()> makeMenu, QWidget* parent)
+      : QPushButton(text, parent), makeMenu_(std::move(makeMenu)) {
+    // Connected before setMenu's own handler exists: the first press attaches the menu and
+    // opens it; later presses open it through QPushButton.
+    connect(this, &QPushButton::pressed, this, [this] {
+      if (menu()) return;
+      prepareMenu();
+      showMenu();
+    });
+  }
+
+  void prepareMenu() {
+    if (!menu()) setMenu(makeMenu_());
+  }
+
+ private:
+  std::function<QMenu*()> makeMenu_;
 };
 
 // The "その他" button as the accessibility interface sees it: a menu button whose open menu is
@@ -125,7 +142,10 @@ class MoreButtonAccessible : public QAccessibleWidget {
   }
   QStringList actionNames() const override { return {showMenuAction()}; }
   void doAction(const QString& name) override {
-    if (name == showMenuAction()) static_cast<QPushButton*>(widget())->showMenu();
+    if (name != showMenuAction()) return;
+    auto* button = static_cast<MoreButton*>(widget());
+    button->prepareMenu();
+    button->showMenu();
   }
 
  private:
@@ -160,9 +180,6 @@ MevrikPanel::MevrikPanel(MevrikModel& model, std::chrono::milliseconds updatePer
   summary->addWidget(summaryTitle_);
   summary->addWidget(summarySubtitle_);
   column->addLayout(summary);
-
-  banner_ = new UpdateBanner([this] { model_.downloadUpdate(); }, this);
-  column->addWidget(banner_);
 
   const PlatformTexts& texts = platformTexts();
   accessibilityCard_ = new SetupStepCard(
@@ -237,9 +254,17 @@ void MevrikPanel::buildActions() {
     return true;
   }();
   Q_UNUSED(factoryInstalled);
-  auto* more = new MoreButton(QStringLiteral("その他"), this);
+  auto* more = new MoreButton(
+      QStringLiteral("その他"), [this] { return moreMenu(); }, this);
   more->setAccessibleName(more->text());
-  moreMenu_ = new QMenu(more);
+  moreButton_ = more;
+  row->addWidget(more);
+  static_cast<QVBoxLayout*>(layout())->addLayout(row);
+}
+
+QMenu* MevrikPanel::moreMenu() {
+  if (moreMenu_) return moreMenu_;
+  moreMenu_ = new QMenu(moreButton_);
   moreMenu_->setAccessibleName(QStringLiteral("その他"));
   auto* style = new DestructiveItemStyle;
   style->setParent(moreMenu_);
@@ -254,9 +279,14 @@ void MevrikPanel::buildActions() {
   });
   uninstall->setProperty("destructive", true);
   moreMenu_->addAction(QStringLiteral("アプリを終了"), qApp, &QCoreApplication::quit);
-  more->setMenu(moreMenu_);
-  row->addWidget(more);
-  static_cast<QVBoxLayout*>(layout())->addLayout(row);
+  return moreMenu_;
+}
+
+void MevrikPanel::showBanner() {
+  if (banner_) return;
+  banner_ = new UpdateBanner([this] { model_.downloadUpdate(); }, this);
+  // Below the summary: the header and the summary come first.
+  static_cast<QVBoxLayout*>(layout())->insertWidget(2, banner_);
 }
 
 void MevrikPanel::reload() {
@@ -270,8 +300,9 @@ void MevrikPanel::reload() {
     summarySubtitle_->setText(QStringLiteral("CodexからMevrikを利用できます。"));
   }
   if (const std::optional<QString> version = model_.availableUpdateVersion()) {
+    showBanner();
     banner_->present(*version, model_.availableUpdateNotes());
-  } else {
+  } else if (banner_) {
     banner_->setVisible(false);
   }
   accessibilityCard_->setReady(model_.accessibility());

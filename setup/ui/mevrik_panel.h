@@ -30,8 +30,9 @@ class MevrikPanel : public QWidget {
   explicit MevrikPanel(MevrikModel& model, std::chrono::milliseconds updatePeriod = kUpdatePeriod,
                        QWidget* parent = nullptr);
 
-  // The "その他" menu, for tests and screenshots.
-  QMenu* moreMenu() const { return moreMenu_; }
+  // The "その他" menu, made on first use (the first press of its button): the first frame
+  // does not wait for a menu and its style.
+  QMenu* moreMenu();
 
  signals:
   // The panel came on screen (hidden to shown), its frame was drawn, and it made its launch
@@ -46,6 +47,7 @@ class MevrikPanel : public QWidget {
  private:
   void buildHeader();
   void buildActions();
+  void showBanner();
   void reload();
   void fitHeight();
   // Runs one of the model's script actions with a busy cursor: the window does not respond
@@ -57,10 +59,11 @@ class MevrikPanel : public QWidget {
 
   QLabel* summaryTitle_;
   QLabel* summarySubtitle_;
-  UpdateBanner* banner_;
+  UpdateBanner* banner_ = nullptr;  // made when an update is first offered
   SetupStepCard* accessibilityCard_;
   SetupStepCard* codexCard_;
   SymbolView* connectionSymbol_;
+  QPushButton* moreButton_ = nullptr;
   QMenu* moreMenu_ = nullptr;
   QLabel* status_;
 };

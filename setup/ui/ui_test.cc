@@ -42,7 +42,7 @@ QAbstractButton* button(const QWidget& root, const QString& text) {
   return nullptr;
 }
 
-QAction* menuItem(const MevrikPanel& panel, const QString& text) {
+QAction* menuItem(MevrikPanel& panel, const QString& text) {
   for (QAction* action : panel.moreMenu()->actions()) {
     if (action->text() == text) return action;
   }

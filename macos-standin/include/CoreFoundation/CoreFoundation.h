@@ -113,7 +113,7 @@ const UInt8* CFDataGetBytePtr(CFDataRef theData);
 
 // CFString.h
 typedef UInt32 CFStringEncoding;
-enum { kCFStringEncodingUTF8 = 0x08000100 };
+enum CFStringBuiltInEncodings : CFStringEncoding { kCFStringEncodingUTF8 = 0x08000100 };
 
 CFTypeID CFStringGetTypeID(void);
 CFStringRef CFStringCreateWithBytes(CFAllocatorRef alloc, const UInt8* bytes, CFIndex numBytes,

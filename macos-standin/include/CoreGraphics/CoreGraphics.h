@@ -9,8 +9,10 @@
 // its declaration from Apple's header here and implement it in one of those files.
 #pragma once
 
-// Apple declares these enumerations with CF_ENUM, which in C++ gives an enumeration type with a
-// fixed underlying type; so do the declarations here (the stand-in is compiled as C++ only).
+// Apple declares most enumerations with CF_ENUM, which in C++ gives an enumeration type with a
+// fixed underlying type, and option sets with CF_OPTIONS, which in C++ gives the integer type and
+// an unnamed enumeration of it; so do the declarations here (the stand-in is compiled as C++
+// only).
 
 #include <CoreFoundation/CoreFoundation.h>
 #include <stdbool.h>
@@ -77,8 +79,10 @@ enum CGEventType : uint32_t {
 
 enum CGEventField : uint32_t { kCGMouseEventNumber = 0, kCGMouseEventClickState = 1 };
 
-// CF_OPTIONS(uint64_t, CGEventFlags); the masks the keyboard backend uses.
-enum CGEventFlags : uint64_t {
+// CF_OPTIONS(uint64_t, CGEventFlags): in C++ the integer type and an unnamed enumeration of it;
+// the masks the keyboard backend uses.
+typedef uint64_t CGEventFlags;
+enum : CGEventFlags {
   kCGEventFlagMaskAlphaShift = 0x00010000,
   kCGEventFlagMaskShift = 0x00020000,
   kCGEventFlagMaskControl = 0x00040000,
@@ -114,6 +118,8 @@ CGEventRef CGEventCreateKeyboardEvent(CGEventSourceRef source, CGKeyCode virtual
 void CGEventSetFlags(CGEventRef event, CGEventFlags flags);
 void CGEventKeyboardSetUnicodeString(CGEventRef event, UniCharCount stringLength,
                                      const UniChar* unicodeString);
+bool CGPreflightPostEventAccess(void);
+bool CGRequestPostEventAccess(void);
 
 // CGEventSource.h
 bool CGEventSourceKeyState(CGEventSourceStateID stateID, CGKeyCode key);
@@ -131,6 +137,11 @@ typedef uint32_t CGDirectDisplayID;
 CGError CGGetActiveDisplayList(uint32_t maxDisplays, CGDirectDisplayID* activeDisplays,
                                uint32_t* displayCount);
 CGRect CGDisplayBounds(CGDirectDisplayID display);
+typedef struct CGDisplayMode* CGDisplayModeRef;
+CGDisplayModeRef CGDisplayCopyDisplayMode(CGDirectDisplayID display);
+size_t CGDisplayModeGetWidth(CGDisplayModeRef mode);
+size_t CGDisplayModeGetPixelWidth(CGDisplayModeRef mode);
+void CGDisplayModeRelease(CGDisplayModeRef mode);
 
 // CGImage.h, CGDataProvider.h
 typedef struct CGImage* CGImageRef;
@@ -201,12 +212,10 @@ enum : CGWindowImageOption {
 CFArrayRef CGWindowListCopyWindowInfo(CGWindowListOption option, CGWindowID relativeToWindow);
 bool CGPreflightScreenCaptureAccess(void);
 // The macOS 15 SDK marks this one unavailable ("obsoleted in macOS 15.0", ScreenCaptureKit
-// replaces it) for builds that target macOS 15, as Mevrik's Apple builds do; CoreGraphics still
-// exports it. The stand-in marks it the same way, so that a direct call fails to compile here as it
-// would on a Mac; the stand-in's own definition is compiled without the mark.
-#ifndef STANDIN_IMPLEMENTATION
+// replaces it) for builds that target macOS 15, as Mevrik's Apple builds do, and the stand-in
+// marks it the same way, so that a call fails to compile here as it would on a Mac. The stand-in
+// does not implement it.
 __attribute__((unavailable("obsoleted in macOS 15.0 - Please use ScreenCaptureKit instead.")))
-#endif
 CGImageRef
 CGWindowListCreateImage(CGRect screenBounds, CGWindowListOption listOption, CGWindowID windowID,
                         CGWindowImageOption imageOption);

@@ -1,0 +1,37 @@
+// Windows and outputs as the desktop layer hands them to the tools, whatever the session: in the
+// compositor's logical pixels, the origin at the top-left corner of the output layout's first
+// output, y growing downwards.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace mevrik::desktop {
+
+struct Box {
+  int64_t x = 0;
+  int64_t y = 0;
+  int64_t width = 0;
+  int64_t height = 0;
+};
+
+struct Window {
+  int64_t id = 0;   // the compositor's handle for it
+  int32_t pid = 0;  // 0 when unknown
+  std::string title;
+  std::string appId;  // Wayland app_id (or X11 class); "" when unknown
+  Box content;        // the client area on the screen, decorations left out
+  // Where the client's own coordinates start on the screen: toolkits give accessibility extents
+  // relative to their surface, which can begin before the content (client-side shadows).
+  int64_t surfaceX = 0;
+  int64_t surfaceY = 0;
+  bool focused = false;
+};
+
+struct Output {
+  std::string name;
+  Box area;  // in the layout, logical pixels
+  double scale = 1;
+};
+
+}  // namespace mevrik::desktop

@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Runs a command inside a private headless Wayland session, as a plain user (compositors refuse
+# or misbehave as root): its own session bus, XDG_RUNTIME_DIR and accessibility bus.
+#
+#   wayland_session.sh sway CMD ARGS...
+#
+# With MEVRIK_WAYLAND_SEAT naming the wayland_seat program, a virtual pointer and keyboard stay on
+# the seat for the session's life.
+# Must start as root: it creates the user mevrik-wayland once (useradd) and drops to it. Inside,
+# CMD finds WAYLAND_DISPLAY, SWAYSOCK and a session bus; helpers for it are in wayland_lib.sh.
+# Exits 77 (a skipped test) when it cannot run here: not root, or sway not installed.
+set -euo pipefail
+compositor=$1
+shift
+user=mevrik-wayland
+
+if [ "${MEVRIK_WAYLAND_INSIDE:-}" != 1 ]; then
+  [ "$(id -u)" -eq 0 ] || { echo "SKIP: needs root to create the test user" >&2; exit 77; }
+  command -v sway >/dev/null || { echo "SKIP: sway is not installed" >&2; exit 77; }
+  id "$user" >/dev/null 2>&1 || useradd --create-home --shell /bin/bash "$user"
+  base=$(mktemp -d /tmp/mevrik-wayland.XXXXXX)
+  chown "$user:" "$base"
+  chmod 700 "$base"
+  status=0
+  runuser -u "$user" -- env -i PATH="$PATH" HOME="/home/$user" LANG=C.UTF-8 \
+    MEVRIK_WAYLAND_INSIDE=1 MEVRIK_WAYLAND_BASE="$base" MEVRIK_WAYLAND_KEEP="${MEVRIK_WAYLAND_KEEP:-}" \
+    MEVRIK_WAYLAND_SEAT="${MEVRIK_WAYLAND_SEAT:-}" \
+    dbus-run-session -- "$0" "$compositor" "$@" || status=$?
+  rm -rf "$base"
+  exit $status
+fi
+
+base=$MEVRIK_WAYLAND_BASE
+export XDG_RUNTIME_DIR=$base/run
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+}
+trap cleanup EXIT
+
+# Toolkits register on the accessibility bus, which they find through org.a11y.Bus.
+export NO_AT_BRIDGE=0 QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 GTK_A11Y=atspi
+/usr/libexec/at-spi-bus-launcher --launch-immediately --a11y=1 &
+pids+=($!)
+
+wait_for() {  # wait_for SECONDS CMD...: until CMD succeeds
+  local end=$((SECONDS + $1))
+  shift
+  until "$@" 2>/dev/null; do
+    [ $SECONDS -lt "$end" ] || return 1
+    sleep 0.05
+  done
+}
+
+case $compositor in
+sway)
+  cat >"$base/sway.conf" <<CONF
+output HEADLESS-1 resolution 1280x800 position 0 0
+xwayland disable
+default_border pixel 2
+CONF
+  WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
+    sway -c "$base/sway.conf" >"$base/sway.log" 2>&1 &
+  pids+=($!)
+  # Both sockets appear once sway is ready for clients.
+  ready() { compgen -G "$XDG_RUNTIME_DIR/sway-ipc.*.sock" && compgen -G "$XDG_RUNTIME_DIR/wayland-?"; }
+  wait_for 10 ready >/dev/null || { cat "$base/sway.log" >&2; exit 1; }
+  SWAYSOCK=$(compgen -G "$XDG_RUNTIME_DIR/sway-ipc.*.sock")
+  WAYLAND_DISPLAY=$(basename "$(compgen -G "$XDG_RUNTIME_DIR/wayland-?")")
+  export SWAYSOCK WAYLAND_DISPLAY XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=sway
+  ;;
+*)
+  echo "unknown compositor: $compositor" >&2
+  exit 2
+  ;;
+esac
+export GDK_BACKEND=wayland QT_QPA_PLATFORM=wayland
+unset DISPLAY
+# A pointer and a keyboard on the seat, as on a desktop with a mouse and a keyboard.
+if [ -n "${MEVRIK_WAYLAND_SEAT:-}" ]; then
+  coproc seat { "$MEVRIK_WAYLAND_SEAT"; }
+  pids+=($!)
+  read -r -t 10 ready <&"${seat[0]}" && [ "$ready" = ready ] || { echo "the seat helper failed" >&2; exit 1; }
+fi
+export MEVRIK_WAYLAND_BASE=$base
+"$@"

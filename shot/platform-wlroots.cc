@@ -1,0 +1,103 @@
+// The wlroots backend of vantic-shot (sway and other wlroots compositors): sway's IPC for the
+// window in front and the outputs, wlr-screencopy for the pixels.
+//
+// - Points are the compositor's logical pixels, the space of vantic-ax's centres and of
+//   vantic-click. An output scaled by 2 gives twice as many pixels per point; the report's scale
+//   says so.
+// - The screen is the bounding box of all outputs. A capture is one output's picture, so an area
+//   must lie on one output: one that spans two is refused rather than patched together at two
+//   scales.
+#include "shot/platform-wlroots.h"
+
+#include <algorithm>
+
+#include "desktop/session.h"
+#include "desktop/sway/ipc.h"
+#include "desktop/wlroots/client.h"
+
+namespace shot {
+namespace {
+
+using mevrik::desktop::Box;
+using mevrik::desktop::Output;
+
+class WlrootsPlatform : public Platform {
+ public:
+  WlrootsPlatform(std::unique_ptr<mevrik::desktop::sway::Ipc> ipc,
+                  std::unique_ptr<mevrik::desktop::wlroots::Client> client,
+                  std::vector<Output> outputs)
+      : ipc_(std::move(ipc)), client_(std::move(client)), outputs_(std::move(outputs)) {}
+
+  std::optional<Window> frontmostWindow() override {
+    for (const mevrik::desktop::Window& w :
+         ipc_->windows().value_or(std::vector<mevrik::desktop::Window>{})) {
+      if (!w.focused) continue;
+      return Window{w.pid, Rect{w.content.x, w.content.y, w.content.width, w.content.height}};
+    }
+    return std::nullopt;
+  }
+
+  Rect screen() override {
+    Box box = outputs_.front().area;
+    for (const Output& o : outputs_) {
+      const int64_t right = std::max(box.x + box.width, o.area.x + o.area.width);
+      const int64_t bottom = std::max(box.y + box.height, o.area.y + o.area.height);
+      box.x = std::min(box.x, o.area.x);
+      box.y = std::min(box.y, o.area.y);
+      box.width = right - box.x;
+      box.height = bottom - box.y;
+    }
+    return Rect{box.x, box.y, box.width, box.height};
+  }
+
+  std::optional<Image> capture(const Rect& area) override {
+    for (const Output& o : outputs_) {
+      const Box& b = o.area;
+      if (area.x < b.x || area.y < b.y || area.x + area.width > b.x + b.width ||
+          area.y + area.height > b.y + b.height) {
+        continue;
+      }
+      auto pixels = client_->capture(outputs_.size() == 1 ? std::string() : o.name,
+                                     Box{area.x - b.x, area.y - b.y, area.width, area.height});
+      if (!pixels) return std::nullopt;
+      Image image;
+      image.width = pixels->width;
+      image.height = pixels->height;
+      image.scale = static_cast<double>(pixels->width) / static_cast<double>(area.width);
+      image.rgb = std::move(pixels->rgb);
+      return image;
+    }
+    return std::nullopt;
+  }
+
+ private:
+  std::unique_ptr<mevrik::desktop::sway::Ipc> ipc_;
+  std::unique_ptr<mevrik::desktop::wlroots::Client> client_;
+  std::vector<Output> outputs_;
+};
+
+}  // namespace
+
+std::unique_ptr<Platform> createWlrootsPlatform(std::string& error) {
+  using namespace mevrik::desktop;
+  const std::string tail = "no screenshot was taken";
+  std::string why;
+  auto ipc = sway::Ipc::connect(why);
+  std::optional<std::vector<Output>> outputs;
+  if (ipc) outputs = ipc->outputs();
+  if (!outputs || outputs->empty()) {
+    error = refusal(Session::kWlroots, "vantic-shot",
+                    "the windows and outputs come from sway's IPC: " +
+                        (why.empty() ? std::string("no outputs") : why),
+                    tail);
+    return nullptr;
+  }
+  auto client = wlroots::Client::connect(wlroots::Client::kScreencopy, why);
+  if (!client) {
+    error = why + "; " + tail;
+    return nullptr;
+  }
+  return std::make_unique<WlrootsPlatform>(std::move(ipc), std::move(client), std::move(*outputs));
+}
+
+}  // namespace shot

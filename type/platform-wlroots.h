@@ -1,0 +1,13 @@
+// The wlroots backend of vantic-type, which the Linux system backend hands a wlroots session.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "type/platform.h"
+
+namespace type {
+
+std::unique_ptr<Platform> createWlrootsPlatform(std::string& error);
+
+}  // namespace type
