@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include "click/platform.h"
 #include "desktop/session.h"
