@@ -54,8 +54,8 @@ std::string axTitle(AXUIElementRef element) {
 // Whether the accessibility window is the listed window: the same frame (to the point) and,
 // where the list names it, the same title.
 bool sameWindow(AXUIElementRef element, const Window& window) {
-  const auto at = axValue<CGPoint>(element, CFSTR("AXPosition"), kAXValueCGPointType);
-  const auto size = axValue<CGSize>(element, CFSTR("AXSize"), kAXValueCGSizeType);
+  const auto at = axValue<CGPoint>(element, CFSTR("AXPosition"), kAXValueTypeCGPoint);
+  const auto size = axValue<CGSize>(element, CFSTR("AXSize"), kAXValueTypeCGSize);
   if (!at || !size) return false;
   auto near = [](double a, int64_t b) { return std::abs(a - static_cast<double>(b)) <= 1; };
   if (!near(at->x, window.x) || !near(at->y, window.y) || !near(size->width, window.w) ||

@@ -78,11 +78,11 @@ TEST_F(WinMacTest, FocusActivatesTheApplicationAndRaisesTheWindowFoundByItsFrame
   standin::setApplication(app);
   auto point = [](double x, double y) {
     CGPoint p{x, y};
-    return AXValueCreate(kAXValueCGPointType, &p);
+    return AXValueCreate(kAXValueTypeCGPoint, &p);
   };
   auto size = [](double w, double h) {
     CGSize s{w, h};
-    return AXValueCreate(kAXValueCGSizeType, &s);
+    return AXValueCreate(kAXValueTypeCGSize, &s);
   };
   const void* windows[] = {standin::createElement(other), standin::createElement(target)};
   CFArrayRef list = CFArrayCreate(nullptr, windows, 2, &kCFTypeArrayCallBacks);
