@@ -72,8 +72,8 @@ class WlrootsPlatform : public Platform {
       if (w->focused) found = w;
     }
     if (found) {
-      lookup.window = TargetWindow{static_cast<uint64_t>(found->id), found->pid, found->appId,
-                                   found->title};
+      lookup.window =
+          TargetWindow{static_cast<uint64_t>(found->id), found->pid, found->appId, found->title};
     } else if (holding.size() > 1) {
       lookup.error = "several sway windows hold the point and none of them has the focus";
     }
