@@ -23,6 +23,16 @@ std::optional<FrontmostApplication> workspaceFrontmostApplication() {
   }
 }
 
+std::optional<FrontmostApplication> workspaceApplication(int32_t pid) {
+  @autoreleasepool {
+    NSRunningApplication* app =
+        [NSRunningApplication runningApplicationWithProcessIdentifier:static_cast<pid_t>(pid)];
+    if (!app || app.terminated) return std::nullopt;
+    return FrontmostApplication{static_cast<int32_t>(app.processIdentifier),
+                                text(app.localizedName), text(app.bundleIdentifier)};
+  }
+}
+
 std::vector<Rect> workspaceScreens() {
   @autoreleasepool {
     // AppKit frames have their origin at the bottom-left corner of the first screen with y

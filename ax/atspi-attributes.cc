@@ -211,35 +211,6 @@ const AttributeRule kElementAttributes[] = {
 
 // ---- An application's attributes --------------------------------------------------------------
 
-// With toolkit scaling (GDK_SCALE=2, QT_SCALE_FACTOR=2) a toolkit reports extents in its own
-// logical pixels, while a click lands on root-window pixels. The ratio of the window's X11 width
-// to its reported width tells the factor; only whole factors are trusted, as GTK 3 scales only by
-// those. Toolkits scale around different points: GTK 3 and Chromium divide root-window positions
-// by the factor, Qt divides each monitor's area from that monitor's top-left corner, so that on
-// a second monitor logical points start at its corner. The candidate that puts the window's
-// reported corner nearest to where its content really starts is the one.
-void calibrateScale(ActiveWindowState& active, const Node& window) {
-  active.scale = 1.0;
-  active.scaleCentre = Point{0, 0};
-  if (!active.width || window.pid != active.pid) return;
-  GVariant* r = replyOf(window, kGetExtents);
-  if (!r) return;
-  int32_t x = 0, y = 0, w = 0, h = 0;
-  g_variant_get(r, "((iiii))", &x, &y, &w, &h);
-  if (w <= 0) return;
-  double ratio = static_cast<double>(active.width) / w;
-  double whole = std::round(ratio);
-  if (whole < 2 || std::fabs(ratio - whole) >= 0.15) return;
-  active.scale = whole;
-  auto miss = [&](const Point& c) {
-    return std::fabs(c.x + (x - c.x) * whole - active.originX) +
-           std::fabs(c.y + (y - c.y) * whole - active.originY);
-  };
-  for (const Point& corner : active.monitorCorners) {
-    if (miss(corner) < miss(active.scaleCentre)) active.scaleCentre = corner;
-  }
-}
-
 // The application's windows. An application busy with a large page can let the first requests
 // time out; without them the snapshot would hold no window, which reads like an application
 // without one, so they are asked again (within the queue's retry and timeout limits).
@@ -332,6 +303,35 @@ double scaleOf(const ActiveWindowState& active, Node& n) {
 }
 
 }  // namespace
+
+// With toolkit scaling (GDK_SCALE=2, QT_SCALE_FACTOR=2) a toolkit reports extents in its own
+// logical pixels, while a click lands on root-window pixels. The ratio of the window's X11 width
+// to its reported width tells the factor; only whole factors are trusted, as GTK 3 scales only by
+// those. Toolkits scale around different points: GTK 3 and Chromium divide root-window positions
+// by the factor, Qt divides each monitor's area from that monitor's top-left corner, so that on
+// a second monitor logical points start at its corner. The candidate that puts the window's
+// reported corner nearest to where its content really starts is the one.
+void calibrateScale(ActiveWindowState& active, const Node& window) {
+  active.scale = 1.0;
+  active.scaleCentre = Point{0, 0};
+  if (!active.width || window.pid != active.pid) return;
+  GVariant* r = replyOf(window, kGetExtents);
+  if (!r) return;
+  int32_t x = 0, y = 0, w = 0, h = 0;
+  g_variant_get(r, "((iiii))", &x, &y, &w, &h);
+  if (w <= 0) return;
+  double ratio = static_cast<double>(active.width) / w;
+  double whole = std::round(ratio);
+  if (whole < 2 || std::fabs(ratio - whole) >= 0.15) return;
+  active.scale = whole;
+  auto miss = [&](const Point& c) {
+    return std::fabs(c.x + (x - c.x) * whole - active.originX) +
+           std::fabs(c.y + (y - c.y) * whole - active.originY);
+  };
+  for (const Point& corner : active.monitorCorners) {
+    if (miss(corner) < miss(active.scaleCentre)) active.scaleCentre = corner;
+  }
+}
 
 std::optional<Rect> screenExtents(const ActiveWindowState& active, Node& node) {
   GVariant* r = replyOf(node, kGetExtents);

@@ -39,6 +39,9 @@ struct ActiveWindowState {
 // moved by the window's place. None while the extents are not in.
 std::optional<Rect> screenExtents(const ActiveWindowState& active, Node& node);
 
+// Finds the toolkit's scale factor from the window's reported width (see the .cc file).
+void calibrateScale(ActiveWindowState& active, const Node& window);
+
 // What an answer may use besides the element's own replies.
 struct AttributeContext {
   RequestQueue& queue;

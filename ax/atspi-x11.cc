@@ -109,7 +109,10 @@ WindowFacts X11Display::describe(unsigned long window) {
   out.title = textProperty(d, w, "_NET_WM_NAME", utf8)
                   .value_or(textProperty(d, w, "WM_NAME", XA_STRING).value_or(""));
   XWindowAttributes attributes;
-  if (XGetWindowAttributes(d, w, &attributes)) out.width = attributes.width;
+  if (XGetWindowAttributes(d, w, &attributes)) {
+    out.width = attributes.width;
+    out.height = attributes.height;
+  }
   // Where the window's content starts on the root window: its origin, past the shadow GTK draws
   // around a window with client-side decorations (_GTK_FRAME_EXTENTS: left, right, top, bottom).
   int rootX = 0, rootY = 0;
@@ -145,6 +148,35 @@ WindowFacts X11Display::describe(unsigned long window) {
   }
   if (!out.applicationId || out.applicationId->empty()) out.applicationId = out.wmClass;
   return out;
+}
+
+std::optional<int32_t> X11Display::windowPid(unsigned long window) {
+  Display* d = display();
+  if (!d || window == 0 || window > 0xFFFFFFFFul) return std::nullopt;
+  XWindowAttributes attributes;
+  if (!XGetWindowAttributes(d, static_cast<Window>(window), &attributes)) return std::nullopt;
+  auto pid = cardinalProperty(d, static_cast<Window>(window), "_NET_WM_PID", XA_CARDINAL);
+  if (!pid || *pid == 0 || *pid > 0x7FFFFFFFul) return std::nullopt;
+  return static_cast<int32_t>(*pid);
+}
+
+std::optional<unsigned long> X11Display::topWindowOf(int32_t pid) {
+  Display* d = display();
+  if (!d) return std::nullopt;
+  int format = 0;
+  auto list =
+      windowProperty(d, DefaultRootWindow(d), "_NET_CLIENT_LIST_STACKING", XA_WINDOW, &format);
+  if (!list) list = windowProperty(d, DefaultRootWindow(d), "_NET_CLIENT_LIST", XA_WINDOW, &format);
+  if (!list || format != 32) return std::nullopt;
+  std::vector<long> windows(list->size() / sizeof(long));
+  std::copy_n(list->data(), windows.size() * sizeof(long),
+              reinterpret_cast<unsigned char*>(windows.data()));
+  // Bottom to top in both lists (the stacking order, or the order of mapping).
+  for (auto w = windows.rbegin(); w != windows.rend(); ++w) {
+    auto owner = cardinalProperty(d, static_cast<Window>(*w), "_NET_WM_PID", XA_CARDINAL);
+    if (owner && static_cast<int64_t>(*owner) == pid) return static_cast<unsigned long>(*w);
+  }
+  return std::nullopt;
 }
 
 const std::vector<Rect>& X11Display::monitors() {

@@ -18,8 +18,9 @@ namespace ax {
 
 // What the window manager and the toolkit say about one top-level window.
 struct WindowFacts {
-  std::string title;                   // _NET_WM_NAME, else WM_NAME, else ""
-  int width = 0;                       // in root-window pixels; 0 when unknown
+  std::string title;  // _NET_WM_NAME, else WM_NAME, else ""
+  int width = 0;      // in root-window pixels; 0 when unknown
+  int height = 0;
   double contentX = 0, contentY = 0;   // where its content starts on the root window
   std::optional<std::string> wmClass;  // WM_CLASS's class name
   // _GTK_APPLICATION_ID of the window, or of the window it is transient for (a dialog names its
@@ -42,6 +43,12 @@ class X11Display {
   // manager names both.
   std::optional<std::pair<unsigned long, int32_t>> activeWindow();
   WindowFacts describe(unsigned long window);
+  // The process id (_NET_WM_PID) of a window that exists; none for one that does not or that
+  // names no process.
+  std::optional<int32_t> windowPid(unsigned long window);
+  // The topmost of the window manager's client windows (_NET_CLIENT_LIST_STACKING, else
+  // _NET_CLIENT_LIST) that belongs to the process.
+  std::optional<unsigned long> topWindowOf(int32_t pid);
   // The screens: the root window, which holds every monitor. Read once.
   const std::vector<Rect>& monitors();
   // The top-left corners of the monitors XRandR lists, in root-window pixels. Read once.

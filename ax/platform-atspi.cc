@@ -93,6 +93,67 @@ class AtspiPlatform : public Platform {
 
   std::vector<Rect> screens() override { return screenList(); }
 
+  // The application's topmost window stands for it as the active window does for the frontmost
+  // one (its title and place); an application without windows is found on the bus alone.
+  std::optional<FrontmostApplication> applicationWithPid(int32_t pid) override {
+    if (!a11y()) return std::nullopt;
+    if (auto window = x11_.topWindowOf(pid)) return fromActiveWindow(*window, pid);
+    for (const Element& app : applications()) {
+      if (asAtspi(app)->node->pid != pid) continue;
+      active_.pid = pid;
+      connectDirect(asAtspi(app)->node);
+      return FrontmostApplication{pid, applicationName(app), std::nullopt};
+    }
+    return std::nullopt;
+  }
+
+  std::optional<FrontmostApplication> applicationOfWindow(uint64_t window) override {
+    if (!a11y()) return std::nullopt;
+    const std::optional<int32_t> pid = x11_.windowPid(window);
+    if (!pid) return std::nullopt;
+    return fromActiveWindow(window, *pid);
+  }
+
+  // AT-SPI does not know X11 windows: the frame is the application's window whose name is the
+  // window's title, or whose extents are where X11 puts the window's content (GTK 3 leaves a
+  // frame's name empty), the nearest one when several qualify.
+  Element windowElement(const Element& app, uint64_t window) override {
+    const AtspiElement* a = asAtspi(app);
+    if (!a || !a->node || a->node->bus.empty() || window != targetWindow_) return nullptr;
+    const std::shared_ptr<Node>& appNode = a->node;
+    queue_.fetch({appNode}, kGetChildren);
+    const std::vector<Element>* frames = tree_.childrenOf(appNode);
+    if (!frames) return nullptr;
+    std::vector<std::shared_ptr<Node>> nodes = nodesOf(*frames);
+    for (const auto& n : nodes) {
+      queue_.issue(n, kName);
+      queue_.issue(n, kGetExtents);
+      queue_.issue(n, kGetState);
+    }
+    queue_.await(nodes);
+    constexpr double kSlack = 64;
+    size_t best = nodes.size();
+    double bestMiss = 0;
+    for (size_t i = 0; i < nodes.size(); ++i) {
+      const Node& n = *nodes[i];
+      const bool named =
+          !targetFacts_.title.empty() && stringProperty(n, kName) == targetFacts_.title;
+      double miss = kSlack * 4;
+      if (GVariant* r = replyOf(n, kGetExtents)) {
+        int32_t x = 0, y = 0, w = 0, h = 0;
+        g_variant_get(r, "((iiii))", &x, &y, &w, &h);
+        miss = std::fabs(x - targetFacts_.contentX) + std::fabs(y - targetFacts_.contentY) +
+               std::fabs(w - targetFacts_.width);
+      }
+      if (!named && miss > kSlack) continue;
+      if (named) miss -= kSlack * 4;  // a matching name outranks any geometry
+      if (best == nodes.size() || miss < bestMiss) best = i, bestMiss = miss;
+    }
+    if (best == nodes.size()) return nullptr;
+    calibrateScale(active_, *nodes[best]);
+    return (*frames)[best];
+  }
+
   Element createApplicationElement(int32_t pid) override {
     for (const Element& app : applications()) {
       if (asAtspi(app)->node->pid == pid) return app;
@@ -106,7 +167,8 @@ class AtspiPlatform : public Platform {
 
   void setMessagingTimeout(const Element&, float seconds) override {
     if (std::isfinite(seconds) && seconds > 0) {
-      queue_.setTimeoutMs(std::max(1, static_cast<int>(std::min(3600.0f, seconds) * 1000.0f)));
+      actionTimeoutMs_ = std::max(1, static_cast<int>(std::min(3600.0f, seconds) * 1000.0f));
+      queue_.setTimeoutMs(actionTimeoutMs_);
     }
   }
 
@@ -161,6 +223,80 @@ class AtspiPlatform : public Platform {
       return states && states->has(ATSPI_STATE_FOCUSED);
     }
     return x->node->bus == y->node->bus && x->node->path == y->node->path;
+  }
+
+  int32_t performAction(const Element& element, Action action, const std::string& text) override {
+    const AtspiElement* e = asAtspi(element);
+    BusWire* bus = a11y();
+    if (!e || !e->node || e->node->bus.empty() || e->node->path.empty()) return kNoValue;
+    if (!bus) return kCannotComplete;
+    // Reads still on their way are of no use now; their answers are dropped as they come.
+    queue_.clear();
+    const Node& n = *e->node;
+    const int timeout = std::max(actionTimeoutMs_, kDefaultTimeoutMs);
+    auto call = [&](const char* iface, const char* method, GVariant* params) {
+      return bus->callSync(n.bus.c_str(), n.path.c_str(), iface, method, params, timeout, false);
+    };
+    VariantPtr interfaces = call("org.a11y.atspi.Accessible", "GetInterfaces", nullptr);
+    if (!interfaces || !g_variant_is_of_type(interfaces.get(), G_VARIANT_TYPE("(as)"))) {
+      return kCannotComplete;
+    }
+    auto has = [&](const char* name) {
+      VariantPtr list = childOf(interfaces.get(), 0);
+      for (gsize i = 0; i < g_variant_n_children(list.get()); ++i) {
+        const char* listed = nullptr;
+        g_variant_get_child(list.get(), i, "&s", &listed);
+        if (listed && std::string_view(listed) == name) return true;
+      }
+      return false;
+    };
+    VariantPtr done;
+    switch (action) {
+      case Action::kPress: {
+        if (!has("org.a11y.atspi.Action")) return kActionUnsupported;
+        VariantPtr actions = call("org.a11y.atspi.Action", "GetActions", nullptr);
+        if (!actions || !g_variant_is_of_type(actions.get(), G_VARIANT_TYPE("(a(sss))"))) {
+          return kCannotComplete;
+        }
+        const std::optional<int32_t> index = pressAction(actions.get());
+        if (!index) return kActionUnsupported;
+        done = call("org.a11y.atspi.Action", "DoAction", g_variant_new("(i)", *index));
+        break;
+      }
+      case Action::kFocus:
+        if (!has("org.a11y.atspi.Component")) return kActionUnsupported;
+        done = call("org.a11y.atspi.Component", "GrabFocus", nullptr);
+        break;
+      case Action::kSetText:
+        if (!has("org.a11y.atspi.EditableText")) return kActionUnsupported;
+        done = call("org.a11y.atspi.EditableText", "SetTextContents",
+                    g_variant_new("(s)", text.c_str()));
+        break;
+    }
+    if (!done || !g_variant_is_of_type(done.get(), G_VARIANT_TYPE("(b)"))) return kCannotComplete;
+    gboolean ok = FALSE;
+    g_variant_get(done.get(), "(b)", &ok);
+    // A toolkit answers false for an element that cannot take the focus or whose text is
+    // read-only.
+    return ok ? kSuccess : kActionUnsupported;
+  }
+
+  Element refreshed(const Element& element) override {
+    const AtspiElement* e = asAtspi(element);
+    if (!e || !e->node) return element;
+    const Node& old = *e->node;
+    auto n = std::make_shared<Node>();
+    n->bus = old.bus;
+    n->path = old.path;
+    n->parentRole = old.parentRole;
+    n->pid = old.pid;
+    n->application = old.application;
+    n->windowRelative = old.windowRelative;
+    n->parent = old.parent;
+    n->index = old.index;
+    n->scale = old.scale;
+    n->depth = old.depth;
+    return std::make_shared<AtspiElement>(n);
   }
 
   void sleepFor(double seconds) override {
@@ -312,6 +448,8 @@ class AtspiPlatform : public Platform {
     }
     // The window's own properties and the monitors are read while the application answers.
     WindowFacts facts = x11_.describe(window);
+    targetWindow_ = window;
+    targetFacts_ = facts;
     active_.title = facts.title;
     if (facts.width) active_.width = facts.width;
     active_.originX = facts.contentX;
@@ -439,6 +577,22 @@ class AtspiPlatform : public Platform {
     return std::nullopt;
   }
 
+  // The action a press performs: the first of the names toolkits give a button's, a check box's
+  // or a link's action (GTK "click", Qt "Press" and "Toggle"), compared without case.
+  static std::optional<int32_t> pressAction(GVariant* reply) {
+    static const char* const kNames[] = {"press", "click", "activate", "toggle", "jump", "open"};
+    VariantPtr list = childOf(reply, 0);
+    const gsize count = g_variant_n_children(list.get());
+    for (const char* wanted : kNames) {
+      for (gsize i = 0; i < count; ++i) {
+        const char* name = nullptr;
+        g_variant_get_child(list.get(), i, "(&s&s&s)", &name, nullptr, nullptr);
+        if (name && g_ascii_strcasecmp(name, wanted) == 0) return static_cast<int32_t>(i);
+      }
+    }
+    return std::nullopt;
+  }
+
   // Declared in the order they must be built: X11 first (its error handler is in place before
   // any request), the queue before what sends through it.
   X11Display x11_;
@@ -455,6 +609,9 @@ class AtspiPlatform : public Platform {
   ActiveWindowState active_;
   AttributeContext context_{queue_, tree_, active_};
   std::optional<std::vector<Element>> applications_;
+  unsigned long targetWindow_ = 0;  // the X11 window the run reads, and what X11 says of it
+  WindowFacts targetFacts_;
+  int actionTimeoutMs_ = kDefaultTimeoutMs;
 };
 
 }  // namespace

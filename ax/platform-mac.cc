@@ -120,6 +120,65 @@ std::vector<Rect> MacPlatform::screens() {
   return workspaceScreens();
 }
 
+std::optional<FrontmostApplication> MacPlatform::applicationWithPid(int32_t pid) {
+  return workspaceApplication(pid);
+}
+
+// The window server knows windows by number; the Accessibility API has no public way to ask an
+// element for its number, so the window's title and bounds from the window list find its element.
+std::optional<FrontmostApplication> MacPlatform::applicationOfWindow(uint64_t window) {
+  if (window > UINT32_MAX) return std::nullopt;
+  const CFRef<CFArrayRef> list(CGWindowListCopyWindowInfo(kCGWindowListOptionIncludingWindow,
+                                                          static_cast<CGWindowID>(window)));
+  if (!list) return std::nullopt;
+  for (CFIndex i = 0; i < CFArrayGetCount(list.get()); ++i) {
+    const auto info = static_cast<CFDictionaryRef>(CFArrayGetValueAtIndex(list.get(), i));
+    int64_t number = 0, pid = 0;
+    const auto numberRef = static_cast<CFNumberRef>(CFDictionaryGetValue(info, kCGWindowNumber));
+    const auto pidRef = static_cast<CFNumberRef>(CFDictionaryGetValue(info, kCGWindowOwnerPID));
+    if (!numberRef || !pidRef || !CFNumberGetValue(numberRef, kCFNumberSInt64Type, &number) ||
+        !CFNumberGetValue(pidRef, kCFNumberSInt64Type, &pid) ||
+        static_cast<uint64_t>(number) != window) {
+      continue;
+    }
+    CGRect bounds = {};
+    const auto boundsRef =
+        static_cast<CFDictionaryRef>(CFDictionaryGetValue(info, kCGWindowBounds));
+    if (boundsRef) CGRectMakeWithDictionaryRepresentation(boundsRef, &bounds);
+    const auto nameRef = static_cast<CFStringRef>(CFDictionaryGetValue(info, kCGWindowName));
+    targetWindow_.emplace(
+        nameRef ? toUtf8(nameRef) : std::string(),
+        Rect{bounds.origin.x, bounds.origin.y, bounds.size.width, bounds.size.height});
+    return workspaceApplication(static_cast<int32_t>(pid))
+        .value_or(FrontmostApplication{static_cast<int32_t>(pid), {}, {}});
+  }
+  return std::nullopt;
+}
+
+Element MacPlatform::windowElement(const Element& app, uint64_t) {
+  if (!targetWindow_) return nullptr;
+  const ReadResult windows = copyAttributeValue(app, attribute::kWindows);
+  if (windows.code != kSuccess || !windows.value || windows.value->kind != Value::Kind::kList) {
+    return nullptr;
+  }
+  const auto& [title, frame] = *targetWindow_;
+  Element named;
+  for (const Value& entry : windows.value->list) {
+    if (entry.kind != Value::Kind::kElement) continue;
+    const BatchResult read = copyMultipleAttributeValues(
+        entry.element, {attribute::kTitle, attribute::kPosition, attribute::kSize});
+    if (read.code != kSuccess || !read.values || read.values->size() != 3) continue;
+    const auto& v = *read.values;
+    const bool sameTitle = v[0] && v[0]->kind == Value::Kind::kText && v[0]->text == title;
+    const bool sameFrame = v[1] && v[1]->kind == Value::Kind::kAxPoint && v[2] &&
+                           v[2]->kind == Value::Kind::kAxSize && v[1]->a == frame.x &&
+                           v[1]->b == frame.y && v[2]->a == frame.w && v[2]->b == frame.h;
+    if (sameFrame && (sameTitle || title.empty())) return entry.element;
+    if (sameFrame && !named) named = entry.element;
+  }
+  return named;
+}
+
 Element MacPlatform::createApplicationElement(int32_t pid) {
   CFRef<AXUIElementRef> app(AXUIElementCreateApplication(static_cast<pid_t>(pid)));
   if (!app) return nullptr;
@@ -174,6 +233,34 @@ bool MacPlatform::isEqual(const Element& a, const Element& b) {
   AXUIElementRef left = axElement(a);
   AXUIElementRef right = axElement(b);
   return left && right && CFEqual(left, right);
+}
+
+int32_t MacPlatform::performAction(const Element& element, Action action, const std::string& text) {
+  AXUIElementRef ref = axElement(element);
+  if (!ref) return kAXErrorInvalidUIElement;
+  AXError code = kAXErrorSuccess;
+  switch (action) {
+    case Action::kPress:
+      code = AXUIElementPerformAction(ref, name("AXPress"));
+      break;
+    case Action::kFocus:
+      code = AXUIElementSetAttributeValue(ref, name("AXFocused"), kCFBooleanTrue);
+      break;
+    case Action::kSetText: {
+      Boolean settable = false;
+      if (AXUIElementIsAttributeSettable(ref, name(attribute::kValue), &settable) ==
+              kAXErrorSuccess &&
+          !settable) {
+        return kActionUnsupported;
+      }
+      const CFRef<CFStringRef> value = mevrik::cfString(text);
+      code = AXUIElementSetAttributeValue(ref, name(attribute::kValue), value.get());
+      break;
+    }
+  }
+  // An element without the attribute cannot take the focus or the text.
+  if (code == kAXErrorAttributeUnsupported) return kActionUnsupported;
+  return code;
 }
 
 void MacPlatform::sleepFor(double seconds) {

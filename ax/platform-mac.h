@@ -21,6 +21,8 @@ namespace ax {
 // From NSWorkspace and NSScreen (appkit-mac.mm). Screens in the accessibility coordinate space:
 // origin at the top-left corner of the first screen, y growing downwards.
 std::optional<FrontmostApplication> workspaceFrontmostApplication();
+// The running application with that process id, none when there is none.
+std::optional<FrontmostApplication> workspaceApplication(int32_t pid);
 std::vector<Rect> workspaceScreens();
 
 class MacPlatform : public Platform {
@@ -30,6 +32,9 @@ class MacPlatform : public Platform {
   std::string notTrustedMessage() override;
   std::optional<FrontmostApplication> frontmostApplication() override;
   std::vector<Rect> screens() override;
+  std::optional<FrontmostApplication> applicationWithPid(int32_t pid) override;
+  std::optional<FrontmostApplication> applicationOfWindow(uint64_t window) override;
+  Element windowElement(const Element& app, uint64_t window) override;
   Element createApplicationElement(int32_t pid) override;
   void setMessagingTimeout(const Element& app, float seconds) override;
   void setBooleanAttribute(const Element& element, const std::string& name, bool value) override;
@@ -37,6 +42,9 @@ class MacPlatform : public Platform {
   BatchResult copyMultipleAttributeValues(const Element& element,
                                           const std::vector<std::string>& names) override;
   bool isEqual(const Element& a, const Element& b) override;
+  int32_t performAction(const Element& element, Action action, const std::string& text) override;
+  // Accessibility reads always ask the application.
+  Element refreshed(const Element& element) override { return element; }
   void sleepFor(double seconds) override;
   double now() override;
 
@@ -47,6 +55,8 @@ class MacPlatform : public Platform {
 
   std::map<std::string, mevrik::CFRef<CFStringRef>> names_;
   std::map<std::vector<std::string>, mevrik::CFRef<CFArrayRef>> lists_;
+  // The window --window names, from the window server's list: its title and bounds.
+  std::optional<std::pair<std::string, Rect>> targetWindow_;
 };
 
 }  // namespace ax

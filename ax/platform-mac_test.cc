@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "act/act.h"
 #include "ax/platform-scene.h"
 #include "ax/snapshot.h"
 #include "ax/test_util.h"
@@ -20,6 +21,13 @@ const Scene* gScene = nullptr;  // the scene the stand-in world was built from
 
 std::optional<FrontmostApplication> workspaceFrontmostApplication() {
   return gScene->frontmost;
+}
+std::optional<FrontmostApplication> workspaceApplication(int32_t pid) {
+  if (gScene->frontmost && gScene->frontmost->pid == pid) return gScene->frontmost;
+  for (const Scene::Application& app : gScene->applications) {
+    if (app.info.pid == pid) return app.info;
+  }
+  return std::nullopt;
 }
 std::vector<Rect> workspaceScreens() {
   return gScene->screens;
@@ -100,8 +108,38 @@ void buildWorld(const Scene& scene) {
   standin::setTrusted(scene.trusted);
   standin::setClockStep(scene.clockStep);
   standin::setApplication(scene.app);
+  for (const Scene::Application& app : scene.applications) {
+    if (!(scene.frontmost && scene.frontmost->pid == app.info.pid)) {
+      standin::setApplication(app.info.pid, app.app);
+    }
+  }
+  std::vector<standin::WindowInfo> windows;
+  for (const Scene::Window& w : scene.windows) {
+    // The window server's entry: the element's title and frame.
+    standin::WindowInfo info;
+    info.pid = w.pid;
+    info.number = static_cast<uint32_t>(w.id);
+    if (w.element) {
+      const SceneElement& e = scene.elements[*w.element];
+      const SceneValue* title = e.find("AXTitle");
+      const SceneValue* pos = e.find("AXPosition");
+      const SceneValue* size = e.find("AXSize");
+      if (title && title->kind == SceneValue::Kind::kText) info.name = title->text;
+      if (pos && size) info.bounds = CGRect{{pos->a, pos->b}, {size->a, size->b}};
+    }
+    windows.push_back(info);
+  }
+  standin::setWindows(windows);
   for (const SceneElement& element : scene.elements) {
     const uint32_t number = standin::addElement();
+    std::vector<std::string> actions, settable;
+    for (const Platform::Action action : element.actions) {
+      if (action == Platform::Action::kPress) actions.push_back("AXPress");
+      if (action == Platform::Action::kFocus) settable.push_back("AXFocused");
+      if (action == Platform::Action::kSetText) settable.push_back("AXValue");
+    }
+    standin::setActions(number, actions);
+    standin::setSettable(number, settable);
     standin::setBatch(number, element.batch == SceneElement::Batch::kFail ? standin::Batch::kFail
                               : element.batch == SceneElement::Batch::kShort
                                   ? standin::Batch::kShort
@@ -172,6 +210,39 @@ TEST(MacBackend, EverySceneGivesTheSceneBackendsDocument) {
     ++compared;
   }
   EXPECT_GE(compared, 20);
+  standin::reset();
+}
+
+// vantic-act on the macOS backend: AXPress, AXFocused and AXValue on the stand-in give the scene
+// backend's lines, and every refusal leaves the stand-in untouched.
+TEST(MacBackend, ActionsGiveTheSceneBackendsLines) {
+  const std::string text = slurp(std::filesystem::path(AX_SCENES_DIR) / "other_app.json");
+  const std::vector<std::vector<std::string>> runs = {
+      {"0.1", "press", "--pid", "9", "--expect-label", "Remember me"},
+      {"0.2", "set-text", "Ada", "--pid", "9"},
+      {"0.1", "focus", "--pid", "9"},
+      {"1", "press", "--pid", "9"},
+      {"0.1", "press", "--pid", "9", "--expect-role", "button"},
+      {"0.4", "press", "--pid", "9"},
+  };
+  for (const auto& args : runs) {
+    const Scene scene = sceneFrom(text);
+    ScenePlatform scenePlatform(scene);
+    const RunResult want = act::runAct(scenePlatform, args);
+    buildWorld(scene);
+    const int64_t live = standin::liveReferences();
+    RunResult got;
+    {
+      StandinMac mac;
+      got = act::runAct(mac, args);
+    }
+    EXPECT_EQ(got.document, want.document) << args[0] << " " << args[1];
+    EXPECT_EQ(got.status, want.status) << args[0] << " " << args[1];
+    // (A focus leaves the world holding the new focused element for every application.)
+    if (args[1] != "focus") {
+      EXPECT_EQ(standin::liveReferences(), live) << args[0] << ": references not released";
+    }
+  }
   standin::reset();
 }
 

@@ -1,5 +1,6 @@
 #include "ax/platform-scene.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -197,9 +198,74 @@ class SceneReader {
           return fail("\"batch\" must be \"fail\" or \"short\"");
         continue;
       }
+      if (name == "actions") {
+        if (!actions(index, attribute)) return false;
+        continue;
+      }
       SceneValue parsed;
       if (!value(attribute, parsed, true, 0)) return false;
       scene_.elements[index].set(name, std::move(parsed));
+    }
+    return true;
+  }
+
+  bool actions(uint32_t index, const Json& j) {
+    const char* const reason = "\"actions\" must list \"press\", \"focus\" or \"set-text\"";
+    if (!j.is_array()) return fail(reason);
+    for (const Json& word : j) {
+      if (word == "press") {
+        scene_.elements[index].actions.push_back(Platform::Action::kPress);
+      } else if (word == "focus") {
+        scene_.elements[index].actions.push_back(Platform::Action::kFocus);
+      } else if (word == "set-text") {
+        scene_.elements[index].actions.push_back(Platform::Action::kSetText);
+      } else {
+        return fail(reason);
+      }
+    }
+    return true;
+  }
+
+  // "applications": [{"pid": N, "name": ..., "bundle": ..., "app": ID}, ...]
+  bool applications(const Json& j) {
+    const char* const reason =
+        "\"applications\" must be a list of {\"pid\", \"name\", \"bundle\", \"app\"}";
+    if (!j.is_array()) return fail(reason);
+    for (const Json& entry : j) {
+      Scene::Application app;
+      if (!entry.is_object() || !entry.contains("pid") || !int32(entry.at("pid"), app.info.pid) ||
+          !entry.contains("app") || !entry.at("app").is_string()) {
+        return fail(reason);
+      }
+      for (const char* key : {"name", "bundle"}) {
+        if (!entry.contains(key)) continue;
+        if (!entry.at(key).is_string()) return fail(reason);
+        (std::string(key) == "name" ? app.info.name : app.info.bundleId) =
+            entry.at(key).get<std::string>();
+      }
+      app.app = indexOf(entry.at("app").get<std::string>());
+      scene_.applications.push_back(std::move(app));
+    }
+    return true;
+  }
+
+  // "windows": [{"id": N, "pid": N, "element": ID}, ...]; "element" is optional.
+  bool windows(const Json& j) {
+    const char* const reason = "\"windows\" must be a list of {\"id\", \"pid\", \"element\"}";
+    if (!j.is_array()) return fail(reason);
+    for (const Json& entry : j) {
+      Scene::Window window;
+      int64_t id = 0;
+      if (!entry.is_object() || !entry.contains("id") || !integer(entry.at("id"), id) || id <= 0 ||
+          !entry.contains("pid") || !int32(entry.at("pid"), window.pid)) {
+        return fail(reason);
+      }
+      window.id = static_cast<uint64_t>(id);
+      if (entry.contains("element")) {
+        if (!entry.at("element").is_string()) return fail(reason);
+        window.element = indexOf(entry.at("element").get<std::string>());
+      }
+      scene_.windows.push_back(window);
     }
     return true;
   }
@@ -262,6 +328,8 @@ class SceneReader {
       appId = root.at("app").get<std::string>();
     }
     scene_.app = indexOf(appId);
+    if (root.contains("applications") && !applications(root.at("applications"))) return false;
+    if (root.contains("windows") && !windows(root.at("windows"))) return false;
     if (elements) {
       for (const auto& entry : elements->items()) {
         if (!element(indexOf(entry.key()), entry.value())) return false;
@@ -332,6 +400,13 @@ const SceneValue* SceneElement::find(const std::string& name) const {
   return nullptr;
 }
 
+SceneValue* SceneElement::find(const std::string& name) {
+  for (auto& [key, value] : attributes) {
+    if (key == name) return &value;
+  }
+  return nullptr;
+}
+
 uint32_t Scene::addElement() {
   elements.emplace_back();
   return static_cast<uint32_t>(elements.size() - 1);
@@ -377,9 +452,70 @@ std::vector<Rect> ScenePlatform::screens() {
   return scene_.screens;
 }
 
-Element ScenePlatform::createApplicationElement(int32_t) {
+std::optional<FrontmostApplication> ScenePlatform::applicationWithPid(int32_t pid) {
+  if (scene_.frontmost && scene_.frontmost->pid == pid) return scene_.frontmost;
+  for (const Scene::Application& app : scene_.applications) {
+    if (app.info.pid == pid) return app.info;
+  }
+  return std::nullopt;
+}
+
+std::optional<FrontmostApplication> ScenePlatform::applicationOfWindow(uint64_t window) {
+  for (const Scene::Window& w : scene_.windows) {
+    if (w.id != window) continue;
+    // A window of an application the accessibility service does not know: a name-less one.
+    return applicationWithPid(w.pid).value_or(FrontmostApplication{w.pid, {}, {}});
+  }
+  return std::nullopt;
+}
+
+Element ScenePlatform::windowElement(const Element&, uint64_t window) {
+  for (const Scene::Window& w : scene_.windows) {
+    if (w.id == window && w.element) return handle(*w.element);
+  }
+  return nullptr;
+}
+
+Element ScenePlatform::createApplicationElement(int32_t pid) {
+  for (const Scene::Application& app : scene_.applications) {
+    if (app.info.pid == pid && !(scene_.frontmost && scene_.frontmost->pid == pid)) {
+      return handle(app.app);
+    }
+  }
   if (scene_.app >= scene_.elements.size()) return nullptr;
   return handle(scene_.app);
+}
+
+int32_t ScenePlatform::performAction(const Element& element, Action action,
+                                     const std::string& text) {
+  request();
+  const SceneElementRef* ref = sceneRef(element);
+  if (!ref || ref->index >= scene_.elements.size()) return kNoValue;
+  SceneElement& target = scene_.elements[ref->index];
+  if (std::find(target.actions.begin(), target.actions.end(), action) == target.actions.end()) {
+    return kActionUnsupported;
+  }
+  ++actions_;
+  switch (action) {
+    case Action::kPress:
+      if (SceneValue* value = target.find("AXValue")) {
+        if (value->kind == SceneValue::Kind::kInteger ||
+            value->kind == SceneValue::Kind::kBoolean) {
+          value->integer = value->integer == 0 ? 1 : 0;
+        }
+      }
+      break;
+    case Action::kFocus:
+      scene_.elements[scene_.app].set("AXFocusedUIElement", SceneValue::ofRef(ref->index));
+      for (const Scene::Application& app : scene_.applications) {
+        scene_.elements[app.app].set("AXFocusedUIElement", SceneValue::ofRef(ref->index));
+      }
+      break;
+    case Action::kSetText:
+      target.set("AXValue", SceneValue::ofText(text));
+      break;
+  }
+  return kSuccess;
 }
 
 void ScenePlatform::setMessagingTimeout(const Element&, float seconds) {

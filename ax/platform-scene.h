@@ -64,10 +64,13 @@ struct SceneElement {
   enum class Batch : uint8_t { kNormal, kFail, kShort };
   std::vector<std::pair<std::string, SceneValue>> attributes;
   Batch batch = Batch::kNormal;
+  // The actions performAction accepts ("actions": ["press", "focus", "set-text"]).
+  std::vector<Platform::Action> actions;
 
   // Sets (or replaces) one attribute.
   void set(const std::string& name, SceneValue value);
   const SceneValue* find(const std::string& name) const;
+  SceneValue* find(const std::string& name);
 };
 
 struct Scene {
@@ -78,6 +81,19 @@ struct Scene {
   double clockStep = 0;
   uint32_t app = 0;  // index of the application element
   std::vector<SceneElement> elements;
+  // Other running applications ("applications"), which --pid can name, and top-level windows
+  // ("windows"), which --window can name.
+  struct Application {
+    FrontmostApplication info;
+    uint32_t app = 0;
+  };
+  std::vector<Application> applications;
+  struct Window {
+    uint64_t id = 0;
+    int32_t pid = 0;
+    std::optional<uint32_t> element;
+  };
+  std::vector<Window> windows;
 
   // Appends an element without attributes and returns its index.
   uint32_t addElement();
@@ -95,6 +111,9 @@ class ScenePlatform : public Platform {
   std::string notTrustedMessage() override;
   std::optional<FrontmostApplication> frontmostApplication() override;
   std::vector<Rect> screens() override;
+  std::optional<FrontmostApplication> applicationWithPid(int32_t pid) override;
+  std::optional<FrontmostApplication> applicationOfWindow(uint64_t window) override;
+  Element windowElement(const Element& app, uint64_t window) override;
   Element createApplicationElement(int32_t pid) override;
   void setMessagingTimeout(const Element& app, float seconds) override;
   void setBooleanAttribute(const Element& element, const std::string& name, bool value) override;
@@ -102,6 +121,10 @@ class ScenePlatform : public Platform {
   BatchResult copyMultipleAttributeValues(const Element& element,
                                           const std::vector<std::string>& names) override;
   bool isEqual(const Element& a, const Element& b) override;
+  // press flips a 0/1 or boolean AXValue, focus makes the element every application's
+  // AXFocusedUIElement, set-text sets AXValue to the text; each only when the element lists it.
+  int32_t performAction(const Element& element, Action action, const std::string& text) override;
+  Element refreshed(const Element& element) override { return element; }
   void sleepFor(double seconds) override;
   double now() override;
 
@@ -110,6 +133,7 @@ class ScenePlatform : public Platform {
   double sleptSeconds() const { return slept_; }
   std::optional<float> messagingTimeout() const { return messagingTimeout_; }
   bool manualAccessibilitySet() const { return manualAccessibility_; }
+  int64_t actionCount() const { return actions_; }
 
  private:
   void request() {
@@ -127,6 +151,7 @@ class ScenePlatform : public Platform {
   int64_t requests_ = 0;
   std::optional<float> messagingTimeout_;
   bool manualAccessibility_ = false;
+  int64_t actions_ = 0;
 };
 
 }  // namespace ax

@@ -46,6 +46,8 @@ constexpr int32_t kAttributeUnsupported = -25205;
 constexpr int32_t kNoValue = -25212;
 // The application did not answer within the messaging timeout.
 constexpr int32_t kCannotComplete = -25204;
+// The element has no such action.
+constexpr int32_t kActionUnsupported = -25206;
 
 // The attribute names the core reads; every backend answers them (or fails the read). They keep
 // clear of the "kAX" prefix: Apple's headers define macros of that form (kAXDescription, ...),
@@ -160,6 +162,18 @@ class Platform {
   // of the first screen, y growing downwards).
   virtual std::vector<Rect> screens() = 0;
 
+  // A target the caller names instead of the frontmost application. Each prepares the system
+  // side as frontmostApplication does (the window's title and place, connections), so the walk
+  // that follows reads it the same way; none when there is no such application or window.
+  //
+  // The application with that process id, with windows or on the accessibility service.
+  virtual std::optional<FrontmostApplication> applicationWithPid(int32_t pid) = 0;
+  // The application that owns the top-level window with that system id (the X11 window id, the
+  // macOS window number).
+  virtual std::optional<FrontmostApplication> applicationOfWindow(uint64_t window) = 0;
+  // That window's element in the application's tree, null when none matches it.
+  virtual Element windowElement(const Element& app, uint64_t window) = 0;
+
   virtual Element createApplicationElement(int32_t pid) = 0;
   // Every later request to the application's elements gives up after this many seconds (a
   // backend may set it for all its requests, as the macOS one does).
@@ -172,6 +186,15 @@ class Platform {
                                                   const std::vector<std::string>& names) = 0;
   // Whether two references denote the same element.
   virtual bool isEqual(const Element& a, const Element& b) = 0;
+
+  // Invokes the element's own action: kSuccess; kActionUnsupported when the element has no such
+  // action (nothing to press, not editable, cannot take the focus); another code when the
+  // application refused or did not answer. `text` is the new text of kSetText, valid UTF-8.
+  enum class Action { kPress, kFocus, kSetText };
+  virtual int32_t performAction(const Element& element, Action action, const std::string& text) = 0;
+  // A reference to the same element whose reads ask the application again rather than answer
+  // from what earlier reads fetched: the element's state after an action.
+  virtual Element refreshed(const Element& element) = 0;
 
   // Blocks for that many seconds (callers pass only positive finite values).
   virtual void sleepFor(double seconds) = 0;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <map>
+#include <string_view>
 
 #include "ax/json.h"
 #include "ax/text.h"
@@ -24,15 +25,6 @@ std::string probeLine(bool trusted) {
   return trusted ? "{\"trusted\":true}" : "{\"trusted\":false}";
 }
 
-std::string errorLine(const std::string& message) {
-  JsonWriter json;
-  json.beginObject();
-  json.key("error");
-  json.string(message);
-  json.endObject();
-  return json.take();
-}
-
 // JSON cannot write an infinite or NaN budget. Both an infinite and a NaN budget leave the walk
 // bounded by the other limits only (the time test never fires), so both are written as the
 // largest double; a budget of minus infinity, which stops the walk at once, as its negative. The
@@ -43,7 +35,7 @@ double budgetForJson(double budget) {
   return budget;
 }
 
-void writeRecord(JsonWriter& json, const ElementRecord& record) {
+void writeRecord(JsonWriter& json, const ElementRecord& record, bool withPath) {
   json.beginObject();
   json.key("i");
   json.integer(record.i);
@@ -63,6 +55,10 @@ void writeRecord(JsonWriter& json, const ElementRecord& record) {
   json.integer(record.h);
   json.key("disabled");
   json.boolean(record.disabled);
+  if (withPath) {
+    json.key("path");
+    json.string(record.path);
+  }
   json.endObject();
 }
 
@@ -84,16 +80,55 @@ Element chooseWindow(Platform& platform, const Element& app, bool& unanswered) {
   return nullptr;
 }
 
+// A process id: a positive 32-bit number. A window id: a positive number, decimal or hexadecimal
+// with "0x" (as X11 tools print it).
+std::optional<int32_t> parsePid(const std::string& text) {
+  const std::optional<int32_t> pid = mevrik::parseInt32(text);
+  if (!pid || *pid <= 0) return std::nullopt;
+  return pid;
+}
+
+std::optional<uint64_t> parseWindowId(const std::string& text) {
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const std::string_view digits = std::string_view(text).substr(hex ? 2 : 0);
+  if (digits.empty() || digits.size() > (hex ? 16u : 19u)) return std::nullopt;
+  uint64_t id = 0;
+  for (const char c : digits) {
+    int d = -1;
+    if (c >= '0' && c <= '9') d = c - '0';
+    if (hex && c >= 'a' && c <= 'f') d = c - 'a' + 10;
+    if (hex && c >= 'A' && c <= 'F') d = c - 'A' + 10;
+    if (d < 0) return std::nullopt;
+    id = id * (hex ? 16 : 10) + static_cast<uint64_t>(d);
+  }
+  if (id == 0) return std::nullopt;
+  return id;
+}
+
 }  // namespace
 
 void parseOptions(const std::vector<std::string>& args, RunState& state) {
   for (size_t k = 0; k < args.size(); ++k) {
     const std::string& word = args[k];
-    const bool takesValue = word == "--budget" || word == "--settle" || word == "--max-elements";
+    const bool takesValue = word == "--budget" || word == "--settle" || word == "--max-elements" ||
+                            word == "--pid" || word == "--window";
     if (takesValue) {
-      if (k + 1 >= args.size()) continue;
+      if (k + 1 >= args.size()) {
+        // A target that is not named must not fall back to the frontmost application.
+        if (word == "--pid" || word == "--window") state.targetError = word + " needs a value";
+        continue;
+      }
       const std::string& text = args[++k];
-      if (word == "--max-elements") {
+      if (word == "--pid") {
+        state.targetPid = parsePid(text);
+        if (!state.targetPid) state.targetError = "--pid needs a process id, not \"" + text + "\"";
+      } else if (word == "--window") {
+        state.targetWindow = parseWindowId(text);
+        state.targetWindowText = text;
+        if (!state.targetWindow) {
+          state.targetError = "--window needs a window id, not \"" + text + "\"";
+        }
+      } else if (word == "--max-elements") {
         if (const auto n = mevrik::parseInt64(text)) state.maxElements = *n;
       } else if (const auto seconds = mevrik::parseDouble(text)) {
         (word == "--budget" ? state.timeBudget : state.settle) = *seconds;
@@ -102,6 +137,8 @@ void parseOptions(const std::vector<std::string>& args, RunState& state) {
       state.wantPrompt = true;
     } else if (word == "--debug") {
       state.debug = true;
+    } else if (word == "--paths") {
+      state.paths = true;
     }
   }
 }
@@ -118,7 +155,7 @@ std::string snapshotDocument(const RunState& state, const FrontmostApplication& 
   out.string(state.windowTitle);
   out.key("elements");
   out.beginArray();
-  for (const ElementRecord& record : state.elements) writeRecord(out, record);
+  for (const ElementRecord& record : state.elements) writeRecord(out, record, state.paths);
   out.endArray();
   out.key("truncated");
   out.boolean(state.truncated);
@@ -175,8 +212,9 @@ RunResult runSnapshot(Platform& platform, const std::vector<std::string>& args) 
   if (!platform.isProcessTrusted()) {
     return {errorLine(platform.notTrustedMessage()), kExitNotTrusted};
   }
-  const std::optional<FrontmostApplication> frontmost = platform.frontmostApplication();
-  if (!frontmost) return {errorLine("no frontmost application"), kExitNoFrontmost};
+  std::string error;
+  const std::optional<FrontmostApplication> frontmost = targetApplication(platform, state, error);
+  if (!frontmost) return {errorLine(error), kExitNoFrontmost};
 
   state.screen = displayArea(platform.screens());
   state.app = platform.createApplicationElement(frontmost->pid);
@@ -189,7 +227,7 @@ RunResult runSnapshot(Platform& platform, const std::vector<std::string>& args) 
   state.focused = asElement(attr(platform, state.app, attribute::kFocusedUIElement));
   state.windowTitle = "";
   bool unanswered = false;
-  if (const Element window = chooseWindow(platform, state.app, unanswered)) {
+  if (const Element window = targetWindow(platform, state, unanswered)) {
     state.windowTitle = asString(attr(platform, window, attribute::kTitle));
     visit(platform, state, window, 0);
   }
@@ -200,6 +238,47 @@ RunResult runSnapshot(Platform& platform, const std::vector<std::string>& args) 
 
   const double elapsed = platform.now() - state.tStart;
   return {snapshotDocument(state, *frontmost, elapsed), kExitOk};
+}
+
+std::string errorLine(const std::string& message) {
+  JsonWriter json;
+  json.beginObject();
+  json.key("error");
+  json.string(message);
+  json.endObject();
+  return json.take();
+}
+
+std::optional<FrontmostApplication> targetApplication(Platform& platform, const RunState& state,
+                                                      std::string& error) {
+  if (!state.targetError.empty()) {
+    error = state.targetError;
+    return std::nullopt;
+  }
+  if (state.targetWindow) {
+    std::optional<FrontmostApplication> owner = platform.applicationOfWindow(*state.targetWindow);
+    if (!owner) {
+      error = "no window " + state.targetWindowText;
+    } else if (state.targetPid && owner->pid != *state.targetPid) {
+      error = "window " + state.targetWindowText + " belongs to pid " + std::to_string(owner->pid) +
+              ", not " + std::to_string(*state.targetPid);
+      owner.reset();
+    }
+    return owner;
+  }
+  if (state.targetPid) {
+    std::optional<FrontmostApplication> app = platform.applicationWithPid(*state.targetPid);
+    if (!app) error = "no application with pid " + std::to_string(*state.targetPid);
+    return app;
+  }
+  std::optional<FrontmostApplication> frontmost = platform.frontmostApplication();
+  if (!frontmost) error = "no frontmost application";
+  return frontmost;
+}
+
+Element targetWindow(Platform& platform, const RunState& state, bool& unanswered) {
+  if (state.targetWindow) return platform.windowElement(state.app, *state.targetWindow);
+  return chooseWindow(platform, state.app, unanswered);
 }
 
 bool writeRunResult(int fd, const RunResult& result) {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string_view>
+#include <utility>
 
 #include "ax/text.h"
 #include "common/numbers.h"
@@ -40,6 +42,20 @@ DetailRead readDetails(Platform& platform, const Element& element) {
   const std::vector<std::optional<Value>> v = multi(platform, element, kDetailAttributes);
   return {asString(v[0]), asString(v[1]), asString(v[2]), asString(v[3]),
           v[4] && v[4]->kind == Value::Kind::kBoolean ? v[4]->boolean : true};
+}
+
+// A record's label and value before clipping: the title, else the description, else the
+// placeholder; static text and headings without one show their value as the label.
+std::pair<std::string, std::string> labelAndValue(const std::string& shortName,
+                                                  const DetailRead& d) {
+  std::string label = !d.title.empty() ? d.title : d.description;
+  if (label.empty() && !d.placeholder.empty()) label = "placeholder: " + d.placeholder;
+  std::string value = d.value;
+  if ((shortName == "text" || shortName == "heading") && label.empty()) {
+    label = d.value;
+    value.clear();
+  }
+  return {std::move(label), std::move(value)};
 }
 
 constexpr size_t kLabelClip = 100;
@@ -87,14 +103,8 @@ void decideRecord(Platform& platform, RunState& state, const Element& element,
   if (!recordGeometry(*pos, *size, record)) return;
 
   const DetailRead d = readDetails(platform, element);
-  std::string label = !d.title.empty() ? d.title : d.description;
-  if (label.empty() && !d.placeholder.empty()) label = "placeholder: " + d.placeholder;
-  std::string valueOut = d.value;
   const std::string& shortName = shortRole->second;
-  if ((shortName == "text" || shortName == "heading") && label.empty()) {
-    label = d.value;
-    valueOut.clear();
-  }
+  auto [label, valueOut] = labelAndValue(shortName, d);
   if (shortName == "text") {
     if (!label.empty() && state.staticCount < state.maxStaticText) {
       ++state.staticCount;
@@ -111,6 +121,7 @@ void decideRecord(Platform& platform, RunState& state, const Element& element,
   record.label = clip(label, kLabelClip);
   record.value = clip(valueOut, kValueClip);
   record.disabled = !d.enabled;
+  if (state.paths) record.path = currentPath(state);
   state.elements.push_back(std::move(record));
 }
 
@@ -172,6 +183,8 @@ void RunState::resetWalk() {
   truncated = false;
   url.reset();
   focusedIndex.reset();
+  pathIndexes.clear();
+  inMenuBar = false;
 }
 
 std::optional<Value> attr(Platform& platform, const Element& element, const std::string& name) {
@@ -274,7 +287,15 @@ void visit(Platform& platform, RunState& state, const Element& element, int64_t 
 
   const std::vector<Value>* children = asElementList(v.children);
   if (!children) return;
-  for (const Value& child : *children) visit(platform, state, child.element, depth + 1);
+  if (!state.paths) {
+    for (const Value& child : *children) visit(platform, state, child.element, depth + 1);
+    return;
+  }
+  for (size_t k = 0; k < children->size(); ++k) {
+    state.pathIndexes.push_back(k);
+    visit(platform, state, (*children)[k].element, depth + 1);
+    state.pathIndexes.pop_back();
+  }
 }
 
 void menuBarPass(Platform& platform, RunState& state) {
@@ -284,8 +305,12 @@ void menuBarPass(Platform& platform, RunState& state) {
   const std::vector<Value>* items = asElementList(itemsValue);
   if (!items || items->empty()) return;
 
-  for (const Value& item : *items) {
+  state.inMenuBar = true;
+  state.pathIndexes.clear();
+  for (size_t n = 0; n < items->size(); ++n) {
+    const Value& item = (*items)[n];
     if (recordCount(state) >= state.maxElements) return;
+    if (state.paths) state.pathIndexes.assign(1, n);
     const FrameRead v = readFrame(platform, item.element, kMenuItemAttributes);
     const std::string& title = v.text;
     if (!v.pos || !v.size || title.empty() || !(v.size->w >= 1)) continue;
@@ -294,14 +319,72 @@ void menuBarPass(Platform& platform, RunState& state) {
     if (!recordGeometry(*v.pos, *v.size, record)) continue;
     record.i = recordCount(state) + 1;
     record.role = "menu";
-    record.label = clip(title, kMenuTitleClip);
+    record.label = menuTitleLabel(title);
     record.disabled = false;
+    if (state.paths) record.path = currentPath(state);
     state.elements.push_back(std::move(record));
 
     const std::vector<Value>* children = asElementList(v.children);
     if (!children) continue;
-    for (const Value& child : *children) visit(platform, state, child.element, 1);
+    for (size_t k = 0; k < children->size(); ++k) {
+      if (state.paths) state.pathIndexes.push_back(k);
+      visit(platform, state, (*children)[k].element, 1);
+      if (state.paths) state.pathIndexes.pop_back();
+    }
   }
+}
+
+std::string menuTitleLabel(const std::string& title) {
+  return clip(title, kMenuTitleClip);
+}
+
+RecordText recordText(Platform& platform, const RunState& state, const Element& element,
+                      const std::string& rawRole) {
+  RecordText out;
+  const auto shortRole = state.roleNames.find(rawRole);
+  if (shortRole != state.roleNames.end()) out.role = shortRole->second;
+  const DetailRead d = readDetails(platform, element);
+  auto [label, value] = labelAndValue(out.role, d);
+  out.label = clip(label, kLabelClip);
+  out.value = clip(value, kValueClip);
+  out.disabled = !d.enabled;
+  return out;
+}
+
+std::string currentPath(const RunState& state) {
+  std::string out = state.inMenuBar ? "m" : "";
+  for (size_t k = 0; k < state.pathIndexes.size(); ++k) {
+    if (k > 0 || state.inMenuBar) out += '.';
+    out += std::to_string(state.pathIndexes[k]);
+  }
+  return out;
+}
+
+std::optional<ParsedPath> parsePath(const std::string& text) {
+  ParsedPath out;
+  std::string_view rest = text;
+  if (rest.empty()) return out;  // the window itself
+  if (rest.starts_with("m")) {
+    out.menuBar = true;
+    rest.remove_prefix(1);
+    if (!rest.starts_with(".")) return std::nullopt;
+    rest.remove_prefix(1);
+  }
+  // Each part: decimal digits without sign or leading zero, small enough for any list.
+  while (true) {
+    const size_t end = std::min(rest.find('.'), rest.size());
+    const std::string_view part = rest.substr(0, end);
+    if (part.empty() || part.size() > 9 || (part.size() > 1 && part[0] == '0')) return std::nullopt;
+    size_t index = 0;
+    for (const char c : part) {
+      if (c < '0' || c > '9') return std::nullopt;
+      index = index * 10 + static_cast<size_t>(c - '0');
+    }
+    out.indexes.push_back(index);
+    if (end == rest.size()) break;
+    rest.remove_prefix(end + 1);
+  }
+  return out;
 }
 
 }  // namespace ax

@@ -26,6 +26,7 @@ struct ElementRecord {
   int64_t w = 0;
   int64_t h = 0;
   bool disabled = false;
+  std::string path;  // written only with --paths (see RunState::paths)
 };
 
 // The 23 raw roles that can become records, with their short names.
@@ -47,6 +48,15 @@ struct RunState {
   double settle = 0.0;
   bool debug = false;
   bool wantPrompt = false;
+  // The target instead of the frontmost application (--pid, --window), and why the command line
+  // could not name one (a value that is no number), which ends the run with status 4.
+  std::optional<int32_t> targetPid;
+  std::optional<uint64_t> targetWindow;
+  std::string targetWindowText;  // as the command line gave it, for messages
+  std::string targetError;
+  // Each record carries its path: the child indexes from the walked window down to it, joined
+  // by ".", or "m" and the indexes from the application's menu bar for the menu-bar pass.
+  bool paths = false;
   std::map<std::string, std::string> roleNames = makeRoleNames();
 
   // Set by the run flow before the walk. `screen` is the area an element must touch to be kept
@@ -66,6 +76,8 @@ struct RunState {
   std::optional<int64_t> focusedIndex;
   std::map<std::string, int64_t> roleCounts;  // debug runs only
   int64_t childErrors = 0;                    // debug runs only
+  std::vector<size_t> pathIndexes;            // of the element being visited (with --paths)
+  bool inMenuBar = false;
 
   void resetWalk();
 };
@@ -96,6 +108,28 @@ Element asElement(const std::optional<Value>& value);
 Rect displayArea(const std::vector<Rect>& screens);
 
 void visit(Platform& platform, RunState& state, const Element& element, int64_t depth);
+
+// What a record says of an element: its short role ("" when the walk makes no record of the
+// role), label and value by the walk's rules (clipped, without the limit on static texts).
+// Tools that act on an element by its path compare these with what the snapshot printed.
+struct RecordText {
+  std::string role;
+  std::string label;
+  std::string value;
+  bool disabled = false;
+};
+RecordText recordText(Platform& platform, const RunState& state, const Element& element,
+                      const std::string& rawRole);
+// A menu-bar title's label, as the menu-bar pass gives it.
+std::string menuTitleLabel(const std::string& title);
+// The path of the element being visited (see RunState::paths).
+std::string currentPath(const RunState& state);
+// The child indexes of a path ("0.3.1", "m.2.0"); none when the text is not a path.
+struct ParsedPath {
+  bool menuBar = false;
+  std::vector<size_t> indexes;
+};
+std::optional<ParsedPath> parsePath(const std::string& text);
 // Emits one "menu" record per menu-bar title of the application and walks each title's menu.
 void menuBarPass(Platform& platform, RunState& state);
 

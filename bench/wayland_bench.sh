@@ -29,6 +29,7 @@ if [ "${1:-}" = --inside-sway ]; then
   for _ in $(seq 200); do swaymsg -t get_tree | grep -q '"pid"' && break; sleep 0.1; done
   sleep 1
   times "vantic-ax (sway)" "$build/ax/vantic-ax" --budget 10
+  "$build/ax/vantic-ax" --budget 10 >"$out.sway.json"
   times "vantic-click move (sway)" "$build/click/vantic-click" 300 300 move
   times "vantic-type key Right (sway)" "$build/type/vantic-type" key Right
   times "wtype -k Right (sway)" wtype -k Right
@@ -40,20 +41,28 @@ rounds=${2:-15}
 out=$(mktemp /tmp/mevrik-wayland-bench.XXXXXX)
 chmod 666 "$out"
 work=$(mktemp -d)
-trap '"$here/../e2e/desktop.sh" stop "$work" >/dev/null 2>&1 || true; rm -rf "$work" "$out"' EXIT
+trap '"$here/../e2e/desktop.sh" stop "$work" >/dev/null 2>&1 || true; rm -rf "$work" "$out"*' EXIT
+touch "$out.sway.json" && chmod 666 "$out.sway.json"
 "$here/../e2e/desktop.sh" start "$work"
 (
   . "$work/env.sh"
   "$here/../e2e/desktop.sh" launch "$work" -- gtk3-widget-factory >/dev/null
   sleep 1
   times "vantic-ax (X11)" "$build/ax/vantic-ax" --budget 10
+  "$build/ax/vantic-ax" --budget 10 >"$out.x11.json"
 )
 "$here/../e2e/desktop.sh" stop "$work" >/dev/null
 MEVRIK_WAYLAND_SEAT=$build/e2e/wayland_seat "$here/../e2e/wayland_session.sh" sway \
   "$here/wayland_bench.sh" --inside-sway "$build" "$rounds" "$out" 2>/dev/null
 
 python3 - "$out" <<'PY'
-import collections, statistics, sys
+import collections, json, statistics, sys
+for session in ("x11", "sway"):
+    try:
+        d = json.load(open(sys.argv[1] + "." + session + ".json"))
+        print("%s snapshot: %d records, %d visited, walk %d ms" % (session, len(d["elements"]), d["visited"], d["ms"]))
+    except (OSError, ValueError, KeyError):
+        print("%s snapshot: none" % session)
 runs = collections.defaultdict(list)
 for line in open(sys.argv[1]):
     name, ms = line.rsplit(" ", 1)

@@ -88,7 +88,7 @@ std::string trace(std::vector<std::string> arguments, RecorderOptions options) {
   if (options.windowAt) {
     const TargetWindow& w = *options.windowAt;
     windows.push_back(
-        {w.pid, 0, CGRect{{-1e6, -1e6}, {2e6, 2e6}}, static_cast<uint32_t>(w.id), w.app, w.title});
+        {w.pid, 0, CGRect{{-1e6, -1e6}, {2e6, 2e6}}, static_cast<uint32_t>(w.id), w.title, w.app});
   }
   standin::setWindows(windows);
   const int64_t live = standin::liveReferences();

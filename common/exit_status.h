@@ -10,8 +10,20 @@ namespace ax {
 inline constexpr int kOk = 0;
 inline constexpr int kUsage = 2;  // vantic-ax-replay only: vantic-ax drops what it cannot read
 inline constexpr int kNotTrusted = 3;
-inline constexpr int kNoFrontmost = 4;
+inline constexpr int kNoFrontmost = 4;  // also: no application or window for --pid/--window
 }  // namespace ax
+
+// vantic-act
+namespace act {
+inline constexpr int kOk = 0;
+inline constexpr int kFailed = 1;  // the application refused the action or did not confirm it
+inline constexpr int kUsage = 2;
+inline constexpr int kNotTrusted = 3;
+inline constexpr int kNoTarget = 4;  // no frontmost application, or no such pid or window
+inline constexpr int kStale = 5;     // the path no longer leads to an element
+inline constexpr int kMismatch = 6;  // the element's role or label is not the expected one
+inline constexpr int kNoAction = 7;  // the element has no such action
+}  // namespace act
 
 // vantic-click
 namespace click {

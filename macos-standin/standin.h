@@ -36,8 +36,14 @@ void setAttribute(uint32_t element, const std::string& name, CFTypeRef value);
 // The attribute's read fails with this code.
 void setAttributeFailure(uint32_t element, const std::string& name, AXError code);
 void setBatch(uint32_t element, Batch batch);
-// The element AXUIElementCreateApplication gives for any pid.
+// The actions AXUIElementPerformAction performs on the element ("AXPress" flips a 0/1 or boolean
+// AXValue), and the attributes AXUIElementSetAttributeValue changes (AXFocused true also makes
+// it the application's AXFocusedUIElement). Every other action or attribute is unsupported.
+void setActions(uint32_t element, std::vector<std::string> actions);
+void setSettable(uint32_t element, std::vector<std::string> attributes);
+// The element AXUIElementCreateApplication gives for any pid, and for one pid in particular.
 void setApplication(uint32_t element);
+void setApplication(int32_t pid, uint32_t element);
 void setTrusted(bool trusted);
 // How often AXIsProcessTrustedWithOptions was asked to prompt.
 int promptCount();
@@ -96,10 +102,9 @@ struct WindowInfo {
   int32_t pid = 0;
   int32_t layer = 0;
   CGRect bounds = {};
-  uint32_t number = 0;         // kCGWindowNumber
+  uint32_t number = 0;    // kCGWindowNumber
+  std::string name = {};  // kCGWindowName, left out when empty
   std::string ownerName = {};  // kCGWindowOwnerName
-  std::optional<std::string> name =
-      {};  // kCGWindowName (absent without screen recording permission)
 };
 void setWindows(std::vector<WindowInfo> windows);
 // The active displays' bounds, main display first; CGDirectDisplayID 1, 2, ... in this order.

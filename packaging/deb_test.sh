@@ -34,16 +34,18 @@ bad_modes=$(dpkg-deb -c "$deb" | awk '
 
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for needed in zsh python3 libc6; do
+for needed in zsh python3 libc6 at-spi2-core qt6-qpa-plugins fonts-noto-cjk; do
   [[ ", $depends," == *", $needed"[\ ,]* ]] || fail "Depends lacks $needed"
 done
 dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|' | grep -v '/$' >"$work/files.txt"
-for path in /usr/bin/vantic-ax /usr/bin/vantic-click /usr/bin/vantic-win /usr/bin/mevrik-mcp \
+for path in /usr/bin/vantic-ax /usr/bin/vantic-act /usr/bin/vantic-click /usr/bin/vantic-win /usr/bin/mevrik-mcp \
   /usr/share/man/man1/vantic-ax.1.gz /usr/share/man/man1/vantic-click.1.gz \
-  /usr/share/man/man1/vantic-win.1.gz \
-  /usr/share/man/man1/mevrik-mcp.1.gz /usr/share/mevrik/product/runtime/uv \
+  /usr/share/man/man1/mevrik-mcp.1.gz /usr/share/man/man1/vantic-act.1.gz /usr/share/man/man1/vantic-win.1.gz \
+  /usr/share/mevrik/product/runtime/uv \
   /usr/share/mevrik/product/scripts/install_codex.py /usr/share/mevrik/product/scripts/doctor.sh \
   /usr/share/mevrik/product/scripts/uninstall.py \
+  /usr/share/mevrik/product/scripts/install_gnome_extension.sh \
+  /usr/share/mevrik/product/gnome-extension/service.js \
   /usr/share/mevrik/product/plugin/.codex-plugin/plugin.json /usr/share/mevrik/product/plugin/.mcp.json; do
   grep -qx "$path" "$work/files.txt" || fail "the package lacks $path"
 done
@@ -64,6 +66,9 @@ out=$(env -u DISPLAY vantic-win list) || code=$?
 code=0
 out=$(env -u DISPLAY -u DBUS_SESSION_BUS_ADDRESS -u AT_SPI_BUS_ADDRESS vantic-ax) || code=$?
 [ $code -eq 3 ] && [[ $out == '{"error":'* ]] || fail "vantic-ax: status $code, $out"
+code=0
+out=$(env -u DISPLAY -u DBUS_SESSION_BUS_ADDRESS -u AT_SPI_BUS_ADDRESS vantic-act 0.1 press) || code=$?
+[ $code -eq 3 ] && [[ $out == '{"error":'* ]] || fail "vantic-act: status $code, $out"
 # The server from PATH runs the installed tools beside it.
 answers=$(printf '%s\n' '{"jsonrpc":"2.0","id":1,"method":"initialize","params":{"protocolVersion":"2025-06-18"}}' \
   '{"jsonrpc":"2.0","id":2,"method":"tools/call","params":{"name":"click","arguments":{"x":1,"y":1}}}' |

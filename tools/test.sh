@@ -25,4 +25,4 @@ cd "$build"
 ctest --output-on-failure -j "$(nproc)" -LE 'e2e|package' "$@"
 ctest --output-on-failure -L e2e -LE heavy "$@"
 # Last, the Debian package: a release build, installed on this machine and purged again.
-ctest --output-on-failure -L package "$@"
+ctest --output-on-failure -L package -LE heavy "$@"

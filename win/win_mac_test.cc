@@ -31,8 +31,8 @@ Launched openApplication(const std::string& id) {
 namespace {
 
 standin::WindowInfo info(uint32_t number, int32_t pid, std::string owner, CGRect bounds,
-                         std::optional<std::string> name, int32_t layer = 0) {
-  return standin::WindowInfo{pid, layer, bounds, number, std::move(owner), std::move(name)};
+                         std::string name, int32_t layer = 0) {
+  return standin::WindowInfo{pid, layer, bounds, number, std::move(name), std::move(owner)};
 }
 
 class WinMacTest : public ::testing::Test {
@@ -44,7 +44,7 @@ class WinMacTest : public ::testing::Test {
     standin::setWindows({
         info(3, 99, "Dock", {{0, 0}, {1440, 900}}, "Dock", 20),  // above the normal layer
         info(11, 501, "Terminal", {{10.5, 40}, {600, 400}}, "zsh"),
-        info(12, 502, "TextEdit", {{0, 25}, {1000, 700}}, std::nullopt),
+        info(12, 502, "TextEdit", {{0, 25}, {1000, 700}}, ""),
     });
     live_ = standin::liveReferences();
   }
@@ -98,7 +98,7 @@ TEST_F(WinMacTest, FocusActivatesTheApplicationAndRaisesTheWindowFoundByItsFrame
   CFRelease(windows[1]);
   CFRelease(list);
   // Activated, TextEdit's window comes first in the window server's list.
-  standin::setWindows({info(12, 502, "TextEdit", {{0, 25}, {1000, 700}}, std::nullopt),
+  standin::setWindows({info(12, 502, "TextEdit", {{0, 25}, {1000, 700}}, ""),
                        info(11, 501, "Terminal", {{10.5, 40}, {600, 400}}, "zsh")});
   live_ = standin::liveReferences();  // the world holds its own references
 

@@ -1,5 +1,6 @@
 // The stand-in's Accessibility API: answers from the world's element tree. Like the real service,
 // every element reference it returns is a new object, so callers must compare with CFEqual.
+#include <algorithm>
 #include <cstring>
 
 #include "runtime.h"
@@ -54,6 +55,7 @@ void resetAccessibility() {
     }
   }
   world().nodes.clear();
+  world().applications.clear();
 }
 
 uint32_t addElement() {
@@ -65,7 +67,7 @@ AXUIElementRef createElement(uint32_t number) {
   return new __AXUIElement(number);
 }
 
-static Attribute& slot(uint32_t element, const std::string& name) {
+Attribute& slot(uint32_t element, const std::string& name) {
   Node& node = world().nodes.at(element);
   for (Attribute& a : node.attributes) {
     if (a.name == name) {
@@ -89,8 +91,17 @@ void setAttributeFailure(uint32_t element, const std::string& name, AXError code
 void setBatch(uint32_t element, Batch batch) {
   world().nodes.at(element).batch = batch;
 }
+void setActions(uint32_t element, std::vector<std::string> actions) {
+  world().nodes.at(element).actions = std::move(actions);
+}
+void setSettable(uint32_t element, std::vector<std::string> attributes) {
+  world().nodes.at(element).settable = std::move(attributes);
+}
 void setApplication(uint32_t element) {
   world().application = element;
+}
+void setApplication(int32_t pid, uint32_t element) {
+  world().applications.emplace_back(pid, element);
 }
 void setTrusted(bool trusted) {
   world().trusted = trusted;
@@ -180,7 +191,10 @@ Boolean AXValueGetValue(AXValueRef value, AXValueType theType, void* valuePtr) {
   return true;
 }
 
-AXUIElementRef AXUIElementCreateApplication(pid_t) {
+AXUIElementRef AXUIElementCreateApplication(pid_t pid) {
+  for (const auto& [owner, element] : world().applications) {
+    if (owner == pid) return new __AXUIElement(element);
+  }
   return new __AXUIElement(world().application);
 }
 
@@ -204,8 +218,57 @@ AXError AXUIElementSetAttributeValue(AXUIElementRef element, CFStringRef attribu
   const char* text = value == kCFBooleanTrue    ? "true"
                      : value == kCFBooleanFalse ? "false"
                                                 : "other";
-  world().sets.push_back(standin::toUtf8(attribute) + "=" + text);
-  return standin::find(element) ? kAXErrorSuccess : kAXErrorInvalidUIElement;
+  const std::string name = standin::toUtf8(attribute);
+  world().sets.push_back(name + "=" + text);
+  standin::Node* node = standin::find(element);
+  if (!node) return kAXErrorInvalidUIElement;
+  if (std::find(node->settable.begin(), node->settable.end(), name) != node->settable.end()) {
+    standin::slot(element->node, name).value = CFRetain(value);
+    if (name == "AXFocused" && value == kCFBooleanTrue) {
+      // The element's application is not known here: every application's focus moves to it.
+      standin::slot(world().application, "AXFocusedUIElement").value =
+          new __AXUIElement(element->node);
+      for (const auto& [pid, app] : world().applications) {
+        standin::slot(app, "AXFocusedUIElement").value = new __AXUIElement(element->node);
+      }
+    }
+  }
+  return kAXErrorSuccess;
+}
+
+AXError AXUIElementIsAttributeSettable(AXUIElementRef element, CFStringRef attribute,
+                                       Boolean* settable) {
+  standin::request();
+  const standin::Node* node = standin::find(element);
+  if (!node) return kAXErrorInvalidUIElement;
+  const std::string name = standin::toUtf8(attribute);
+  *settable = std::find(node->settable.begin(), node->settable.end(), name) != node->settable.end();
+  return kAXErrorSuccess;
+}
+
+AXError AXUIElementPerformAction(AXUIElementRef element, CFStringRef action) {
+  standin::request();
+  const standin::Node* node = standin::find(element);
+  if (!node) return kAXErrorInvalidUIElement;
+  const std::string name = standin::toUtf8(action);
+  world().sets.push_back("perform " + name);
+  if (std::find(node->actions.begin(), node->actions.end(), name) == node->actions.end()) {
+    return kAXErrorActionUnsupported;
+  }
+  if (name != "AXPress") return kAXErrorSuccess;
+  const standin::Attribute* current = standin::find(node, "AXValue");
+  if (!current || !current->value) return kAXErrorSuccess;
+  CFTypeRef flipped = nullptr;
+  if (current->value == kCFBooleanTrue || current->value == kCFBooleanFalse) {
+    flipped = CFRetain(current->value == kCFBooleanTrue ? kCFBooleanFalse : kCFBooleanTrue);
+  } else if (CFGetTypeID(current->value) == CFNumberGetTypeID()) {
+    int64_t on = 0;
+    CFNumberGetValue(static_cast<CFNumberRef>(current->value), kCFNumberSInt64Type, &on);
+    on = on == 0 ? 1 : 0;
+    flipped = CFNumberCreate(nullptr, kCFNumberSInt64Type, &on);
+  }
+  if (flipped) standin::slot(element->node, "AXValue").value = flipped;
+  return kAXErrorSuccess;
 }
 
 AXError AXUIElementPerformAction(AXUIElementRef element, CFStringRef action) {

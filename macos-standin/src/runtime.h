@@ -60,11 +60,14 @@ struct Attribute {
 struct Node {
   std::vector<Attribute> attributes;
   Batch batch = Batch::kNormal;
+  std::vector<std::string> actions;   // what AXUIElementPerformAction accepts
+  std::vector<std::string> settable;  // attributes AXUIElementSetAttributeValue changes
 };
 
 struct World {
   std::vector<Node> nodes;
   uint32_t application = 0;
+  std::vector<std::pair<int32_t, uint32_t>> applications;  // by pid
   bool trusted = true;
   int prompts = 0;
   double clock = 0;
@@ -98,6 +101,9 @@ struct World {
   int64_t live = 0;
 };
 World& world();
+
+// The element's attribute, emptied (its old value released), added when missing.
+Attribute& slot(uint32_t element, const std::string& name);
 
 // Drops the Accessibility part of the world (called by reset()).
 void resetAccessibility();

@@ -122,14 +122,14 @@ CFArrayRef CGWindowListCopyWindowInfo(CGWindowListOption option, CGWindowID rela
         standin::dictionary({CFSTR("X"), CFSTR("Y"), CFSTR("Width"), CFSTR("Height")},
                             {standin::number(b.origin.x), standin::number(b.origin.y),
                              standin::number(b.size.width), standin::number(b.size.height)});
-    std::vector<CFStringRef> keys{kCGWindowOwnerPID, kCGWindowLayer, kCGWindowBounds,
-                                  kCGWindowNumber, kCGWindowOwnerName};
-    std::vector<CFTypeRef> values{standin::number(w.pid), standin::number(w.layer), bounds,
-                                  standin::number(static_cast<int32_t>(w.number)),
-                                  standin::string(w.ownerName)};
-    if (w.name) {
+    std::vector<CFStringRef> keys = {kCGWindowOwnerPID, kCGWindowLayer, kCGWindowBounds,
+                                     kCGWindowNumber, kCGWindowOwnerName};
+    std::vector<CFTypeRef> values = {standin::number(w.pid), standin::number(w.layer), bounds,
+                                     standin::number(static_cast<int32_t>(w.number)),
+                                     standin::makeString(w.ownerName)};
+    if (!w.name.empty()) {
       keys.push_back(kCGWindowName);
-      values.push_back(standin::string(*w.name));
+      values.push_back(standin::makeString(w.name));
     }
     entries.push_back(standin::dictionary(keys, values));
   }

@@ -24,6 +24,7 @@ enum AXError : SInt32 {
   kAXErrorInvalidUIElement = -25202,
   kAXErrorCannotComplete = -25204,
   kAXErrorAttributeUnsupported = -25205,
+  kAXErrorActionUnsupported = -25206,
   kAXErrorNotImplemented = -25208,
   kAXErrorAPIDisabled = -25211,
   kAXErrorNoValue = -25212,
@@ -73,6 +74,8 @@ AXError AXUIElementCopyMultipleAttributeValues(AXUIElementRef element, CFArrayRe
                                                CFArrayRef* values);
 AXError AXUIElementSetAttributeValue(AXUIElementRef element, CFStringRef attribute,
                                      CFTypeRef value);
+AXError AXUIElementIsAttributeSettable(AXUIElementRef element, CFStringRef attribute,
+                                       Boolean* settable);
 AXError AXUIElementPerformAction(AXUIElementRef element, CFStringRef action);
 
 // AXAttributeConstants.h: the attribute names the backends read, as Apple defines them (macros,

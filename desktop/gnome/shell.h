@@ -1,0 +1,52 @@
+// GNOME Shell's windows, focus and pointer, through Mevrik's shell extension on the session bus
+// (com.fennick.Mevrik.Shell, installed by scripts/install_gnome_extension.sh): on Wayland GNOME
+// tells no other client where windows are.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "desktop/windows.h"
+
+typedef struct _GDBusConnection GDBusConnection;
+
+namespace mevrik::desktop::gnome {
+
+struct Point {
+  int64_t x = 0;
+  int64_t y = 0;
+};
+
+class Shell {
+ public:
+  // None, with the reason in `error`, when there is no session bus or the extension is not
+  // running there (not installed, disabled, or installed since the session started).
+  static std::unique_ptr<Shell> connect(std::string& error);
+  ~Shell();
+  Shell(const Shell&) = delete;
+  Shell& operator=(const Shell&) = delete;
+
+  // The managed windows, bottom of the stack first; none when the shell does not answer.
+  std::optional<std::vector<Window>> windows();
+  // The focused window; none when no window has the focus or the shell does not answer.
+  std::optional<Window> focused();
+  // Raises and focuses the window. False when no window has that id or the shell did not answer.
+  bool activate(int64_t id);
+  // The pointer's position in the layout's logical pixels.
+  std::optional<Point> pointer();
+
+ private:
+  explicit Shell(GDBusConnection* bus) : bus_(bus) {}
+  GDBusConnection* bus_;
+};
+
+// The parsing of the extension's JSON, apart from the bus, for tests: a window's content is its
+// frame, and its surface starts at its buffer's origin (client-side shadows included).
+std::vector<Window> windowsOf(std::string_view json);
+std::optional<Window> windowOf(std::string_view json);
+
+}  // namespace mevrik::desktop::gnome

@@ -1,0 +1,17 @@
+// GNOME Shell 45 and later load extensions as ES modules.
+import Gio from 'gi://Gio';
+import {Extension} from 'resource:///org/gnome/shell/extensions/extension.js';
+
+// @MEVRIK_SERVICE@
+
+export default class MevrikShellExtension extends Extension {
+    enable() {
+        this._service = new MevrikShellService();
+        this._service.enable();
+    }
+
+    disable() {
+        this._service?.disable();
+        this._service = null;
+    }
+}
