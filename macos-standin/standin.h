@@ -53,11 +53,9 @@ void setClockStep(double step);
 void advanceClock(double seconds);
 // The messaging timeout set for the whole process (on the system-wide element; a timeout set on
 // another element holds only for that element and is not kept), and the attributes set, as
-// "NAME=true|false|other", and the actions performed, as "ACTION on
-// ELEMENT-NUMBER".
+// "NAME=true|false|other".
 std::optional<float> messagingTimeout();
 std::vector<std::string> attributesSet();
-std::vector<std::string> actionsPerformed();
 
 // -- Bundle and preferences --------------------------------------------------------------------
 
@@ -102,8 +100,8 @@ struct WindowInfo {
   int32_t pid = 0;
   int32_t layer = 0;
   CGRect bounds = {};
-  uint32_t number = 0;    // kCGWindowNumber
-  std::string name = {};  // kCGWindowName, left out when empty
+  uint32_t number = 0;         // kCGWindowNumber
+  std::string name = {};       // kCGWindowName, left out when empty
   std::string ownerName = {};  // kCGWindowOwnerName
 };
 void setWindows(std::vector<WindowInfo> windows);

@@ -121,9 +121,6 @@ std::optional<float> messagingTimeout() {
 std::vector<std::string> attributesSet() {
   return world().sets;
 }
-std::vector<std::string> actionsPerformed() {
-  return world().actions;
-}
 
 }  // namespace standin
 
@@ -269,14 +266,6 @@ AXError AXUIElementPerformAction(AXUIElementRef element, CFStringRef action) {
   }
   if (flipped) standin::slot(element->node, "AXValue").value = flipped;
   return kAXErrorSuccess;
-}
-
-AXError AXUIElementPerformAction(AXUIElementRef element, CFStringRef action) {
-  standin::request();
-  const standin::Node* node = standin::find(element);
-  world().actions.push_back(standin::toUtf8(action) + " on " +
-                            (node ? std::to_string(element->node) : std::string("none")));
-  return node ? kAXErrorSuccess : kAXErrorInvalidUIElement;
 }
 
 AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attribute,

@@ -74,7 +74,6 @@ struct World {
   double clockStep = 0;
   std::optional<float> timeout;
   std::vector<std::string> sets;
-  std::vector<std::string> actions;
 
   std::vector<std::pair<std::string, CFTypeRef>> info;         // retained values
   std::vector<std::pair<std::string, CFTypeRef>> preferences;  // retained values

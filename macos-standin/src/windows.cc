@@ -25,11 +25,6 @@ CFNumberRef number(int32_t value) {
   return CFNumberCreate(nullptr, kCFNumberSInt32Type, &value);
 }
 
-CFStringRef string(const std::string& text) {
-  return CFStringCreateWithBytes(nullptr, reinterpret_cast<const UInt8*>(text.data()),
-                                 static_cast<CFIndex>(text.size()), kCFStringEncodingUTF8, false);
-}
-
 double real(CFDictionaryRef dict, const char* key) {
   double value = 0;
   if (auto n =
