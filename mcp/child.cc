@@ -20,6 +20,13 @@ namespace {
 // More than any tool prints; a child that goes beyond it is cut off rather than filling memory.
 constexpr size_t kOutputCap = 64 * 1024 * 1024;
 
+using Clock = std::chrono::steady_clock;
+
+Clock::time_point after(double seconds) {
+  return Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                            std::chrono::duration<double>(seconds > 0 ? seconds : 0));
+}
+
 struct Pipe {
   int read = -1;
   int write = -1;
@@ -39,10 +46,11 @@ struct Pipe {
 }  // namespace
 
 ChildResult runChild(const std::string& program, const std::vector<std::string>& args,
-                     double timeoutSeconds) {
+                     double budgetSeconds, double graceSeconds, const StopSignals& signals) {
   ChildResult result;
   Pipe out, err;
   if (!out.open() || !err.open()) {
+    result.startErrno = errno;
     result.startError = std::strerror(errno);
     return result;
   }
@@ -51,6 +59,18 @@ ChildResult runChild(const std::string& program, const std::vector<std::string>&
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, out.write, 1);
   posix_spawn_file_actions_adddup2(&actions, err.write, 2);
+  // Descriptors the client left open without close-on-exec are not the tool's business.
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  // The server ignores SIGPIPE and may block its stop signals; the tool starts afresh.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none, reset;
+  sigemptyset(&none);
+  sigemptyset(&reset);
+  for (int number : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&reset, number);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &reset);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));
@@ -58,9 +78,11 @@ ChildResult runChild(const std::string& program, const std::vector<std::string>&
   argv.push_back(nullptr);
 
   pid_t pid = -1;
-  const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  const int rc = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
   if (rc != 0) {
+    result.startErrno = rc;
     result.startError = std::strerror(rc);
     return result;
   }
@@ -73,24 +95,40 @@ ChildResult runChild(const std::string& program, const std::vector<std::string>&
   // child which hands its outputs to a process of its own is still seen to end, and the wait
   // needs no sleeping.
   const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-  using Clock = std::chrono::steady_clock;
-  const auto deadline =
-      Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                         std::chrono::duration<double>(timeoutSeconds > 0 ? timeoutSeconds : 0));
+  auto deadline = after(budgetSeconds);
+  // Past the budget the child gets SIGTERM and a grace to end; past the grace, SIGKILL.
+  const auto stop = [&] {
+    if (result.timedOut) return;
+    result.timedOut = true;
+    ::kill(pid, SIGTERM);
+    deadline = after(graceSeconds);
+  };
   pollfd fds[3] = {{out.read, POLLIN, 0}, {err.read, POLLIN, 0}, {pidfd, POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
   bool exited = false;
   char buffer[65536];
-  while (fds[0].fd >= 0 || fds[1].fd >= 0) {
+  // Without a process descriptor (a kernel before 5.3) the pipes' end stands for the exit.
+  while (fds[0].fd >= 0 || fds[1].fd >= 0 || (pidfd >= 0 && !exited)) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0 && !exited) {
-      result.timedOut = true;
-      break;
+      if (result.timedOut) {
+        result.killed = true;
+        ::kill(pid, SIGKILL);
+        break;
+      }
+      stop();
+      continue;
     }
     // Once the child has ended, only what is already in the pipes is read.
-    const int ready = ::poll(fds, 3, exited ? 0 : static_cast<int>(left));
-    if (ready < 0 && errno != EINTR) break;
+    const long wait = exited ? 0 : left;
+    const timespec timeout = {static_cast<time_t>(wait / 1000), (wait % 1000) * 1000000};
+    const int ready = ::ppoll(fds, 3, &timeout, signals.waitMask);
+    if (ready < 0) {
+      if (errno != EINTR) break;
+      if (signals.stopRequested && signals.stopRequested()) stop();
+      continue;
+    }
     if (ready == 0 && exited) break;
     if (fds[2].fd >= 0 && fds[2].revents != 0) {
       exited = true;
@@ -106,17 +144,7 @@ ChildResult runChild(const std::string& program, const std::vector<std::string>&
       }
     }
   }
-  if (!exited && !result.timedOut) {
-    // Both outputs closed: the child is ending; wait for it within the deadline.
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    pollfd exitFd = {pidfd, POLLIN, 0};
-    if (pidfd >= 0 && (left <= 0 || ::poll(&exitFd, 1, static_cast<int>(left)) == 0)) {
-      result.timedOut = true;
-    }
-  }
   if (pidfd >= 0) ::close(pidfd);
-  if (result.timedOut) ::kill(pid, SIGKILL);
   int wstatus = 0;
   while (::waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
   }

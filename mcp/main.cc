@@ -1,9 +1,11 @@
-// mevrik-mcp: an MCP server over standard input and output that gives an agent the snapshot and
-// pointer tools. One JSON-RPC message per line each way; standard output carries nothing else.
+// mevrik-mcp: an MCP server over standard input and output that gives an agent the desktop
+// tools. One JSON-RPC message per line each way; standard output carries nothing else.
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <string>
 
 #include "common/executable.h"
@@ -16,18 +18,25 @@ namespace {
 // server hold unbounded input.
 constexpr size_t kLineCap = 4 * 1024 * 1024;
 
-}  // namespace
+volatile std::sig_atomic_t caught = 0;
 
-int main() {
-  ::signal(SIGPIPE, SIG_IGN);  // a client that went away ends us through a failed write
-  // The tools lie beside this executable.
-  mcp::Server server(mevrik::executableFolder(), MEVRIK_VERSION);
+void onSignal(int number) {
+  caught = number;
+}
+
+// Reads lines from standard input and answers each until the input ends or a stop signal comes.
+// The stop signals are blocked except while waiting (here for input, in runChild for a tool), so
+// that one arriving between two checks is not missed.
+void serve(mcp::Server& server, const sigset_t& waitMask) {
   std::string line;
   bool skipping = false;  // inside a line beyond the cap
   char buffer[65536];
   for (;;) {
+    pollfd input = {0, POLLIN, 0};
+    if (::ppoll(&input, 1, nullptr, &waitMask) < 0 && errno != EINTR) break;
+    if (caught != 0) return;
     const ssize_t n = ::read(0, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (n <= 0) break;
     for (ssize_t k = 0; k < n; ++k) {
       const char c = buffer[k];
@@ -43,12 +52,42 @@ int main() {
           skipping ? server.handleLine("\x01") : server.handleLine(line);
       line.clear();
       skipping = false;
-      if (answer && !mevrik::writeAll(1, *answer + "\n")) return 0;
+      if (answer && !mevrik::writeAll(1, *answer + "\n")) return;
+      if (caught != 0) return;
     }
   }
   // A last message without a line end still counts.
   if (!skipping && !line.empty()) {
     if (auto answer = server.handleLine(line)) mevrik::writeAll(1, *answer + "\n");
+  }
+}
+
+}  // namespace
+
+int main() {
+  ::signal(SIGPIPE, SIG_IGN);  // a client that went away ends us through a failed write
+  // A stop signal ends the running tool (SIGTERM, then SIGKILL after a grace) and the server,
+  // which removes its scratch folder on the way out and then ends by the same signal.
+  sigset_t stopSignals, waitMask;
+  sigemptyset(&stopSignals);
+  for (int number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stopSignals, number);
+  sigprocmask(SIG_BLOCK, &stopSignals, &waitMask);
+  sigdelset(&waitMask, SIGINT);
+  sigdelset(&waitMask, SIGTERM);
+  sigdelset(&waitMask, SIGHUP);
+  struct sigaction action {};
+  action.sa_handler = onSignal;
+  sigemptyset(&action.sa_mask);
+  for (int number : {SIGINT, SIGTERM, SIGHUP}) sigaction(number, &action, nullptr);
+  {
+    mcp::ProcessRunner runner({&waitMask, [] { return caught != 0; }});
+    mcp::Server server(mevrik::executableFolder(), MEVRIK_VERSION, runner);  // tools lie beside it
+    serve(server, waitMask);
+  }
+  if (caught != 0) {
+    std::signal(caught, SIG_DFL);
+    sigprocmask(SIG_UNBLOCK, &stopSignals, nullptr);
+    std::raise(caught);
   }
   return 0;
 }

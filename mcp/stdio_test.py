@@ -38,3 +38,47 @@ for answer in answers[4:6]:
     assert answer["result"]["isError"] is True, answer
     assert answer["result"]["content"][0]["text"], answer
 print("ok:", len(answers), "answers")
+
+# The server's own scratch folder, under a TMPDIR with spaces, is gone when the server ends: at
+# the end of its input, and on SIGTERM while a tool runs, which gets SIGTERM itself first.
+import shutil
+import signal
+import tempfile
+import time
+
+with tempfile.TemporaryDirectory() as scratch:
+    tools = os.path.join(scratch, "bin")
+    os.mkdir(tools)
+    shutil.copy(server, tools)
+    with open(os.path.join(tools, "vantic-shot"), "w") as f:
+        f.write('#!/bin/sh\nprintf PNG > "$1"\n'
+                'echo "pid=1 file=$1 x=0 y=0 width=1 height=1 image=1x1 scale=1"\n')
+    with open(os.path.join(tools, "vantic-type"), "w") as f:
+        f.write("#!/bin/sh\ntrap 'echo stopped > \"$0.term\"; exit 0' TERM\nsleep 30 & wait\n")
+    for tool in ("vantic-shot", "vantic-type"):
+        os.chmod(os.path.join(tools, tool), 0o755)
+    tmpdir = os.path.join(scratch, "temp dir")
+    os.mkdir(tmpdir)
+    env = dict(os.environ, TMPDIR=tmpdir)
+    copy = os.path.join(tools, os.path.basename(server))
+    shot = '{"jsonrpc":"2.0","id":1,"method":"tools/call","params":{"name":"screenshot"}}\n'
+    done = subprocess.run([copy], input=shot, capture_output=True, text=True, env=env, timeout=60)
+    answer = json.loads(done.stdout)
+    assert answer["result"]["content"][1]["data"] == "UE5H", answer
+    assert os.listdir(tmpdir) == [], os.listdir(tmpdir)
+
+    running = subprocess.Popen([copy], stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env,
+                               text=True)
+    running.stdin.write(shot)
+    running.stdin.flush()
+    running.stdout.readline()
+    assert len(os.listdir(tmpdir)) == 1
+    running.stdin.write('{"jsonrpc":"2.0","id":2,"method":"tools/call",'
+                        '"params":{"name":"type_text","arguments":{"text":"x"}}}\n')
+    running.stdin.flush()
+    time.sleep(1)
+    running.send_signal(signal.SIGTERM)
+    assert running.wait(timeout=10) == -signal.SIGTERM, running.returncode
+    assert os.path.exists(os.path.join(tools, "vantic-type.term"))
+    assert os.listdir(tmpdir) == [], os.listdir(tmpdir)
+print("ok: scratch folder removed at the end of input and on SIGTERM")

@@ -1,26 +1,34 @@
 #include "mcp/tools.h"
 
-#include <stdlib.h>
-
-#include <atomic>
-#include <cmath>
-#include <filesystem>
+#include <algorithm>
 #include <fstream>
-#include <map>
+#include <iterator>
 #include <optional>
-#include <sstream>
 
 #include "common/exit_status.h"
 #include "common/numbers.h"
+#include "mcp/base64.h"
+#include "mcp/report_line.h"
 
 namespace mcp {
 namespace {
 
 namespace status = mevrik::exit_status;
 
-// How long a child may run beyond its own time budget before it is killed.
-constexpr double kGrace = 5;
+// How long a child may run beyond its own time budget before it is asked to stop: the time to
+// start it and for it to connect to the desktop.
+constexpr double kMargin = 5;
 constexpr double kDefaultBudget = 0.5;
+
+// Screen coordinates beyond this are no screen's (the screenshot tool's own limit).
+constexpr double kLargestCoordinate = 1 << 20;
+
+// How long typing may take: a key burst takes microseconds, but applications that lag make the
+// run wait for them (up to two seconds for each batch of characters missing from the keyboard
+// map), so the budget grows with the number of characters or chords.
+double typingBudget(size_t strokes) {
+  return 10 + static_cast<double>(strokes) / 10 + kMargin;
+}
 
 std::string trimmed(const std::string& text) {
   const size_t end = text.find_last_not_of(" \t\r\n");
@@ -60,12 +68,27 @@ std::optional<double> optionalNumber(const Json& arguments, const char* name) {
   return arguments[name].get<double>();
 }
 
-Json numberProperty(const char* description) {
-  return {{"type", "number"}, {"description", description}};
+Json numberProperty(const char* description, double minimum, double maximum) {
+  return {
+      {"type", "number"}, {"minimum", minimum}, {"maximum", maximum}, {"description", description}};
 }
 
-Json integerProperty(const char* description) {
-  return {{"type", "integer"}, {"description", description}};
+Json coordinate(const char* description) {
+  return numberProperty(description, -kLargestCoordinate, kLargestCoordinate);
+}
+
+Json side(const char* description) {
+  return {{"type", "number"},
+          {"exclusiveMinimum", 0},
+          {"maximum", kLargestCoordinate},
+          {"description", description}};
+}
+
+Json integerProperty(const char* description, int64_t minimum, int64_t maximum) {
+  return {{"type", "integer"},
+          {"minimum", minimum},
+          {"maximum", maximum},
+          {"description", description}};
 }
 
 // The annotations of a tool that changes nothing outside the desktop.
@@ -87,32 +110,34 @@ Tool snapshotTool() {
   tool.inputSchema = {
       {"type", "object"},
       {"properties",
-       {{"budget", numberProperty("Seconds the walk may take (default 0.5, at most 30).")},
-        {"max_elements", integerProperty("Most records to list (default 300).")},
+       {{"budget",
+         {{"type", "number"},
+          {"exclusiveMinimum", 0},
+          {"maximum", 30},
+          {"description", "Seconds the walk may take (default 0.5, at most 30)."}}},
+        {"max_elements", integerProperty("Most records to list (default 300).", 1, 100000)},
         {"settle", numberProperty("Seconds to wait before reading, for an interface that is "
-                                  "still changing (default 0, at most 5).")}}},
+                                  "still changing (default 0, at most 5).",
+                                  0, 5)}}},
       {"additionalProperties", false}};
   tool.annotations = desktopAnnotations("Snapshot of the frontmost application", true);
-  tool.invocation = [](const Json& arguments) -> std::variant<Invocation, ArgumentError> {
+  tool.invocation = [](const Json& arguments,
+                       const NewFile&) -> std::variant<Invocation, ArgumentError> {
     Invocation call;
     const double budget = optionalNumber(arguments, "budget").value_or(kDefaultBudget);
     const double settle = optionalNumber(arguments, "settle").value_or(0);
-    if (!(budget > 0 && budget <= 30))
-      return ArgumentError{false, "budget must be above 0 and at most 30"};
-    if (!(settle >= 0 && settle <= 5)) return ArgumentError{false, "settle must be from 0 to 5"};
     if (arguments.contains("budget")) call.args = {"--budget", number(budget)};
     if (arguments.contains("settle")) {
       call.args.insert(call.args.end(), {"--settle", number(settle)});
     }
     if (arguments.contains("max_elements")) {
-      const int64_t most = arguments["max_elements"].get<int64_t>();
-      if (most < 1) return ArgumentError{false, "max_elements must be at least 1"};
-      call.args.insert(call.args.end(), {"--max-elements", std::to_string(most)});
+      call.args.insert(call.args.end(), {"--max-elements",
+                                         std::to_string(arguments["max_elements"].get<int64_t>())});
     }
-    call.timeoutSeconds = budget + settle + kGrace;
+    call.budgetSeconds = budget + settle + kMargin;
     return call;
   };
-  tool.result = [](const ChildResult& child) {
+  tool.result = [](const ChildResult& child, const Invocation&) {
     if (child.status == status::ax::kOk) {
       // The document goes into structuredContent as it is, checked but not rebuilt: parsing
       // and printing a large snapshot again was most of the server's time per call.
@@ -152,20 +177,21 @@ Tool clickTool() {
   tool.inputSchema = {
       {"type", "object"},
       {"properties",
-       {{"x", numberProperty("Screen x in points.")},
-        {"y", numberProperty("Screen y in points.")},
+       {{"x", coordinate("Screen x in points.")},
+        {"y", coordinate("Screen y in points.")},
         {"action",
          {{"type", "string"},
           {"enum", {"left", "right", "middle", "double", "triple", "move", "drag", "scroll"}},
           {"description", "The action (default left)."}}},
-        {"to_x", numberProperty("Drag end x (drag only).")},
-        {"to_y", numberProperty("Drag end y (drag only).")},
-        {"dx", integerProperty("Horizontal scroll lines (scroll only).")},
-        {"dy", integerProperty("Vertical scroll lines (scroll only).")}}},
+        {"to_x", coordinate("Drag end x (drag only).")},
+        {"to_y", coordinate("Drag end y (drag only).")},
+        {"dx", integerProperty("Horizontal scroll lines (scroll only).", -10000, 10000)},
+        {"dy", integerProperty("Vertical scroll lines (scroll only).", -10000, 10000)}}},
       {"required", {"x", "y"}},
       {"additionalProperties", false}};
   tool.annotations = desktopAnnotations("Pointer action", false);
-  tool.invocation = [](const Json& arguments) -> std::variant<Invocation, ArgumentError> {
+  tool.invocation = [](const Json& arguments,
+                       const NewFile&) -> std::variant<Invocation, ArgumentError> {
     const std::string action = arguments.value("action", std::string("left"));
     const bool drag = action == "drag";
     const bool scroll = action == "scroll";
@@ -192,17 +218,13 @@ Tool clickTool() {
         return ArgumentError{false, "scroll needs dx or dy"};
       }
       for (const char* name : {"dx", "dy"}) {
-        const int64_t lines = arguments.value(name, int64_t{0});
-        if (lines < -10000 || lines > 10000) {
-          return ArgumentError{false, std::string(name) + " must be from -10000 to 10000"};
-        }
-        call.args.push_back(std::to_string(lines));
+        call.args.push_back(std::to_string(arguments.value(name, int64_t{0})));
       }
     }
-    call.timeoutSeconds = 1 + kGrace;  // the longest action (a drag) takes well under a second
+    call.budgetSeconds = 1 + kMargin;  // the longest action (a drag) takes well under a second
     return call;
   };
-  tool.result = [](const ChildResult& child) {
+  tool.result = [](const ChildResult& child, const Invocation&) {
     if (child.status == status::click::kOk) return textResult(trimmed(child.out), false);
     return failure("vantic-click", child);
   };
@@ -223,10 +245,10 @@ Tool requestAccessTool() {
                       {"destructiveHint", false},
                       {"idempotentHint", true},
                       {"openWorldHint", false}};
-  tool.invocation = [](const Json&) -> std::variant<Invocation, ArgumentError> {
-    return Invocation{{"--prompt"}, kDefaultBudget + kGrace};
+  tool.invocation = [](const Json&, const NewFile&) -> std::variant<Invocation, ArgumentError> {
+    return Invocation{{"--prompt"}, kDefaultBudget + kMargin, {}};
   };
-  tool.result = [](const ChildResult& child) {
+  tool.result = [](const ChildResult& child, const Invocation&) {
     const std::optional<Json> line = jsonLine(child.out);
     const bool answered = line && line->contains("trusted") && (*line)["trusted"].is_boolean();
     if (!answered || (child.status != status::ax::kOk && child.status != status::ax::kNotTrusted))
@@ -241,7 +263,7 @@ Tool requestAccessTool() {
   return tool;
 }
 
-Json typeResult(const ChildResult& child) {
+Json typeResult(const ChildResult& child, const Invocation&) {
   if (child.status == status::type::kOk) return textResult(trimmed(child.out), false);
   return failure("vantic-type", child);
 }
@@ -256,15 +278,18 @@ Tool typeTextTool() {
       "Click a text field first to focus it.";
   tool.inputSchema = {
       {"type", "object"},
-      {"properties", {{"text", {{"type", "string"}, {"description", "The text."}}}}},
+      {"properties",
+       {{"text",
+         {{"type", "string"},
+          {"maxLength", kMaxTextCharacters},
+          {"description", "The text (at most 16384 characters; split longer text)."}}}}},
       {"required", {"text"}},
       {"additionalProperties", false}};
   tool.annotations = desktopAnnotations("Type text", false);
-  tool.invocation = [](const Json& arguments) -> std::variant<Invocation, ArgumentError> {
+  tool.invocation = [](const Json& arguments,
+                       const NewFile&) -> std::variant<Invocation, ArgumentError> {
     const std::string text = arguments["text"].get<std::string>();
-    // A key burst takes microseconds; applications that lag make the run wait for them, at
-    // most two seconds for each batch of characters missing from the keyboard map.
-    return Invocation{{"text", text}, 10 + static_cast<double>(text.size()) / 10 + kGrace};
+    return Invocation{{"text", text}, typingBudget(characterCount(text)), {}};
   };
   tool.result = typeResult;
   return tool;
@@ -284,57 +309,21 @@ Tool pressKeysTool() {
                       {"properties",
                        {{"keys",
                          {{"type", "array"},
-                          {"items", {{"type", "string"}}},
+                          {"items", {{"type", "string"}, {"maxLength", kMaxChordCharacters}}},
                           {"minItems", 1},
+                          {"maxItems", kMaxChords},
                           {"description", "The chords, pressed one after the other."}}}}},
                       {"required", {"keys"}},
                       {"additionalProperties", false}};
   tool.annotations = desktopAnnotations("Press keys", false);
-  tool.invocation = [](const Json& arguments) -> std::variant<Invocation, ArgumentError> {
-    Invocation call{{"key"}, 10 + kGrace};
+  tool.invocation = [](const Json& arguments,
+                       const NewFile&) -> std::variant<Invocation, ArgumentError> {
+    Invocation call{{"key"}, typingBudget(arguments["keys"].size()), {}};
     for (const Json& chord : arguments["keys"]) call.args.push_back(chord.get<std::string>());
-    if (call.args.size() == 1) return ArgumentError{false, "keys needs at least one chord"};
     return call;
   };
   tool.result = typeResult;
   return tool;
-}
-
-// A folder of this server's own for screenshot files, made once (0700, so no other user can
-// place a file or link there).
-const std::string& shotFolder() {
-  static const std::string folder = [] {
-    std::string pattern = std::filesystem::temp_directory_path() / "mevrik-mcp-XXXXXX";
-    return mkdtemp(pattern.data()) ? pattern : std::string();
-  }();
-  return folder;
-}
-
-std::string base64(const std::string& bytes) {
-  static constexpr char kDigits[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  for (size_t i = 0; i < bytes.size(); i += 3) {
-    uint32_t chunk = static_cast<uint8_t>(bytes[i]) << 16;
-    if (i + 1 < bytes.size()) chunk |= static_cast<uint8_t>(bytes[i + 1]) << 8;
-    if (i + 2 < bytes.size()) chunk |= static_cast<uint8_t>(bytes[i + 2]);
-    for (size_t k = 0; k < 4; ++k) {
-      out += i + k <= bytes.size() ? kDigits[(chunk >> (18 - 6 * k)) & 63] : '=';
-    }
-  }
-  return out;
-}
-
-// The "key=value" fields of a report line.
-std::map<std::string, std::string> fields(const std::string& line) {
-  std::map<std::string, std::string> out;
-  std::istringstream words(line);
-  for (std::string word; words >> word;) {
-    if (const size_t eq = word.find('='); eq != std::string::npos)
-      out[word.substr(0, eq)] = word.substr(eq + 1);
-  }
-  return out;
 }
 
 Tool screenshotTool() {
@@ -352,30 +341,28 @@ Tool screenshotTool() {
        {{"region",
          {{"type", "object"},
           {"properties",
-           {{"x", {{"type", "number"}}},
-            {"y", {{"type", "number"}}},
-            {"width", {{"type", "number"}}},
-            {"height", {{"type", "number"}}}}},
+           {{"x", coordinate("Left edge.")},
+            {"y", coordinate("Top edge.")},
+            {"width", side("Width.")},
+            {"height", side("Height.")}}},
           {"required", {"x", "y", "width", "height"}},
+          {"additionalProperties", false},
           {"description", "A screen rectangle in points (default: the frontmost window)."}}}}},
       {"additionalProperties", false}};
   tool.annotations = desktopAnnotations("Screenshot", true);
-  tool.invocation = [](const Json& arguments) -> std::variant<Invocation, ArgumentError> {
-    if (shotFolder().empty()) return ArgumentError{false, "no folder for the image"};
-    static std::atomic<int> count = 0;
-    Invocation call{{shotFolder() + "/shot-" + std::to_string(++count) + ".png"}, 10 + kGrace};
+  tool.invocation = [](const Json& arguments,
+                       const NewFile& newFile) -> std::variant<Invocation, ArgumentError> {
+    const std::string file = newFile(".png");
+    if (file.empty()) return ArgumentError{false, "no temporary folder for the image"};
+    Invocation call{{file}, 10 + kMargin, file};
     if (arguments.contains("region")) {
-      const Json& region = arguments["region"];
       for (const char* name : {"x", "y", "width", "height"}) {
-        if (!region.contains(name) || !region[name].is_number()) {
-          return ArgumentError{false, std::string("region needs a number ") + name};
-        }
-        call.args.push_back(number(region[name].get<double>()));
+        call.args.push_back(number(arguments["region"][name].get<double>()));
       }
     }
     return call;
   };
-  tool.result = [](const ChildResult& child) {
+  tool.result = [](const ChildResult& child, const Invocation& call) {
     if (child.status != status::shot::kOk) {
       if (child.status == status::shot::kNoFrontmost) {
         return textResult(trimmed(child.err) +
@@ -385,25 +372,30 @@ Tool screenshotTool() {
       }
       return failure("vantic-shot", child);
     }
-    auto report = fields(child.out);
-    const std::string file = report["file"];
-    // Only a file in this server's folder is read (and removed).
-    if (file.rfind(shotFolder() + "/", 0) != 0) return failure("vantic-shot", child);
-    std::ifstream in(file, std::ios::binary);
-    const std::string png((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::filesystem::remove(file);
-    if (png.empty()) return failure("vantic-shot", child);
+    // The image is read from the file the server chose, whatever the report says; the server
+    // removes the file after the call.
     const std::string line = trimmed(child.out);
+    auto report = reportFields(line, "file", call.file);
+    std::ifstream in(call.file, std::ios::binary);
+    const std::string png((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::optional<double> place[5];
+    const char* names[5] = {"x", "y", "width", "height", "scale"};
+    for (int k = 0; k < 5; ++k) place[k] = mevrik::parseDouble(report[names[k]]);
+    const std::optional<int64_t> pid = mevrik::parseInt64(report["pid"]);
+    if (png.empty() || report["file"] != call.file || !pid ||
+        !std::all_of(std::begin(place), std::end(place), [](auto& v) { return v.has_value(); })) {
+      return failure("vantic-shot", child);
+    }
     Json result =
         textResult(line + "\nImage point (u, v) = screen point (" + report["x"] + " + u / " +
                        report["scale"] + ", " + report["y"] + " + v / " + report["scale"] + ").",
                    false,
-                   Json{{"x", std::stod(report["x"])},
-                        {"y", std::stod(report["y"])},
-                        {"width", std::stod(report["width"])},
-                        {"height", std::stod(report["height"])},
-                        {"scale", std::stod(report["scale"])},
-                        {"pid", std::stoi(report["pid"])}});
+                   Json{{"x", *place[0]},
+                        {"y", *place[1]},
+                        {"width", *place[2]},
+                        {"height", *place[3]},
+                        {"scale", *place[4]},
+                        {"pid", *pid}});
     result["content"].push_back(
         {{"type", "image"}, {"data", base64(png)}, {"mimeType", "image/png"}});
     return result;
@@ -417,53 +409,6 @@ const std::vector<Tool>& toolTable() {
   static const std::vector<Tool> table = {snapshotTool(), clickTool(),     requestAccessTool(),
                                           typeTextTool(), pressKeysTool(), screenshotTool()};
   return table;
-}
-
-std::optional<ArgumentError> checkArguments(const Tool& tool, const Json& arguments) {
-  const Json& properties = tool.inputSchema["properties"];
-  for (const auto& [name, value] : arguments.items()) {
-    if (!properties.contains(name)) {
-      std::string known;
-      for (const auto& [property, _] : properties.items()) {
-        known += (known.empty() ? "" : ", ") + property;
-      }
-      return ArgumentError{false, "unknown argument " + name + "; " + tool.name + " takes " +
-                                      (known.empty() ? "no arguments" : known)};
-    }
-    const Json& schema = properties[name];
-    const std::string type = schema["type"];
-    if (type == "array") {
-      if (!value.is_array() || !std::all_of(value.begin(), value.end(),
-                                            [](const Json& item) { return item.is_string(); }))
-        return ArgumentError{true, name + " must be an array of strings"};
-      continue;
-    }
-    if (type == "object") {
-      if (!value.is_object()) return ArgumentError{true, name + " must be an object"};
-      continue;
-    }
-    const bool integral = value.is_number_integer() ||
-                          (value.is_number_float() && std::isfinite(value.get<double>()) &&
-                           std::trunc(value.get<double>()) == value.get<double>() &&
-                           std::fabs(value.get<double>()) < 9e15);
-    const bool fits = type == "number"    ? value.is_number()
-                      : type == "integer" ? integral
-                                          : value.is_string();
-    if (!fits)
-      return ArgumentError{true, name + " must be " + (type == "integer" ? "an " : "a ") + type};
-    if (schema.contains("enum") &&
-        std::find(schema["enum"].begin(), schema["enum"].end(), value) == schema["enum"].end()) {
-      return ArgumentError{false, name + " must be one of " + schema["enum"].dump()};
-    }
-  }
-  if (tool.inputSchema.contains("required")) {
-    for (const Json& name : tool.inputSchema["required"]) {
-      if (!arguments.contains(name.get<std::string>())) {
-        return ArgumentError{true, "missing argument " + name.get<std::string>()};
-      }
-    }
-  }
-  return std::nullopt;
 }
 
 Json textResult(const std::string& text, bool isError, const Json& structured) {

@@ -5,29 +5,28 @@
 
 #include <functional>
 #include <nlohmann/json.hpp>
-#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
 
 #include "mcp/child.h"
+#include "mcp/schema.h"
 
 namespace mcp {
 
 using Json = nlohmann::json;
 
-// A command line for the tool's program and how long it may run.
+// A command line for the tool's program and how long it may run: past `budgetSeconds` it is
+// asked to stop (SIGTERM), and killed after a grace.
 struct Invocation {
   std::vector<std::string> args;
-  double timeoutSeconds = 5;
+  double budgetSeconds = 5;
+  std::string file;  // a file of the server's own that the tool writes; removed after the call
 };
 
-// Arguments the tool cannot take: `protocol` for a wrong type or a missing argument (the call
-// fails with "invalid params"), otherwise a tool error the agent can read and correct.
-struct ArgumentError {
-  bool protocol = false;
-  std::string message;
-};
+// Gives the path of a new file in the server's scratch folder whose name ends with `ending`
+// (".png"), or "" when there is no folder.
+using NewFile = std::function<std::string(const std::string& ending)>;
 
 struct Tool {
   std::string name;
@@ -35,18 +34,15 @@ struct Tool {
   std::string description;
   Json inputSchema;
   Json annotations;
-  // Called with arguments already checked against inputSchema (types, required, enums, no
-  // unknown names).
-  std::function<std::variant<Invocation, ArgumentError>(const Json& arguments)> invocation;
-  // Called when the child started and ended within its deadline.
-  std::function<Json(const ChildResult& child)> result;
+  // Called with arguments already checked against inputSchema (checkArguments).
+  std::function<std::variant<Invocation, ArgumentError>(const Json& arguments,
+                                                        const NewFile& newFile)>
+      invocation;
+  // Called when the child started and ended within its budget.
+  std::function<Json(const ChildResult& child, const Invocation& call)> result;
 };
 
 const std::vector<Tool>& toolTable();
-
-// Checks `arguments` against the tool's schema: property types ("number", "integer"), required
-// names, enumerations and unknown names.
-std::optional<ArgumentError> checkArguments(const Tool& tool, const Json& arguments);
 
 // A result member that the server replaces with "structuredContent" holding this text as JSON
 // unchanged (a JSON object the tool printed), so that a large document is not rebuilt.
@@ -54,5 +50,10 @@ inline constexpr char kRawStructuredContent[] = "rawStructuredContent";
 
 // A tool result that carries one text and, when given, structured content.
 Json textResult(const std::string& text, bool isError, const Json& structured = nullptr);
+
+// The limits the table sets, for the server's tests and documentation.
+inline constexpr size_t kMaxTextCharacters = 16384;
+inline constexpr size_t kMaxChords = 1000;
+inline constexpr size_t kMaxChordCharacters = 64;
 
 }  // namespace mcp

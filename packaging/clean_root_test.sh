@@ -155,18 +155,10 @@ left=$(find "$root/tmp/home" ! -type d)
 
 # The setup window on an X server of this machine, its socket bound into the root.
 step "Mevrik on Xvfb"
-# A number with neither a lock nor a socket (a dead server's socket file would be taken for a
-# live one and the number skipped only half way).
-number=90
-while [ -e "/tmp/.X$number-lock" ] || [ -e "/tmp/.X11-unix/X$number" ]; do number=$((number + 1)); done
-Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp 2>>"$log" &
+exec 8< <(Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>>"$log")
 xvfb=$!
+read -r -t 60 number <&8 || fail "Xvfb did not start"
 display=:$number
-for _ in $(seq 120); do
-  [ -S "/tmp/.X11-unix/X$number" ] && DISPLAY=$display xdpyinfo >/dev/null 2>&1 && break
-  sleep 0.5
-done
-DISPLAY=$display xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not start on $display"
 bind /tmp/.X11-unix /tmp/.X11-unix
 # A font setup with no Japanese glyphs at all: what "empty boxes" look like.
 cat >"$root/tmp/tofu.conf" <<'XML'
