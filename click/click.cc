@@ -55,6 +55,39 @@ void pressAndRelease(Platform& platform, const RunState& state, EventType down, 
   post(platform, state, up, button, state.pt, clicks);
 }
 
+// A title or name as one line of text, in double quotes.
+std::string quoted(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+  }
+  return out + "\"";
+}
+
+// The refusal of a guarded click, or none when the point lies in a window of the expected
+// process. Asked before any event, so a refused run posts nothing and moves nothing.
+std::optional<RunResult> guard(Platform& platform, const RunState& state) {
+  if (!state.expectPid) return std::nullopt;
+  const WindowLookup lookup = platform.windowAt(state.pt);
+  if (lookup.window && lookup.window->pid == *state.expectPid) return std::nullopt;
+  const std::string at =
+      mevrik::formatShortest(state.pt.x) + "," + mevrik::formatShortest(state.pt.y);
+  const std::string expected = "pid " + std::to_string(*state.expectPid);
+  std::string why;
+  if (lookup.window) {
+    const TargetWindow& w = *lookup.window;
+    why = at + " is in the window " + std::to_string(w.id) + " " + quoted(w.title) + " of " +
+          quoted(w.app) + " (pid " + std::to_string(w.pid) + "), not of " + expected;
+  } else if (lookup.error.empty()) {
+    why = "no window is at " + at + " (" + expected + " expected)";
+  } else {
+    why = "cannot tell which window is at " + at + " (" + lookup.error + ")";
+  }
+  return RunResult{mevrik::exit_status::click::kRefused, "",
+                   "vantic-click: refused: " + why + "; no pointer action was performed\n"};
+}
+
 // The button the action presses, if any.
 std::optional<MouseButton> pressedButton(const Action& action) {
   switch (action.kind) {
@@ -82,6 +115,16 @@ RunResult usage() {
 }
 
 bool readArguments(RunState& state) {
+  auto& all = state.args;
+  for (size_t i = 1; i < all.size(); ++i) {
+    if (all[i] != "--expect-pid") continue;
+    auto pid = i + 1 < all.size() ? mevrik::parseInt32(all[i + 1]) : std::nullopt;
+    if (!pid || *pid <= 0 || state.expectPid) return false;
+    state.expectPid = *pid;
+    all.erase(all.begin() + static_cast<std::ptrdiff_t>(i),
+              all.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+    --i;
+  }
   const auto& args = state.args;
   if (args.size() < 3) return false;
   auto pt = readPoint(args[1], args[2]);
@@ -151,6 +194,7 @@ std::string reportLine(const RunState& state) {
 
 RunResult perform(Platform& platform, RunState& state) {
   state.pid = platform.frontmostPid();
+  if (auto refused = guard(platform, state)) return *refused;
   state.saved = platform.cursorPosition();
   state.restoreCursor = false;
 

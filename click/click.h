@@ -37,6 +37,8 @@ struct RunState {
   std::optional<Point> saved;     // the cursor before any event; none when unreadable
   bool restoreCursor = false;     // set by every action but "move" as soon as it is chosen
   std::optional<Point> now;       // the cursor at the end, after any restore
+  // --expect-pid: the action is performed only when the point lies in a window of this process.
+  std::optional<int32_t> expectPid;
   // Where the run notes a button it holds down before pressing it; none keeps no record.
   mevrik::Journal* journal = nullptr;
 };
@@ -53,7 +55,10 @@ struct Action {
   int clicks = 1;          // LeftClicks: 1, 2 or 3
 };
 
-// Reads kind and pt from state.args. False when the arguments call for the usage text.
+// Reads kind and pt from state.args. "--expect-pid PID" may stand anywhere after the program
+// path; it is taken out of state.args into expectPid first, so that the positions of the other
+// arguments stay as they are. False when the arguments call for the usage text (also for
+// --expect-pid without a positive 32-bit process id).
 bool readArguments(RunState& state);
 
 // The result of a run whose arguments call for the usage text: kUsage on standard error,

@@ -6,6 +6,8 @@
 #include <utility>
 
 #include "click/post-access-mac.h"
+#include "win/platform-mac.h"
+#include "win/window-at.h"
 
 namespace click {
 namespace {
@@ -78,6 +80,17 @@ void QuartzPlatform::setLocation(Event& event, Point at) {
 
 void QuartzPlatform::release(std::unique_ptr<Event> event) {
   event.reset();
+}
+
+// The window server's list, and the same rule as vantic-win at.
+WindowLookup QuartzPlatform::windowAt(Point at) {
+  WindowLookup lookup;
+  const auto desktop = win::mac::readDesktop(0, lookup.error);
+  if (!desktop) return lookup;
+  if (const win::Window* w = win::windowAt(*desktop, {at.x, at.y})) {
+    lookup.window = TargetWindow{w->id, w->pid, w->app, w->title};
+  }
+  return lookup;
 }
 
 void QuartzPlatform::warpCursor(Point to) {

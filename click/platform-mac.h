@@ -28,6 +28,7 @@ class QuartzPlatform : public Platform {
   std::unique_ptr<Event> createScrollEvent(int32_t wheel1, int32_t wheel2, int32_t wheel3) override;
   void setLocation(Event& event, Point at) override;
   void release(std::unique_ptr<Event> event) override;
+  WindowLookup windowAt(Point at) override;
   void warpCursor(Point to) override;
   void sleepMicroseconds(uint32_t microseconds) override;
 };

@@ -101,6 +101,24 @@ void RecorderPlatform::release(std::unique_ptr<Event>) {
   lines_.push_back("release");
 }
 
+WindowLookup RecorderPlatform::windowAt(Point at) {
+  std::string line = "window at " + formatPoint(at) + " -> ";
+  WindowLookup lookup;
+  if (options_.windowAtUnknown) {
+    lookup.error = "the recorder cannot tell";
+    line += "unknown";
+  } else if (options_.windowAt) {
+    lookup.window = options_.windowAt;
+    const TargetWindow& w = *lookup.window;
+    line += "id=" + std::to_string(w.id) + " pid=" + std::to_string(w.pid) + " app=" + w.app +
+            " title=" + w.title;
+  } else {
+    line += "none";
+  }
+  lines_.push_back(std::move(line));
+  return lookup;
+}
+
 void RecorderPlatform::warpCursor(Point to) {
   lines_.push_back("warp " + formatPoint(to));
   cursor_ = to;

@@ -23,6 +23,9 @@ struct RecorderOptions {
   bool cursorAfterFails = false;  // every read after the first fails
   bool mouseEventsFail = false;   // every mouse-event creation fails
   bool scrollEventsFail = false;  // every scroll-event creation fails
+  // The window at every point: none (the desktop), or the system cannot tell.
+  std::optional<TargetWindow> windowAt;
+  bool windowAtUnknown = false;
 };
 
 class RecorderPlatform : public Platform {
@@ -42,6 +45,7 @@ class RecorderPlatform : public Platform {
   std::unique_ptr<Event> createScrollEvent(int32_t wheel1, int32_t wheel2, int32_t wheel3) override;
   void setLocation(Event& event, Point at) override;
   void release(std::unique_ptr<Event> event) override;
+  WindowLookup windowAt(Point at) override;
   void warpCursor(Point to) override;
   void sleepMicroseconds(uint32_t microseconds) override;
 

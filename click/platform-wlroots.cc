@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include "click/platform.h"
 #include "desktop/session.h"
@@ -47,6 +48,37 @@ class WlrootsPlatform : public Platform {
   }
 
   std::optional<Point> cursorPosition() override { return std::nullopt; }
+
+  // sway lists the windows of every workspace without their stacking, so a point held by
+  // several windows' content is answered only when the focused window is one of them (it is
+  // shown and on top); otherwise the guard is told that sway cannot say.
+  WindowLookup windowAt(Point at) override {
+    WindowLookup lookup;
+    auto windows = ipc_->windows();
+    if (!windows) {
+      lookup.error = "sway does not answer";
+      return lookup;
+    }
+    std::vector<const mevrik::desktop::Window*> holding;
+    for (const auto& w : *windows) {
+      const auto& b = w.content;
+      if (at.x >= static_cast<double>(b.x) && at.x < static_cast<double>(b.x + b.width) &&
+          at.y >= static_cast<double>(b.y) && at.y < static_cast<double>(b.y + b.height)) {
+        holding.push_back(&w);
+      }
+    }
+    const mevrik::desktop::Window* found = holding.size() == 1 ? holding[0] : nullptr;
+    for (const auto* w : holding) {
+      if (w->focused) found = w;
+    }
+    if (found) {
+      lookup.window =
+          TargetWindow{static_cast<uint64_t>(found->id), found->pid, found->appId, found->title};
+    } else if (holding.size() > 1) {
+      lookup.error = "several sway windows hold the point and none of them has the focus";
+    }
+    return lookup;
+  }
 
   std::unique_ptr<Event> createMouseEvent(EventType type, MouseButton button, Point at) override {
     auto event = std::make_unique<WaylandEvent>();

@@ -48,6 +48,8 @@
 #include "click/platform.h"
 #include "common/xcb.h"
 #include "desktop/session.h"
+#include "win/window-at.h"
+#include "win/windows-x11.h"
 
 namespace click {
 namespace {
@@ -199,6 +201,19 @@ class XcbPlatform : public Platform {
   void setLocation(Event& event, Point at) override { static_cast<XTestEvent&>(event).at = at; }
 
   void release(std::unique_ptr<Event>) override {}
+
+  // The window manager's window list (EWMH), read only for a guarded click: the same reading
+  // and the same rule as vantic-win at.
+  WindowLookup windowAt(Point at) override {
+    WindowLookup lookup;
+    win::x11::WindowReader reader(connection_.get(), root_);
+    auto desktop = reader.read(lookup.error);
+    if (!desktop) return lookup;
+    if (const win::Window* w = win::windowAt(*desktop, {at.x, at.y})) {
+      lookup.window = TargetWindow{w->id, w->pid, w->app, w->title};
+    }
+    return lookup;
+  }
 
   void warpCursor(Point to) override {
     // An XTest motion rather than WarpPointer: it moves the pointer the way a user would, so

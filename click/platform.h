@@ -49,6 +49,21 @@ class Event {
   virtual ~Event() = default;
 };
 
+// The top-level window that a click at a point reaches.
+struct TargetWindow {
+  uint64_t id = 0;
+  int32_t pid = 0;  // 0 when unknown
+  std::string app;
+  std::string title;
+};
+
+// What the system says about the window at a point: a window, none (the point lies on the
+// desktop), or, when it cannot tell, why not in `error`.
+struct WindowLookup {
+  std::optional<TargetWindow> window;
+  std::string error;
+};
+
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -73,6 +88,9 @@ class Platform {
   // Places an event (the scroll event) at a point.
   virtual void setLocation(Event& event, Point at) = 0;
   virtual void release(std::unique_ptr<Event> event) = 0;
+
+  // The window a click at the point would reach (asked only for a guarded click).
+  virtual WindowLookup windowAt(Point at) = 0;
 
   // Moves the real cursor without a click; the outcome is not reported.
   virtual void warpCursor(Point to) = 0;

@@ -13,11 +13,25 @@ namespace {
 
 int32_t gFrontmost = 0;
 
-// Waits go into the transcript instead of blocking.
+// Waits go into the transcript instead of blocking; the window lookup's answer is written as
+// the recorder writes it.
 class NotedSleeps : public QuartzPlatform {
  public:
   void sleepMicroseconds(uint32_t microseconds) override {
     standin::note("sleep " + std::to_string(microseconds));
+  }
+  WindowLookup windowAt(Point at) override {
+    WindowLookup lookup = QuartzPlatform::windowAt(at);
+    std::string line = "window at " + formatPoint(at) + " -> ";
+    if (lookup.window) {
+      const TargetWindow& w = *lookup.window;
+      line += "id=" + std::to_string(w.id) + " pid=" + std::to_string(w.pid) + " app=" + w.app +
+              " title=" + w.title;
+    } else {
+      line += lookup.error.empty() ? "none" : "unknown";
+    }
+    standin::note(line);
+    return lookup;
   }
 };
 
@@ -49,7 +63,8 @@ std::string transcriptLine(const standin::Call& call, std::set<uint64_t>& cursor
   }
   if (f == "CGEventSetLocation") return "locate " + at;
   if (f == "CGWarpMouseCursorPosition") return "warp " + at;
-  return "unexpected " + f;  // fails the comparison, naming the call
+  if (f == "CGWindowListCopyWindowInfo") return "";  // written as the lookup's answer
+  return "unexpected " + f;                          // fails the comparison, naming the call
 }
 
 }  // namespace
@@ -68,6 +83,14 @@ std::string trace(std::vector<std::string> arguments, RecorderOptions options) {
   standin::failCursorReadsAfterFirst(options.cursorAfterFails);
   standin::failMouseEvents(options.mouseEventsFail);
   standin::failScrollEvents(options.scrollEventsFail);
+  // The window at every point: one window that covers the whole plane.
+  std::vector<standin::WindowInfo> windows;
+  if (options.windowAt) {
+    const TargetWindow& w = *options.windowAt;
+    windows.push_back(
+        {w.pid, 0, CGRect{{-1e6, -1e6}, {2e6, 2e6}}, static_cast<uint32_t>(w.id), w.title, w.app});
+  }
+  standin::setWindows(windows);
   const int64_t live = standin::liveReferences();
 
   RunState state;

@@ -2,7 +2,8 @@
 // transcript, one line per step. Its exit status is that of the traced run.
 //
 //   vantic-click-trace [--pid N] [--cursor X,Y|none] [--cursor-after none] [--no-mouse-events]
-//                      [--no-scroll-events] -- ARGS...
+//                      [--no-scroll-events] [--window-at 'ID PID APP [TITLE]'|none|unknown]
+//                      -- ARGS...
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -16,7 +17,8 @@ namespace {
 
 constexpr char kTraceUsage[] =
     "usage: vantic-click-trace [--pid N] [--cursor X,Y|none] [--cursor-after none] "
-    "[--no-mouse-events] [--no-scroll-events] -- ARGS...\n";
+    "[--no-mouse-events] [--no-scroll-events] [--window-at 'ID PID APP [TITLE]'|none|unknown] "
+    "-- ARGS...\n";
 
 // Exit status for a bad trace option. Distinct from every status of the traced run (0, 2, 3), so
 // that a caller never mistakes its own mistake for the tool's usage error.
@@ -35,6 +37,25 @@ std::optional<click::Point> parseCursor(std::string_view text) {
   auto y = mevrik::parseDouble(text.substr(comma + 1));
   if (!x || !y) return std::nullopt;
   return click::Point{*x, *y};
+}
+
+// "ID PID APP [TITLE]": the title is the rest of the text.
+std::optional<click::TargetWindow> parseWindow(std::string_view text) {
+  click::TargetWindow window;
+  std::string_view fields[3];
+  for (auto& field : fields) {
+    const size_t space = text.find(' ');
+    field = text.substr(0, space);
+    text = space == std::string_view::npos ? std::string_view() : text.substr(space + 1);
+  }
+  auto id = mevrik::parseInt64(fields[0]);
+  auto pid = mevrik::parseInt32(fields[1]);
+  if (!id || *id <= 0 || !pid || *pid < 0 || fields[2].empty()) return std::nullopt;
+  window.id = static_cast<uint64_t>(*id);
+  window.pid = *pid;
+  window.app = std::string(fields[2]);
+  window.title = std::string(text);
+  return window;
 }
 
 }  // namespace
@@ -63,11 +84,21 @@ int main(int argc, char** argv) {
     } else if (arg == "--cursor-after" && hasValue) {
       if (std::string_view(argv[++i]) != "none") return fail("--cursor-after takes only none");
       options.cursorAfterFails = true;
+    } else if (arg == "--window-at" && hasValue) {
+      std::string_view value = argv[++i];
+      if (value == "unknown") {
+        options.windowAtUnknown = true;
+      } else if (value != "none") {
+        options.windowAt = parseWindow(value);
+        if (!options.windowAt)
+          return fail("--window-at needs 'ID PID APP [TITLE]', none or unknown");
+      }
     } else if (arg == "--no-mouse-events") {
       options.mouseEventsFail = true;
     } else if (arg == "--no-scroll-events") {
       options.scrollEventsFail = true;
-    } else if (arg == "--pid" || arg == "--cursor" || arg == "--cursor-after") {
+    } else if (arg == "--pid" || arg == "--cursor" || arg == "--cursor-after" ||
+               arg == "--window-at") {
       return fail(std::string(arg) + " needs a value");
     } else if (arg.starts_with("--")) {
       return fail("unknown option " + std::string(arg));

@@ -31,6 +31,7 @@ inline constexpr int kOk = 0;
 inline constexpr int kFailed = 1;  // no display to act on, or the display went away
 inline constexpr int kUsage = 2;
 inline constexpr int kNoScroll = 3;  // a scroll event could not be made
+inline constexpr int kRefused = 5;   // --expect-pid: the point is not the expected process's
 }  // namespace click
 
 // vantic-type
@@ -47,5 +48,17 @@ inline constexpr int kFailed = 1;  // no display, area off the screen, unreadabl
 inline constexpr int kUsage = 2;
 inline constexpr int kNoFrontmost = 4;
 }  // namespace shot
+
+// vantic-win
+namespace win {
+inline constexpr int kOk = 0;
+inline constexpr int kFailed = 1;  // no window system to talk to (no X display, Wayland)
+inline constexpr int kUsage = 2;
+inline constexpr int kNoWindowList = 3;  // the window manager keeps no EWMH window list
+inline constexpr int kNotFound = 4;      // no such window, process, application or desktop
+                                         // entry, or no window at the point
+inline constexpr int kNotActivated = 5;  // the window closed, or was not active in time
+inline constexpr int kLaunchFailed = 6;  // nothing started, it exited, or showed no window in time
+}  // namespace win
 
 }  // namespace mevrik::exit_status

@@ -100,8 +100,9 @@ struct WindowInfo {
   int32_t pid = 0;
   int32_t layer = 0;
   CGRect bounds = {};
-  uint32_t number = 0;    // kCGWindowNumber
-  std::string name = {};  // kCGWindowName, left out when empty
+  uint32_t number = 0;         // kCGWindowNumber
+  std::string name = {};       // kCGWindowName, left out when empty
+  std::string ownerName = {};  // kCGWindowOwnerName
 };
 void setWindows(std::vector<WindowInfo> windows);
 // The active displays' bounds, main display first; CGDirectDisplayID 1, 2, ... in this order.
@@ -124,7 +125,7 @@ void setScreenImage(std::optional<Bitmap> bitmap);
 // Linux builds do not compile; its tests call this in its place): a new image of the scripted
 // bitmap, or NULL. Written down as a "capture" call with the display and the pixel size as
 // values and the area as "x y width height" in `text`, after "CGWindowListCopyWindowInfo" calls
-// with the option and window.
+// with the option and window (kCGWindowListOptionIncludingWindow gives only that window's entry).
 CGImageRef captureScreen(CGDirectDisplayID display, CGRect area, size_t width, size_t height);
 
 }  // namespace standin

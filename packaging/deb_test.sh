@@ -38,9 +38,9 @@ for needed in zsh python3 libc6 at-spi2-core qt6-qpa-plugins fonts-noto-cjk; do
   [[ ", $depends," == *", $needed"[\ ,]* ]] || fail "Depends lacks $needed"
 done
 dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|' | grep -v '/$' >"$work/files.txt"
-for path in /usr/bin/vantic-ax /usr/bin/vantic-act /usr/bin/vantic-click /usr/bin/mevrik-mcp \
+for path in /usr/bin/vantic-ax /usr/bin/vantic-act /usr/bin/vantic-click /usr/bin/vantic-win /usr/bin/mevrik-mcp \
   /usr/share/man/man1/vantic-ax.1.gz /usr/share/man/man1/vantic-click.1.gz \
-  /usr/share/man/man1/mevrik-mcp.1.gz /usr/share/man/man1/vantic-act.1.gz \
+  /usr/share/man/man1/mevrik-mcp.1.gz /usr/share/man/man1/vantic-act.1.gz /usr/share/man/man1/vantic-win.1.gz \
   /usr/share/mevrik/product/runtime/uv \
   /usr/share/mevrik/product/scripts/install_codex.py /usr/share/mevrik/product/scripts/doctor.sh \
   /usr/share/mevrik/product/scripts/uninstall.py \
@@ -60,6 +60,9 @@ trap '$sudo apt-get -o DPkg::Lock::Timeout=900 purge -y -qq mevrik >/dev/null 2>
 code=0
 env -u DISPLAY vantic-click >/dev/null 2>&1 || code=$?
 [ $code -eq 2 ] || fail "vantic-click without arguments: status $code"
+code=0
+out=$(env -u DISPLAY vantic-win list) || code=$?
+[ $code -eq 1 ] && [[ $out == '{"error":"cannot open the X display'* ]] || fail "vantic-win: status $code, $out"
 code=0
 out=$(env -u DISPLAY -u DBUS_SESSION_BUS_ADDRESS -u AT_SPI_BUS_ADDRESS vantic-ax) || code=$?
 [ $code -eq 3 ] && [[ $out == '{"error":'* ]] || fail "vantic-ax: status $code, $out"

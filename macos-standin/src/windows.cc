@@ -74,6 +74,7 @@ const CFStringRef kCGWindowLayer = CFSTR("kCGWindowLayer");
 const CFStringRef kCGWindowBounds = CFSTR("kCGWindowBounds");
 const CFStringRef kCGWindowOwnerPID = CFSTR("kCGWindowOwnerPID");
 const CFStringRef kCGWindowNumber = CFSTR("kCGWindowNumber");
+const CFStringRef kCGWindowOwnerName = CFSTR("kCGWindowOwnerName");
 const CFStringRef kCGWindowName = CFSTR("kCGWindowName");
 
 CFIndex CFDataGetLength(CFDataRef theData) {
@@ -110,15 +111,17 @@ CFArrayRef CGWindowListCopyWindowInfo(CGWindowListOption option, CGWindowID rela
   world().calls.push_back({"CGWindowListCopyWindowInfo", 0, {option, relativeToWindow}, {}, {}});
   std::vector<CFTypeRef> entries;
   for (const standin::WindowInfo& w : world().windows) {
+    if ((option & kCGWindowListOptionIncludingWindow) && w.number != relativeToWindow) continue;
     const CGRect& b = w.bounds;
     CFDictionaryRef bounds =
         standin::dictionary({CFSTR("X"), CFSTR("Y"), CFSTR("Width"), CFSTR("Height")},
                             {standin::number(b.origin.x), standin::number(b.origin.y),
                              standin::number(b.size.width), standin::number(b.size.height)});
     std::vector<CFStringRef> keys = {kCGWindowOwnerPID, kCGWindowLayer, kCGWindowBounds,
-                                     kCGWindowNumber};
+                                     kCGWindowNumber, kCGWindowOwnerName};
     std::vector<CFTypeRef> values = {standin::number(w.pid), standin::number(w.layer), bounds,
-                                     standin::number(static_cast<int32_t>(w.number))};
+                                     standin::number(static_cast<int32_t>(w.number)),
+                                     standin::makeString(w.ownerName)};
     if (!w.name.empty()) {
       keys.push_back(kCGWindowName);
       values.push_back(standin::makeString(w.name));

@@ -189,6 +189,7 @@ extern const CFStringRef kCGWindowLayer;
 extern const CFStringRef kCGWindowBounds;
 extern const CFStringRef kCGWindowOwnerPID;
 extern const CFStringRef kCGWindowNumber;
+extern const CFStringRef kCGWindowOwnerName;
 extern const CFStringRef kCGWindowName;
 typedef uint32_t CGWindowListOption;
 enum : CGWindowListOption {
