@@ -45,7 +45,8 @@ Launched openApplication(const std::string& id) {
                       configuration:configuration
                   completionHandler:^(NSRunningApplication* app, NSError* failure) {
                     if (app) pid = app.processIdentifier;
-                    if (failure) error = failure.localizedDescription.UTF8String ?: "";
+                    const char* text = failure ? failure.localizedDescription.UTF8String : nullptr;
+                    if (text) error = text;
                     dispatch_semaphore_signal(done);
                   }];
     // The handler runs on a queue of AppKit's own, so waiting here does not block it.
