@@ -23,8 +23,10 @@ trap cleanup EXIT
 . "$dir/env.sh"
 
 # 50 windows held open by one process until its input closes.
-exec 3> >(python3 "$root/bench/win_windows.py" 50 >"$dir/windows.out")
-until grep -q ready "$dir/windows.out" 2>/dev/null; do sleep 0.1; done
+# python3-xlib is installed for the system interpreter.
+exec 3> >(/usr/bin/python3 "$root/bench/win_windows.py" 50 >"$dir/windows.out")
+for _ in $(seq 300); do grep -q ready "$dir/windows.out" 2>/dev/null && break; sleep 0.1; done
+grep -q ready "$dir/windows.out" || { echo "the 50 windows did not open" >&2; exit 1; }
 ids=$("$win" list | python3 -c 'import json,sys; print(" ".join(str(w["id"]) for w in json.load(sys.stdin)["windows"][:2]))')
 read -r first second <<<"$ids"
 
