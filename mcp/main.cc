@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <csignal>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "common/executable.h"
 #include "common/output.h"
@@ -64,16 +66,34 @@ void serve(mcp::Server& server, const sigset_t& waitMask) {
 
 // A typing or pointer run that was killed (by a client, or by us past its budget when it ignored
 // SIGTERM) may have left spare key codes bound, Caps Lock released or a button held; each tool
-// keeps a journal of such changes and undoes them with --restore. Their output is captured, so
-// standard output still carries only the protocol.
-void restoreInterruptedTools(mcp::Runner& runner, const std::string& toolFolder) {
-  constexpr double kRestoreBudgetSeconds = 2;
-  for (const char* tool : {"vantic-type", "vantic-click"}) {
-    const std::string program = toolFolder + "/" + tool;
-    if (::access(program.c_str(), X_OK) == 0)
-      runner.run(program, {"--restore"}, kRestoreBudgetSeconds);
+// keeps a journal of such changes and undoes them with --restore. This runner does both restores
+// before the first tool this server runs, so that no tool acts on a desktop a killed run left
+// changed, while starting up and answering `initialize` stay as quick as before. The restores'
+// output is captured, so standard output still carries only the protocol.
+class RestoringRunner : public mcp::Runner {
+ public:
+  RestoringRunner(mcp::Runner& inner, std::string toolFolder)
+      : inner_(inner), toolFolder_(std::move(toolFolder)) {}
+
+  mcp::ChildResult run(const std::string& program, const std::vector<std::string>& args,
+                       double budgetSeconds) override {
+    if (!restored_) {
+      restored_ = true;
+      constexpr double kRestoreBudgetSeconds = 2;
+      for (const char* tool : {"vantic-type", "vantic-click"}) {
+        const std::string path = toolFolder_ + "/" + tool;
+        if (::access(path.c_str(), X_OK) == 0)
+          inner_.run(path, {"--restore"}, kRestoreBudgetSeconds);
+      }
+    }
+    return inner_.run(program, args, budgetSeconds);
   }
-}
+
+ private:
+  mcp::Runner& inner_;
+  std::string toolFolder_;
+  bool restored_ = false;
+};
 
 }  // namespace
 
@@ -93,9 +113,9 @@ int main() {
   sigemptyset(&action.sa_mask);
   for (int number : {SIGINT, SIGTERM, SIGHUP}) sigaction(number, &action, nullptr);
   {
-    mcp::ProcessRunner runner({&waitMask, [] { return caught != 0; }});
+    mcp::ProcessRunner processes({&waitMask, [] { return caught != 0; }});
     const std::string toolFolder = mevrik::executableFolder();  // the tools lie beside it
-    restoreInterruptedTools(runner, toolFolder);
+    RestoringRunner runner(processes, toolFolder);
     mcp::Server server(toolFolder, MEVRIK_VERSION, runner);
     serve(server, waitMask);
   }

@@ -67,7 +67,7 @@ with tempfile.TemporaryDirectory() as scratch:
     answer = json.loads(done.stdout)
     assert answer["result"]["content"][1]["data"] == "UE5H", answer
     assert os.listdir(tmpdir) == [], os.listdir(tmpdir)
-    # A killed typing run's leftovers are undone when the server starts.
+    # A killed typing run's leftovers are undone before the server's first tool runs.
     assert os.path.exists(os.path.join(tools, "vantic-type.restored"))
 
     running = subprocess.Popen([copy], stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env,
