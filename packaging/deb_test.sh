@@ -85,6 +85,11 @@ HOME=$home python3 /usr/share/mevrik/product/scripts/uninstall.py >/dev/null || 
 rm -rf "$home"
 if [ -e /usr/bin/Mevrik ]; then
   ! ldd /usr/bin/Mevrik | grep -q 'not found' || fail "Mevrik misses libraries: $(ldd /usr/bin/Mevrik)"
+  # Without a display: one line that says so, status 1 (not Qt's abort).
+  code=0
+  out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM Mevrik 2>&1) || code=$?
+  [ $code -eq 1 ] && [[ $out == "Mevrik: no display to open the window on"* && $out != *$'\n'* ]] ||
+    fail "Mevrik without a display: status $code, $out"
 fi
 
 $sudo apt-get -o DPkg::Lock::Timeout=900 purge -y -qq mevrik >/dev/null 2>&1 || fail "purge"
