@@ -42,7 +42,7 @@ expect() {
 }
 
 pid=$(launch -- "$AX_QT_APP")  # a window with an unticked check box, "Remember me"
-expect install "Codexが開きます。「インストール」を押したら、この画面へ戻って状態を確認してください。
+expect install "MevrikプラグインをCodexに追加しました。新しいCodexのセッションから使えます。
 True"
 expect doctor "接続チェックは正常です。
 True"

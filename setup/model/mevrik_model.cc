@@ -189,7 +189,11 @@ void MevrikModel::installCodex() {
                       QString::fromLatin1(QUrl::toPercentEncoding(marketplace, "/")),
                   QUrl::StrictMode);
     if (link.isValid()) services_.openUrl(link);
-    write(message_, kInstallSucceeded, &MevrikModel::messageChanged);
+    refresh();
+    const char* added = platformTexts().pluginAdded;
+    write(message_, *added && codexInstalled_ ? text(added) : kInstallSucceeded,
+          &MevrikModel::messageChanged);
+    return;
   }
   refresh();
 }

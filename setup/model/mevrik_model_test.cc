@@ -150,9 +150,18 @@ class MevrikModelTest : public QObject {
     QCOMPARE(services_.openedUrls[0].toString(QUrl::FullyEncoded),
              "codex://plugins/mevrik?marketplacePath=" +
                  QString(services_.home).replace(" ", "%20") + "/.agents/plugins/marketplace.json");
-    QCOMPARE(model.message(), QStringLiteral("Codexが開きます。「インストール」を押したら、この画面"
-                                             "へ戻って状態を確認してください。"));
+    // Already in Codex: on Linux the message says so; macOS asks to finish in Codex as ever.
+    const QString finishInCodex = QStringLiteral(
+        "Codexが開きます。「インストール」を押したら、この画面へ戻って状態を確認してください。");
+    const char* added = platformTexts().pluginAdded;
+    QCOMPARE(model.message(), *added ? text(added) : finishInCodex);
     QVERIFY(model.codexInstalled());
+    QCOMPARE(*macTexts().pluginAdded, '\0');
+    // Laid out, but not yet in Codex: the instruction to finish there.
+    writeUv("printf 'laid out\\n'\n");
+    QDir(services_.home + "/.codex").removeRecursively();
+    model.installCodex();
+    QCOMPARE(model.message(), finishInCodex);
   }
 
   void aFailedInstallShowsTheOutputAndOpensNothing() {
