@@ -179,6 +179,7 @@ start_x() {
 }
 step "Mevrik on Xvfb"
 start_x
+install -d -m 700 "$root/tmp/runtime"
 # A font setup with no Japanese glyphs at all: what "empty boxes" look like.
 cat >"$root/tmp/tofu.conf" <<'XML'
 <?xml version="1.0"?>
@@ -189,7 +190,7 @@ start_mevrik() { # start_mevrik LOG [ENV...]: Mevrik in the root on $display; se
   local out=$1
   shift
   window=""
-  in_root env DISPLAY="$display" XDG_RUNTIME_DIR=/tmp HOME=/tmp/home "$@" Mevrik >"$out" 2>&1 &
+  in_root env DISPLAY="$display" XDG_RUNTIME_DIR=/tmp/runtime HOME=/tmp/home "$@" Mevrik >"$out" 2>&1 &
   mevrik=$! # the subshell; Mevrik is its child (chroot and env exec it)
   for _ in $(seq 240); do
     # The setup window: shown, named Mevrik (the tray's pop-up panel is there too, unmapped).

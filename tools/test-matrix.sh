@@ -2,8 +2,8 @@
 # The heavy part of the application matrix, kept out of CI for its size: installs Firefox ESR and
 # LibreOffice Writer and Calc (about 400 MB), builds like tools/test.sh, and runs the checks
 # labelled "heavy" (e2e_ax_heavy_apps: each application's main controls, a default run within its
-# bounds, a click that lands; package_clean_root_bookworm and _trixie: the .deb built, installed
-# and used in minimal Debian 12 and 13 roots; e2e_gnome_extension: Mevrik's extension in a
+# bounds, a click that lands; package_clean_root_trixie: the .deb built, installed and used in a
+# minimal Debian 13 root, as tools/test.sh does in a Debian 12 one; e2e_gnome_extension: Mevrik's extension in a
 # headless GNOME Shell, some 270 packages). Then prints the benchmark of every installed application of the
 # matrix (bench/ax_matrix.sh: vantic-ax against the pyatspi walk).
 set -euo pipefail

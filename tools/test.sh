@@ -24,5 +24,6 @@ cd "$build"
 # between synthetic events) should not compete with sanitised unit tests for the CPU.
 ctest --output-on-failure -j "$(nproc)" -LE 'e2e|package' "$@"
 ctest --output-on-failure -L e2e -LE heavy "$@"
-# Last, the Debian package: a release build, installed on this machine and purged again.
+# Last, the Debian package: a release build, installed on this machine and purged again, then
+# installed and used in a minimal Debian 12 root (debootstrap, cached in /var/cache/mevrik-roots).
 ctest --output-on-failure -L package -LE heavy "$@"
