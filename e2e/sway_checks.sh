@@ -2,13 +2,14 @@
 # Every tool on a real sway session (started by wayland_session.sh, as a plain user) with native
 # Wayland applications, GTK 3 and Qt 6: a snapshot, a click on a check box at its record's centre
 # read back through AT-SPI, text typed into an empty field and read back exactly, a screenshot of
-# the window.
+# the window; vantic-win's list, at and focus across two workspaces, through sway's IPC and
+# through the foreign-toplevel list.
 #
 #   sway_checks.sh BUILD_DIR [QT_APP]
 set -euo pipefail
 build=$1 qt_app=${2:-}
 ax=$build/ax/vantic-ax click=$build/click/vantic-click type=$build/type/vantic-type
-shot=$build/shot/vantic-shot
+shot=$build/shot/vantic-shot win=$build/win/vantic-win
 work=$MEVRIK_WAYLAND_BASE
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
 fail() {
@@ -113,6 +114,68 @@ assert head[:8] == b'\x89PNG\r\n\x1a\n' and struct.unpack('>II', head[16:24]) ==
   wait "$pid" 2>/dev/null || true
 }
 
+# The field EXPR of the record of APP in vantic-win's list (in $work/list.json).
+listed() {
+  python3 -c "import json,sys; w=next(w for w in json.load(open(sys.argv[1]))['windows'] if w['app']==sys.argv[2]); print($2)" \
+    "$work/list.json" "$1"
+}
+# The window on workspace 1 hides behind the one on workspace 2; at and focus follow.
+check_windows() {
+  local second=${qt_app:-gtk3-widget-factory} app2 id1 id2 out
+  "$win" launch -- gtk3-widget-factory >"$work/launch1.json" || fail "vantic-win launch status $?"
+  swaymsg -q workspace 2
+  "$win" launch -- "$second" >"$work/launch2.json" || fail "vantic-win launch status $?"
+  app2=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["app"])' "$work/launch2.json")
+  "$win" list >"$work/list.json" || fail "vantic-win list status $?"
+  # Each record as sway tells it: the container's rectangle, the workspace, the focus.
+  python3 - "$work/list.json" <<'PY' || fail "vantic-win list: $(cat "$work/list.json")"
+import json, subprocess, sys
+listed = json.load(open(sys.argv[1]))["windows"]
+tree = json.loads(subprocess.check_output(["swaymsg", "-t", "get_tree"]))
+def walk(n, ws=None):
+    if n.get("type") == "workspace": ws = n.get("num")
+    if n.get("pid"): yield n, ws
+    for c in n.get("nodes", []) + n.get("floating_nodes", []): yield from walk(c, ws)
+views = {n["id"]: (n, ws) for n, ws in walk(tree)}
+assert [w["id"] for w in listed][0] == next(i for i, (n, _) in views.items() if n["focused"]), listed
+assert len(listed) == len(views) == 2, listed
+for w in listed:
+    n, ws = views[w["id"]]
+    r = n["rect"]
+    assert (w["pid"], w["x"], w["y"], w["w"], w["h"], w["desktop"], w["focused"]) == \
+        (n["pid"], r["x"], r["y"], r["width"], r["height"], ws, n["focused"]), (w, n)
+PY
+  id1=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["id"])' "$work/launch1.json")
+  id2=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["id"])' "$work/launch2.json")
+  out=$("$win" at 640 400) || fail "vantic-win at status $?"
+  [ "$(echo "$out" | python3 -c 'import json,sys; print(json.load(sys.stdin)["id"])')" = "$id2" ] ||
+    fail "vantic-win at 640 400 on workspace 2: $out"
+  "$win" focus "$id1" >"$work/focus.json" || fail "vantic-win focus status $?"
+  grep -q '"focused":true' "$work/focus.json" || fail "vantic-win focus: $(cat "$work/focus.json")"
+  swaymsg -t get_workspaces | grep -q '"name": "1",' || fail "workspace 1 not shown"
+  out=$("$win" at 640 400) || fail "vantic-win at status $?"
+  [ "$(echo "$out" | python3 -c 'import json,sys; print(json.load(sys.stdin)["id"])')" = "$id1" ] ||
+    fail "vantic-win at 640 400 after the focus: $out"
+  echo "vantic-win: list, at and focus across workspaces 1 and 2 as sway tells them"
+
+  # Without sway's IPC: the toplevel list, activation, and "at" refused.
+  env -u SWAYSOCK "$win" list >"$work/list.json" || fail "foreign-toplevel list status $?"
+  [ "$(listed "$app2" "w['focused'], 'x' in w")" = "False False" ] ||
+    fail "foreign-toplevel list: $(cat "$work/list.json")"
+  env -u SWAYSOCK "$win" focus "$(listed "$app2" "w['id']")" >"$work/focus.json" ||
+    fail "foreign-toplevel focus status $? $(cat "$work/focus.json")"
+  swaymsg -t get_workspaces | python3 -c 'import json,sys; assert [w["name"] for w in json.load(sys.stdin) if w["focused"]] == ["2"]' ||
+    fail "foreign-toplevel focus did not show workspace 2"
+  local status=0
+  env -u SWAYSOCK "$win" at 640 400 >"$work/at.json" || status=$?
+  [ $status = 1 ] && grep -q "nothing was done" "$work/at.json" || fail "foreign-toplevel at: $status $(cat "$work/at.json")"
+  echo "vantic-win without sway's IPC: list and focus, at refused"
+  kill "$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["pid"])' "$work/launch1.json")" \
+    "$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["pid"])' "$work/launch2.json")"
+  swaymsg -q workspace 1
+}
+
 check_app gtk3-widget-factory gtk3-widget-factory
 if [ -n "$qt_app" ]; then check_app ax-qt-app "$qt_app"; fi
+check_windows
 echo "sway checks passed"
