@@ -572,10 +572,16 @@ class AtspiPlatform : public Platform {
     active_.title = w.title;
     active_.originX = static_cast<double>(w.surfaceX);
     active_.originY = static_cast<double>(w.surfaceY);
-    active_.surfaceRelative = true;
-    active_.content =
-        Rect{static_cast<double>(w.content.x), static_cast<double>(w.content.y),
-             static_cast<double>(w.content.width), static_cast<double>(w.content.height)};
+    active_.surfaceRelative = !w.xwayland;
+    if (w.xwayland) {
+      // XWayland's root window is the layout, so the toolkit's screen positions are points.
+      active_.originX = static_cast<double>(w.content.x);
+      active_.originY = static_cast<double>(w.content.y);
+    } else {
+      active_.content =
+          Rect{static_cast<double>(w.content.x), static_cast<double>(w.content.y),
+               static_cast<double>(w.content.width), static_cast<double>(w.content.height)};
+    }
     // windowElement finds the frame by its title or by where the content lies in the surface.
     targetWindow_ = static_cast<unsigned long>(w.id);
     targetFacts_ = WindowFacts{};

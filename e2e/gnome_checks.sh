@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The tools on a real GNOME Shell session (started by gnome_session.sh, as a plain user) through
 # Mevrik's shell extension, with native Wayland applications, GTK 3 and Qt 6: the installer's
-# report, the window list, focus, a snapshot whose centres are those of the elements, a
+# report, launch, the window list, focus, a snapshot whose centres are those of the elements, a
 # screenshot of the window's size, and the one-line refusal where the extension does not answer.
 #
 #   gnome_checks.sh BUILD_DIR [QT_APP]
@@ -44,17 +44,17 @@ for node in walk(frame):
 PY
 }
 
-# check_app NAME CMD...: starts the application (NAME on the accessibility bus) and checks the
-# tools on its window; leaves it running, its pid in $app_pid and its window id in $app_window.
+# check_app NAME CMD...: starts the application (NAME on the accessibility bus) with vantic-win
+# launch and checks the tools on its window; leaves it running, its window id in $app_window.
 check_app() {
   local name=$1 pid
   shift
-  "$@" >"$work/app-$name.log" 2>&1 &
-  pid=$!
-  for _ in $(seq 300); do
-    "$win" list >"$work/list.json" && [ "$(pick "[w['pid'] for w in d['windows']].count($pid)" "$work/list.json")" = 1 ] && break
-    sleep 0.1
-  done
+  "$win" launch --timeout 60 -- "$@" >"$work/launch.json" ||
+    fail "$name: vantic-win launch status $?: $(cat "$work/launch.json")"
+  pid=$(pick 'd["pid"]' "$work/launch.json")
+  [ "$(pick 'd["w"] > 200 and d["h"] > 200' "$work/launch.json")" = True ] ||
+    fail "$name: launch gave $(cat "$work/launch.json")"
+  "$win" list >"$work/list.json"
   [ "$(pick "[w['pid'] for w in d['windows']].count($pid)" "$work/list.json")" = 1 ] ||
     fail "$name: vantic-win list did not show its window: $(cat "$work/list.json")"
   "$win" focus --pid "$pid" >"$work/focus.json" || fail "$name: vantic-win focus status $?: $(cat "$work/focus.json")"
@@ -113,8 +113,8 @@ import struct
 with open('$work/window.png', 'rb') as f: head = f.read(24)
 assert head[:8] == b'\x89PNG\r\n\x1a\n' and struct.unpack('>II', head[16:24]) == ($sw, $sh), head"
   [ -z "${MEVRIK_GNOME_KEEP:-}" ] || cp "$work/window.png" "$MEVRIK_GNOME_KEEP-$name.png"
-  echo "$name: listed, focused, check box at $cx,$cy, 'at' names window $id, ${sw}x$sh screenshot"
-  app_pid=$pid app_window=$id
+  echo "$name: launched, listed, focused, check box at $cx,$cy, 'at' names window $id, ${sw}x$sh screenshot"
+  app_window=$id
 }
 
 check_app gtk3-widget-factory gtk3-widget-factory

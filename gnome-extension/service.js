@@ -1,8 +1,8 @@
 // The D-Bus service that lets Mevrik's tools see the windows GNOME Shell manages: on Wayland no
 // client can learn where other clients' windows are, which window has the focus, or where the
 // pointer is, and Mutter's own introspection interface refuses callers outside the shell.
-// This text is shared by every variant; each variant's extension.js imports Gio, GLib, Shell and
-// the shell's Main and turns MevrikShellService on and off.
+// This text is shared by every variant; each variant's extension.js imports Gio, GLib, Meta,
+// Shell and the shell's Main and turns MevrikShellService on and off.
 
 const MEVRIK_BUS_NAME = 'com.fennick.Mevrik.Shell';
 const MEVRIK_OBJECT_PATH = '/com/fennick/Mevrik/Shell';
@@ -53,6 +53,8 @@ function mevrikDescribe(window, focused) {
         workspace: window.is_on_all_workspaces() || !workspace ? -1 : workspace.index(),
         // On the workspace on show and not minimized: what a click could reach.
         shown: window.showing_on_its_workspace() && window.located_on_workspace(active),
+        // An X11 client (through XWayland) gives positions on the screen, not in its surface.
+        xwayland: window.get_client_type() === Meta.WindowClientType.X11,
     };
 }
 

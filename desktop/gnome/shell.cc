@@ -14,7 +14,9 @@ using nlohmann::json;
 constexpr char kName[] = "com.fennick.Mevrik.Shell";
 constexpr char kPath[] = "/com/fennick/Mevrik/Shell";
 constexpr char kInterface[] = "com.fennick.Mevrik.Shell";
-constexpr int kTimeoutMs = 2000;
+// The shell answers from its main loop, which a window being mapped, or painting in software on a
+// busy machine, can hold for seconds; a shell that takes longer has frozen the desktop anyway.
+constexpr int kTimeoutMs = 10000;
 // The shell paints and encodes a screenshot itself; a large screen on a busy machine takes a while.
 constexpr int kScreenshotTimeoutMs = 20000;
 
@@ -54,6 +56,7 @@ std::optional<Window> parseWindow(const json& o) {
   w.putAway = field(o, "minimized") == true;
   w.visible = field(o, "shown") != false;
   if (field(o, "workspace").is_number()) w.workspace = number(o, "workspace");
+  w.xwayland = field(o, "xwayland") == true;
   return w;
 }
 
