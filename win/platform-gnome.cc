@@ -43,6 +43,7 @@ class GnomePlatform : public Platform {
       out.focused = w->focused;
       out.minimized = w->putAway;
       out.desktop = w->workspace;
+      out.shown = w->visible;
       desktop.windows.push_back(std::move(out));
     }
     return desktop;
