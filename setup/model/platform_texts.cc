@@ -18,6 +18,7 @@ constexpr PlatformTexts kMac = {
     "",
     "",
     "",
+    "",
 };
 
 constexpr PlatformTexts kLinux = {
@@ -36,6 +37,7 @@ constexpr PlatformTexts kLinux = {
     "デスクトップ全体の設定です。あとから手順1のボタンでもオンにできます。",
     "オンにする",
     "今はしない",
+    "GNOME Shellの拡張機能を入れました。一度ログアウトしてから、もう一度ログインしてください。",
     "MevrikプラグインをCodexに追加しました。新しいCodexのセッションから使えます。",
 };
 

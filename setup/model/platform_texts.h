@@ -29,6 +29,8 @@ struct PlatformTexts {
   const char* consentDetail;
   const char* consentAccept;
   const char* consentDecline;
+  // Linux only: step 1 installed GNOME Shell's extension, which runs from the next login.
+  const char* logInAgain;
   // Linux only: the installer added the plug-in to Codex itself (through Codex's command line, as
   // no application opens codex:// links there), so there is nothing left to press in Codex.
   // Empty: the instruction to finish in Codex is shown whatever the cache holds.
