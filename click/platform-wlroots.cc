@@ -15,7 +15,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "click/platform.h"
+#include "click/platform-wayland.h"
 #include "desktop/session.h"
 #include "desktop/sway/ipc.h"
 #include "desktop/wlroots/client.h"
@@ -170,7 +170,7 @@ class WlrootsPlatform : public Platform {
 
 }  // namespace
 
-std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
+std::unique_ptr<Platform> createWlrootsPlatform(std::string& error) {
   using namespace mevrik::desktop;
   const Session session = detectSession();
   const std::string tail = "no pointer action was performed";

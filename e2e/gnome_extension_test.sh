@@ -2,9 +2,10 @@
 # Mevrik's GNOME Shell extension in a real headless GNOME Shell: installed by the product's
 # script, it lists a native Wayland GTK window with its pid and frame, activates it and answers
 # the pointer query over D-Bus; with the gnome_shell_client program as argument, desktop/gnome's
-# client reads the same through it.
+# client reads the same through it; with a build folder, gnome_input_checks.sh clicks and types
+# with that build's tools.
 #
-#   gnome_extension_test.sh [GNOME_SHELL_CLIENT]
+#   gnome_extension_test.sh [GNOME_SHELL_CLIENT [BUILD_DIR]]
 #
 # Must start as root: it creates the user mevrik-gnome once and runs the session as that user
 # (GNOME Shell misbehaves as root). GNOME Shell's login-manager code needs a system bus, so the
@@ -18,12 +19,13 @@ case ${1:-} in
 --system-bus | --session) ;;
 *)
   client=${1:+$(readlink -f "$1")}
+  build=${2:+$(readlink -f "$2")}
   [ "$(id -u)" -eq 0 ] || { echo "SKIP: needs root to create the test user" >&2; exit 77; }
   command -v gnome-shell >/dev/null || { echo "SKIP: gnome-shell is not installed" >&2; exit 77; }
   id "$user" >/dev/null 2>&1 || useradd --create-home --shell /bin/bash "$user"
   # A fresh home each run: the installer must enable the extension from nothing.
   rm -rf "/home/$user/.local/share/gnome-shell" "/home/$user/.config/dconf"
-  exec unshare -m --propagation private "$self" --system-bus "$client"
+  exec unshare -m --propagation private "$self" --system-bus "$client" "$build"
   ;;
 esac
 case $1 in
@@ -58,7 +60,7 @@ CONF
   # The session's services write much to standard output and error, which go to a log; the
   # check's own lines go to fds 3 and 4.
   runuser -u "$user" -- env -i PATH="$PATH" HOME="/home/$user" LANG=C.UTF-8 BASE="$base" \
-    REPO="$repo" CLIENT="$2" dbus-run-session --config-file="$base/session.conf" -- "$self" --session \
+    REPO="$repo" CLIENT="$2" BUILD="$3" dbus-run-session --config-file="$base/session.conf" -- "$self" --session \
     3>&1 4>&2 >"$base/session.log" 2>&1 || status=$?
   kill "$bus_pid"
   # The shell starts an input method daemon that outlives the session bus; nothing else runs as
@@ -156,6 +158,10 @@ if [ -n "$CLIENT" ]; then
   [ "${got[*]:0:3} ${got[*]:5:2}" = "$id $origins" ] && [ "${got[3]:-0}" -gt 200 ] &&
     [ "${got[4]:-0}" -gt 200 ] && [ "${got[*]:7}" = "focused $id pointer ${got[10]:-} ${got[11]:-}" ] ||
     fail "desktop/gnome's client read: ${got[*]}"
+fi
+
+if [ -n "$BUILD" ]; then
+  bash "$REPO/e2e/gnome_input_checks.sh" "$BUILD" "$app" || fail "the pointer and key checks failed"
 fi
 
 pointer=$(shell GetPointer)

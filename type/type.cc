@@ -252,6 +252,7 @@ class Typist {
   Typist(Platform& platform, RunState& state) : platform_(platform), state_(state) {}
 
   RunResult run() {
+    platform_.setTextMode(state_.mode == Mode::kText);
     state_.pid = platform_.frontmostPid();
     std::string problem;
     if (!findKeys(problem))

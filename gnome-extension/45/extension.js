@@ -1,6 +1,9 @@
 // GNOME Shell 45 and later load extensions as ES modules.
+import Clutter from 'gi://Clutter';
 import Gio from 'gi://Gio';
+import GLib from 'gi://GLib';
 import {Extension} from 'resource:///org/gnome/shell/extensions/extension.js';
+import * as Main from 'resource:///org/gnome/shell/ui/main.js';
 
 // @MEVRIK_SERVICE@
 
