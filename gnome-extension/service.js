@@ -147,7 +147,7 @@ var MevrikShellService = class {
     }
 
     PointerButtonAsync([button, pressed], invocation) {
-        this._inputFor(invocation).button(button, pressed);
+        this._inputFor(invocation).button(invocation.get_sender(), button, pressed);
         invocation.return_value(null);
     }
 
@@ -157,7 +157,7 @@ var MevrikShellService = class {
     }
 
     KeysAsync([events], invocation) {
-        this._inputFor(invocation).keys(events, invocation);
+        this._inputFor(invocation).keys(invocation.get_sender(), events, invocation);
     }
 
     CommitTextAsync([text], invocation) {
@@ -174,45 +174,47 @@ var MevrikShellService = class {
 
 // The virtual pointer and keyboard, made on first use and kept while the extension runs. What a
 // caller holds down is released when it leaves the bus, so a killed run leaves no button or key
-// pressed.
+// pressed; what the next caller holds is its own and stays.
 var MevrikInput = class {
     constructor() {
         const seat = Clutter.get_default_backend().get_default_seat();
         this._pointer = seat.create_virtual_device(Clutter.InputDeviceType.POINTER_DEVICE);
         this._keyboard = seat.create_virtual_device(Clutter.InputDeviceType.KEYBOARD_DEVICE);
-        this._buttons = new Set();
-        this._keys = new Set();
-        this._watches = new Map();
+        // Per caller: the watch on its bus name and what it holds down.
+        this._callers = new Map();
     }
 
     destroy() {
-        for (const id of this._watches.values())
-            Gio.bus_unwatch_name(id);
-        this._watches.clear();
-        this._releaseAll();
+        for (const sender of [...this._callers.keys()])
+            this._release(sender);
         this._pointer = null;
         this._keyboard = null;
     }
 
     watch(sender) {
-        if (!sender || this._watches.has(sender))
+        if (this._callers.has(sender))
             return;
-        this._watches.set(sender, Gio.bus_watch_name_on_connection(Gio.DBus.session, sender,
-            Gio.BusNameWatcherFlags.NONE, null, () => {
-                Gio.bus_unwatch_name(this._watches.get(sender));
-                this._watches.delete(sender);
-                this._releaseAll();
-            }));
+        const caller = {buttons: new Set(), keys: new Set(), watch: 0};
+        this._callers.set(sender, caller);
+        caller.watch = Gio.bus_watch_name_on_connection(Gio.DBus.session, sender,
+            Gio.BusNameWatcherFlags.NONE, null, () => this._release(sender));
     }
 
-    _releaseAll() {
+    _release(sender) {
+        const caller = this._callers.get(sender);
+        if (!caller)
+            return;
+        this._callers.delete(sender);
+        Gio.bus_unwatch_name(caller.watch);
         const now = GLib.get_monotonic_time();
-        for (const button of this._buttons)
+        for (const button of caller.buttons)
             this._pointer?.notify_button(now, button, Clutter.ButtonState.RELEASED);
-        for (const keyval of this._keys)
+        for (const keyval of caller.keys)
             this._keyboard?.notify_keyval(now, keyval, Clutter.KeyState.RELEASED);
-        this._buttons.clear();
-        this._keys.clear();
+    }
+
+    _held(sender) {
+        return this._callers.get(sender) ?? {buttons: new Set(), keys: new Set()};
     }
 
     // Moves only to a point on a monitor: Clutter would clamp any other to the layout's edge. The
@@ -244,11 +246,12 @@ var MevrikInput = class {
     }
 
     // Clutter's numbers: 1 left, 2 middle, 3 right.
-    button(button, pressed) {
+    button(sender, button, pressed) {
+        const {buttons} = this._held(sender);
         if (pressed)
-            this._buttons.add(button);
+            buttons.add(button);
         else
-            this._buttons.delete(button);
+            buttons.delete(button);
         this._pointer.notify_button(GLib.get_monotonic_time(), button,
             pressed ? Clutter.ButtonState.PRESSED : Clutter.ButtonState.RELEASED);
     }
@@ -270,15 +273,16 @@ var MevrikInput = class {
     // is paced (MEVRIK_KEY_PACE_MS) so that the keys around it reach the client with the
     // modifier state they were sent with. The reply comes when the main loop has dispatched the
     // last event.
-    keys(events, invocation) {
+    keys(sender, events, invocation) {
+        const {keys} = this._held(sender);
         let i = 0;
         const next = () => {
             while (i < events.length) {
                 const [keyval, pressed] = events[i++];
                 if (pressed)
-                    this._keys.add(keyval);
+                    keys.add(keyval);
                 else
-                    this._keys.delete(keyval);
+                    keys.delete(keyval);
                 this._keyboard.notify_keyval(GLib.get_monotonic_time(), keyval,
                     pressed ? Clutter.KeyState.PRESSED : Clutter.KeyState.RELEASED);
                 const following = events[i];
