@@ -108,7 +108,8 @@ std::unique_ptr<Shell> Shell::connect(std::string& error) {
   GError* failure = nullptr;
   GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &failure);
   if (!bus) {
-    error = std::string("no session bus: ") + (failure ? failure->message : "unknown error");
+    error = std::string("no session bus to reach GNOME Shell (") +
+            (failure ? failure->message : "unknown error") + ")";
     if (failure) g_error_free(failure);
     return nullptr;
   }
