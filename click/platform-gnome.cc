@@ -159,7 +159,7 @@ std::unique_ptr<Platform> createGnomePlatform(std::string& error) {
   std::string why;
   auto shell = Shell::connect(why);
   if (!shell) {
-    error = why + "; no pointer action was performed";
+    error = mevrik::desktop::gnome::refusal("vantic-click", why, "no pointer action was performed");
     return nullptr;
   }
   return std::make_unique<GnomePlatform>(std::move(shell));

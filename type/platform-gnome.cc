@@ -132,7 +132,7 @@ std::unique_ptr<Platform> createGnomePlatform(std::string& error) {
   std::string why;
   auto shell = Shell::connect(why);
   if (!shell) {
-    error = why + "; nothing was typed";
+    error = mevrik::desktop::gnome::refusal("vantic-type", why, "nothing was typed");
     return nullptr;
   }
   return std::make_unique<GnomePlatform>(std::move(shell));
