@@ -21,6 +21,7 @@
 #include "ax/atspi-requests.h"
 #include "ax/atspi-x11.h"
 #include "ax/platform.h"
+#include "desktop/kde/kwin.h"
 #include "desktop/session.h"
 #include "desktop/sway/ipc.h"
 
@@ -49,7 +50,7 @@ class AtspiPlatform : public Platform {
 
   // A Wayland client does not know where its windows lie on the screen, and XWayland's X11 sees
   // only its own windows: without the compositor's word, records would carry wrong centres.
-  // sway tells through its IPC; other compositors are refused.
+  // sway tells through its IPC, KWin through a script; other compositors are refused.
   std::optional<std::string> unsupportedSession() override {
     using namespace mevrik::desktop;
     const Session session = detectSession();
@@ -62,6 +63,16 @@ class AtspiPlatform : public Platform {
       sway_ = sway::Ipc::connect(error);
       if (sway_) return std::nullopt;
       why = "the positions come from sway's IPC: " + error;
+    }
+    if (session == Session::kKde) {
+      std::string error;
+      // One script reads everything the run needs: each costs a round trip through KWin.
+      if (auto kwin = kde::KWin::connect(error)) {
+        kwin_ = kwin->read();
+        if (kwin_) return std::nullopt;
+        error = "KWin did not answer its script";
+      }
+      why = "the positions come from a KWin script: " + error;
     }
     return refusal(session, "vantic-ax", why, "log in to an X11 session, e.g. GNOME on Xorg");
   }
@@ -86,7 +97,7 @@ class AtspiPlatform : public Platform {
 
   std::optional<FrontmostApplication> frontmostApplication() override {
     if (!a11y()) return std::nullopt;
-    if (sway_) return fromCompositor();
+    if (sway_ || kwin_) return fromCompositor();
     if (auto active = x11_.activeWindow()) return fromActiveWindow(active->first, active->second);
     return fromActiveFrame();
   }
@@ -500,11 +511,12 @@ class AtspiPlatform : public Platform {
 
   // The screens: the compositor's outputs (read once), else X11's root window.
   const std::vector<Rect>& screenList() {
-    if (!sway_) return x11_.monitors();
+    if (!sway_ && !kwin_) return x11_.monitors();
     if (!outputs_) {
       outputs_.emplace();
       for (const mevrik::desktop::Output& o :
-           sway_->outputs().value_or(std::vector<mevrik::desktop::Output>{})) {
+           kwin_ ? kwin_->outputs
+                 : sway_->outputs().value_or(std::vector<mevrik::desktop::Output>{})) {
         outputs_->push_back(Rect{static_cast<double>(o.area.x), static_cast<double>(o.area.y),
                                  static_cast<double>(o.area.width),
                                  static_cast<double>(o.area.height)});
@@ -517,7 +529,8 @@ class AtspiPlatform : public Platform {
   // their surface, in the same logical pixels as the compositor's layout, so a record's place is
   // the surface's origin plus its extents.
   std::optional<FrontmostApplication> fromCompositor() {
-    std::optional<std::vector<mevrik::desktop::Window>> windows = sway_->windows();
+    std::optional<std::vector<mevrik::desktop::Window>> windows =
+        kwin_ ? kwin_->windows : sway_->windows();
     if (!windows) return std::nullopt;
     for (const mevrik::desktop::Window& w : *windows) {
       if (!w.focused || w.pid <= 0) continue;
@@ -596,7 +609,8 @@ class AtspiPlatform : public Platform {
   // Declared in the order they must be built: X11 first (its error handler is in place before
   // any request), the queue before what sends through it.
   X11Display x11_;
-  std::unique_ptr<mevrik::desktop::sway::Ipc> sway_;  // in a sway session
+  std::unique_ptr<mevrik::desktop::sway::Ipc> sway_;     // in a sway session
+  std::optional<mevrik::desktop::kde::Workspace> kwin_;  // in a KWin session, read at the start
   std::optional<std::vector<Rect>> outputs_;
   std::unique_ptr<BusWire> session_;
   std::unique_ptr<BusWire> a11y_;
