@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # The tools on a real headless KWin (started by wayland_session.sh kwin, as a plain user) with
 # native Wayland gtk3-widget-factory: the window list and activation through a KWin script, a
-# snapshot, a click on a check box at its record's centre read back through AT-SPI, and the
-# refusals a click gives without KWin's fake input and off the outputs.
+# snapshot, a click on a check box at its record's centre read back through AT-SPI, text typed and
+# read back, and the refusals: no fake input without the grant, a point off the outputs, a
+# character the keymap lacks.
 #
 #   kwin_checks.sh BUILD_DIR KWIN_CLIENT
 set -euo pipefail
 build=$1 client=$2
-ax=$build/ax/vantic-ax click=$build/click/vantic-click
+ax=$build/ax/vantic-ax click=$build/click/vantic-click type=$build/type/vantic-type
 work=$MEVRIK_WAYLAND_BASE
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
 fail() {
@@ -42,10 +43,12 @@ status=0
 [ $status = 1 ] && grep -q "X-KDE-Wayland-Interfaces is missing; no pointer action was performed" \
   "$work/click.err" || fail "click without the grant: status $status, $(cat "$work/click.err")"
 
-# The grant, as the package installs it, for the program in the build.
-sed "s|^Exec=.*|Exec=$(readlink -f "$build/click/vantic-click-wayland")|" \
-  "$(dirname "$0")/../desktop/kde/vantic-click-wayland.desktop.in" \
-  >"$XDG_DATA_HOME/applications/vantic-click-wayland.desktop"
+# The grants, as the package installs them, for the programs in the build.
+for program in click/vantic-click-wayland type/vantic-type; do
+  name=$(basename "$program")
+  sed "s|^Exec=.*|Exec=$(readlink -f "$build/$program")|" \
+    "$(dirname "$0")/../desktop/kde/$name.desktop.in" >"$XDG_DATA_HOME/applications/$name.desktop"
+done
 
 # KWin rereads the desktop entries a moment after they change.
 for _ in $(seq 50); do
@@ -60,9 +63,13 @@ done
 "$click" "$cx" "$cy" >"$work/click.out" || fail "vantic-click status $?: $(cat "$work/click.out")"
 grep -Eq "^pid=$pid delivery=hid\+restore real_cursor_before=\? after=\?\$" "$work/click.out" ||
   fail "click report $(cat "$work/click.out")"
-after=$(python3 - "$cx" "$cy" "$sx" "$sy" <<'PY'
+# pyatspi reads back what the tools did at X,Y (the window's surface being at SX,SY): "checked"
+# (whether the check box centred there is checked) or "text" (the field's text).
+atspi() {
+  python3 - "$@" "$sx" "$sy" <<'PY'
 import sys, pyatspi
-x, y, wx, wy = map(int, sys.argv[1:5])
+what = sys.argv[1]
+x, y, wx, wy = map(int, sys.argv[2:6])
 def walk(node, depth=0):
     if depth > 40: return
     yield node
@@ -70,13 +77,39 @@ def walk(node, depth=0):
         if child is not None: yield from walk(child, depth + 1)
 app = next(a for a in pyatspi.Registry.getDesktop(0) if a and a.name == "gtk3-widget-factory")
 for node in walk(app):
-    if node.getRoleName() != "check box": continue
+    if node.getRoleName() != {"checked": "check box", "text": "text"}[what]: continue
     e = node.queryComponent().getExtents(pyatspi.WINDOW_COORDS)
-    if abs(wx + e.x + e.width / 2 - x) <= 1 and abs(wy + e.y + e.height / 2 - y) <= 1:
-        print(node.getState().contains(pyatspi.STATE_CHECKED)); break
+    if abs(wx + e.x + e.width / 2 - x) > 1 or abs(wy + e.y + e.height / 2 - y) > 1: continue
+    if what == "checked":
+        print(node.getState().contains(pyatspi.STATE_CHECKED))
+    else:
+        t = node.queryText(); print(t.getText(0, t.characterCount))
+    break
 PY
-)
+}
+after=$(atspi checked "$cx" "$cy")
 expected=$([ "$before" = 0 ] && echo True || echo False)
 [ "$after" = "$expected" ] || fail "check box at $cx,$cy: $before -> $after"
-echo "kwin: window $id at $fx,$fy ${fw}x$fh activated, check box at $cx,$cy switched"
+# Keys go through the seat's keymap (US here): what it lacks is refused before any key, and the
+# rest is typed exactly, Shift included.
+read -r tx ty < <(pick '" ".join(str(v) for v in next((e["x"], e["y"]) for e in d["elements"] if e["role"] == "textfield" and not e["disabled"] and not e.get("value") and e["x"] > 0))')
+"$click" "$tx" "$ty" >/dev/null || fail "click into the text field"
+status=0
+"$type" text 'Ça va? 東京 🎉 ok' >"$work/type.out" 2>"$work/type.err" || status=$?
+[ $status = 1 ] && [ ! -s "$work/type.out" ] &&
+  grep -qx "vantic-type: the keyboard map has no key for U+00C7 and no spare key code to bind it to; nothing was typed" \
+    "$work/type.err" || fail "typing beyond the keymap: status $status, $(cat "$work/type.err")"
+text='Ok, 42 <Yes>! ~_~'
+"$type" text "$text" >"$work/type.out" || fail "vantic-type status $?: $(cat "$work/type.out")"
+grep -Eq "^pid=$pid sent=text characters=${#text} remapped=0\$" "$work/type.out" ||
+  fail "type report $(cat "$work/type.out")"
+# KWin hands the keys on after the tool's last round trip; the application reads them later.
+for _ in $(seq 25); do
+  got=$(atspi text "$tx" "$ty")
+  [ "$got" = "$text" ] && break
+  sleep 0.2
+done
+[ "$got" = "$text" ] || fail "typed '$text', the field holds '$got'"
+
+echo "kwin: window $id at $fx,$fy ${fw}x$fh activated, check box at $cx,$cy switched, '$got' typed"
 echo "kwin checks passed"

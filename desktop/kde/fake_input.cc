@@ -1,5 +1,7 @@
 #include "desktop/kde/fake_input.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
 #include <wayland-client.h>
 
 #include <algorithm>
@@ -18,6 +20,8 @@ struct FakeInput::State {
   wl_registry* registry = nullptr;
   wl_seat* seat = nullptr;
   org_kde_kwin_fake_input* input = nullptr;
+  wl_keyboard* keyboard = nullptr;
+  std::optional<std::string> keymap;
   uint32_t version = 0;
   uint32_t capabilities = 0;  // the seat's, before the fake device joined it
 
@@ -28,7 +32,9 @@ struct FakeInput::State {
       if (proxy) wl_proxy_destroy(static_cast<wl_proxy*>(proxy));
     }
     if (display) {
-      wl_display_flush(display);
+      // KWin drops the requests it has not read yet when a client hangs up: a round trip makes
+      // sure the last keys and buttons were handled before the connection closes.
+      wl_display_roundtrip(display);
       wl_display_disconnect(display);
     }
   }
@@ -59,6 +65,27 @@ void global(void* data, wl_registry* registry, uint32_t name, const char* interf
   }
 }
 void globalRemove(void*, wl_registry*, uint32_t) {}
+
+void keyboardKeymap(void* data, wl_keyboard*, uint32_t format, int32_t fd, uint32_t size) {
+  auto* state = static_cast<State*>(data);
+  if (format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 && size > 0) {
+    void* text = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (text != MAP_FAILED) {
+      // The text ends with a NUL inside `size`.
+      state->keymap = std::string(static_cast<const char*>(text),
+                                  strnlen(static_cast<const char*>(text), size));
+      munmap(text, size);
+    }
+  }
+  close(fd);
+}
+void keyboardEnter(void*, wl_keyboard*, uint32_t, wl_surface*, wl_array*) {}
+void keyboardLeave(void*, wl_keyboard*, uint32_t, wl_surface*) {}
+void keyboardKey(void*, wl_keyboard*, uint32_t, uint32_t, uint32_t, uint32_t) {}
+void keyboardModifiers(void*, wl_keyboard*, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) {}
+void keyboardRepeat(void*, wl_keyboard*, int32_t, int32_t) {}
+const wl_keyboard_listener kKeyboardListener = {keyboardKeymap, keyboardEnter,     keyboardLeave,
+                                                keyboardKey,    keyboardModifiers, keyboardRepeat};
 const wl_registry_listener kRegistryListener = {global, globalRemove};
 
 }  // namespace
@@ -127,11 +154,26 @@ void FakeInput::pointerWheel(int32_t vertical, int32_t horizontal) {
   }
 }
 
+bool FakeInput::hasKeys() const {
+  return state_->version >= 4;
+}
+
 bool FakeInput::key(uint32_t code, bool down) {
   if (state_->version < 4) return false;
   org_kde_kwin_fake_input_keyboard_key(
       state_->input, code, down ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
   return true;
+}
+
+std::optional<std::string> FakeInput::seatKeymap() {
+  if (!state_->keyboard) {
+    wl_display_roundtrip(state_->display);
+    if (!state_->seat || !(state_->capabilities & WL_SEAT_CAPABILITY_KEYBOARD)) return std::nullopt;
+    state_->keyboard = wl_seat_get_keyboard(state_->seat);
+    wl_keyboard_add_listener(state_->keyboard, &kKeyboardListener, state_.get());
+    wl_display_roundtrip(state_->display);
+  }
+  return state_->keymap;
 }
 
 bool FakeInput::flush(bool sync) {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace mevrik::desktop::kde {
@@ -29,6 +30,11 @@ class FakeInput {
   // A key by its Linux input code (KEY_A...), interpreted through the seat's keymap. False when
   // the compositor's protocol is too old for keys.
   bool key(uint32_t code, bool down);
+  bool hasKeys() const;
+
+  // The seat's keymap (XKB text format), which gives fake keys their meaning; none when the
+  // seat has no keyboard or the compositor sent none.
+  std::optional<std::string> seatKeymap();
 
   // Sends everything queued; waits until the compositor has handled it when `sync`.
   bool flush(bool sync);
