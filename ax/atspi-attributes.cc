@@ -314,11 +314,17 @@ double scaleOf(const ActiveWindowState& active, Node& n) {
 void calibrateScale(ActiveWindowState& active, const Node& window) {
   active.scale = 1.0;
   active.scaleCentre = Point{0, 0};
-  if (!active.width || window.pid != active.pid) return;
+  active.reportedX = active.reportedY = 0;
+  if (window.pid != active.pid) return;
   GVariant* r = replyOf(window, kGetExtents);
   if (!r) return;
   int32_t x = 0, y = 0, w = 0, h = 0;
   g_variant_get(r, "((iiii))", &x, &y, &w, &h);
+  if (active.surfaceRelative && active.reportsOutputCorner) {
+    active.reportedX = x;
+    active.reportedY = y;
+  }
+  if (!active.width) return;
   if (w <= 0) return;
   double ratio = static_cast<double>(active.width) / w;
   double whole = std::round(ratio);
@@ -340,7 +346,8 @@ std::optional<Rect> screenExtents(const ActiveWindowState& active, Node& node) {
   g_variant_get(r, "((iiii))", &x, &y, &w, &h);
   const double f = scaleOf(active, node);
   if ((node.windowRelative || active.surfaceRelative) && node.pid == active.pid) {
-    return Rect{active.originX + x * f, active.originY + y * f, w * f, h * f};
+    return Rect{active.originX + (x - active.reportedX) * f,
+                active.originY + (y - active.reportedY) * f, w * f, h * f};
   }
   const Point& c = active.scaleCentre;
   return Rect{c.x + (x - c.x) * f, c.y + (y - c.y) * f, w * f, h * f};

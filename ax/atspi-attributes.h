@@ -28,6 +28,12 @@ struct ActiveWindowState {
   double originY = 0;
   // On Wayland every toolkit gives extents relative to its surface, which starts at the origin.
   bool surfaceRelative = false;
+  // Qt on Wayland places its window at the top-left corner of the output it takes itself to be on
+  // (it cannot know where the compositor put it), so its extents carry that corner: the window's
+  // own reported position, taken away from every element's.
+  bool reportsOutputCorner = false;
+  double reportedX = 0;
+  double reportedY = 0;
   // The monitors' top-left corners in root-window pixels, and the point the toolkit scales
   // around: the root's origin, or the corner of the window's monitor (see calibrateScale).
   std::vector<Point> monitorCorners;

@@ -554,6 +554,7 @@ class AtspiPlatform : public Platform {
         appNode->windowRelative =
             stringProperty(*appNode, kToolkitName) == "GTK" &&
             stringProperty(*appNode, kToolkitVersion).value_or("").starts_with("4.");
+        active_.reportsOutputCorner = stringProperty(*appNode, kToolkitName) == "Qt";
         connectDirect(appNode);
       }
       if (!out.name && !w.appId.empty()) out.name = w.appId;
