@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # The tools on a real headless KWin (started by wayland_session.sh kwin, as a plain user) with
 # native Wayland gtk3-widget-factory: the window list and activation through a KWin script, a
-# snapshot, a click on a check box at its record's centre read back through AT-SPI, text typed and
-# read back, and the refusals: no fake input without the grant, a point off the outputs, a
-# character the keymap lacks.
+# snapshot, a click on a check box at its record's centre read back through AT-SPI, text typed
+# and read back, a screenshot of the window, vantic-win's list, focus and at with gtk3-demo in
+# front, and the refusals: no fake input and no screenshot without the grants, a point off the
+# outputs, a character the keymap lacks.
 #
 #   kwin_checks.sh BUILD_DIR KWIN_CLIENT
 set -euo pipefail
 build=$1 client=$2
 ax=$build/ax/vantic-ax click=$build/click/vantic-click type=$build/type/vantic-type
+shot=$build/shot/vantic-shot win=$build/win/vantic-win
 work=$MEVRIK_WAYLAND_BASE
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
 fail() {
@@ -19,7 +21,8 @@ pick() { python3 -c "import json,sys; d=json.load(open(sys.argv[1])); print($1)"
 
 gtk3-widget-factory >"$work/app.log" 2>&1 &
 pid=$!
-trap 'kill $pid 2>/dev/null || true' EXIT
+demo=""
+trap 'kill $pid $demo 2>/dev/null || true' EXIT
 for _ in $(seq 300); do
   window=$("$client" "$pid" 2>/dev/null) && break
   sleep 0.2
@@ -43,8 +46,14 @@ status=0
 [ $status = 1 ] && grep -q "X-KDE-Wayland-Interfaces is missing; no pointer action was performed" \
   "$work/click.err" || fail "click without the grant: status $status, $(cat "$work/click.err")"
 
+status=0
+"$shot" "$work/window.png" >"$work/shot.out" 2>"$work/shot.err" || status=$?
+[ $status = 1 ] && [ ! -e "$work/window.png" ] &&
+  grep -q "^vantic-shot: the screen could not be read: KWin refused the screenshot" "$work/shot.err" ||
+  fail "screenshot without the grant: status $status, $(cat "$work/shot.err")"
+
 # The grants, as the package installs them, for the programs in the build.
-for program in click/vantic-click-wayland type/vantic-type; do
+for program in click/vantic-click-wayland type/vantic-type shot/vantic-shot; do
   name=$(basename "$program")
   sed "s|^Exec=.*|Exec=$(readlink -f "$build/$program")|" \
     "$(dirname "$0")/../desktop/kde/$name.desktop.in" >"$XDG_DATA_HOME/applications/$name.desktop"
@@ -111,5 +120,39 @@ for _ in $(seq 25); do
 done
 [ "$got" = "$text" ] || fail "typed '$text', the field holds '$got'"
 
-echo "kwin: window $id at $fx,$fy ${fw}x$fh activated, check box at $cx,$cy switched, '$got' typed"
+# A screenshot of the window in front: its frame on the output, at scale 1.
+for _ in $(seq 25); do
+  status=0
+  "$shot" "$work/window.png" >"$work/shot.out" 2>"$work/shot.err" || status=$?
+  grep -q "KWin refused" "$work/shot.err" || break
+  sleep 0.2
+done
+read -r sw sh < <(python3 -c "
+import struct
+with open('$work/window.png', 'rb') as f: head = f.read(24)
+assert head[:8] == b'\x89PNG\r\n\x1a\n', head
+print(*struct.unpack('>II', head[16:24]))") || fail "screenshot: status $status, $(cat "$work/shot.err")"
+grep -Eq "^pid=$pid file=$work/window.png x=0 y=$fy width=$sw height=$sh image=${sw}x$sh scale=1\$" \
+  "$work/shot.out" && [ "$sh" = "$fh" ] || fail "shot report $(cat "$work/shot.out") (frame ${fw}x$fh)"
+[ -z "${MEVRIK_WAYLAND_KEEP:-}" ] || cp "$work/window.png" "$MEVRIK_WAYLAND_KEEP-kwin.png"
+
+# vantic-win: a second application in front, then the first brought back over it.
+"$win" launch -- gtk3-demo >"$work/launch.json" || fail "vantic-win launch status $?: $(cat "$work/launch.json")"
+demo=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["pid"])' "$work/launch.json")
+"$win" list >"$work/list.json" || fail "vantic-win list status $?"
+read -r cx2 cy2 < <(python3 - "$work/list.json" "$pid" "$id $fx $fy $fw $fh" <<'PY') ||
+import json, sys
+windows = json.load(open(sys.argv[1]))["windows"]
+demo, factory = windows[0], next(w for w in windows if w["pid"] == int(sys.argv[2]))
+assert demo["app"] != factory["app"] and demo["focused"] and not factory["focused"], windows
+assert " ".join(str(factory[k]) for k in ("id", "x", "y", "w", "h")) == sys.argv[3], factory
+print(demo["x"] + demo["w"] // 2, demo["y"] + demo["h"] // 2)
+PY
+  fail "vantic-win list: $(cat "$work/list.json")"
+"$win" focus --pid "$pid" >"$work/focus.json" || fail "vantic-win focus status $?: $(cat "$work/focus.json")"
+grep -q '"focused":true' "$work/focus.json" || fail "vantic-win focus: $(cat "$work/focus.json")"
+out=$("$win" at "$cx2" "$cy2") || fail "vantic-win at status $?"
+grep -q "\"id\":$id," <<<"$out" || fail "vantic-win at $cx2,$cy2 after the focus: $out"
+
+echo "kwin: window $id at $fx,$fy ${fw}x$fh activated, check box at $cx,$cy switched, '$got' typed, ${sw}x$sh screenshot, list/focus/at"
 echo "kwin checks passed"

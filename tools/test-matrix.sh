@@ -20,6 +20,6 @@ DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=900 install 
   --no-install-recommends kwin-wayland
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build "$build" -j "$(nproc)" --target vantic-ax vantic-click ax_qt_app \
-  vantic-click-wayland vantic-type kwin_client
+  vantic-click-wayland vantic-type vantic-shot vantic-win kwin_client
 (cd "$build" && ctest --output-on-failure -L heavy "$@")
 bash "$root/bench/ax_matrix.sh" "$build/ax/vantic-ax" 3

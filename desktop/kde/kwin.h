@@ -23,6 +23,13 @@ struct Workspace {
   std::vector<Output> outputs;
 };
 
+// Pixels as KWin's screenshot interface gave them, 8-bit RGB, rows top to bottom, no padding.
+struct Screenshot {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  std::vector<uint8_t> rgb;
+};
+
 class KWin {
  public:
   // None, with the reason in `error`, when there is no session bus or KWin is not on it.
@@ -37,6 +44,11 @@ class KWin {
   // Raises and focuses the window (unminimizing it). False when no window has that id or KWin
   // did not answer.
   bool activate(int64_t id);
+  // The picture of `area` (logical pixels in the layout) through org.kde.KWin.ScreenShot2, in
+  // the outputs' own pixels (more than points on a scaled output), without the cursor. None,
+  // with the reason in `error`, when KWin refused (it serves only programs whose desktop entry
+  // lists the interface in X-KDE-DBUS-Restricted-Interfaces) or the picture did not arrive.
+  std::optional<Screenshot> capture(const Box& area, std::string& error);
 
  private:
   explicit KWin(GDBusConnection* bus) : bus_(bus) {}
