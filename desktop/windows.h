@@ -33,6 +33,9 @@ struct Window {
   bool visible = true;
   bool putAway = false;              // in the scratchpad, where sway keeps hidden windows
   std::optional<int64_t> workspace;  // the workspace's number; none when it has none
+  // An X11 client under a Wayland compositor (XWayland): its toolkit gives accessibility extents
+  // on the screen, not relative to its surface.
+  bool xwayland = false;
 };
 
 struct Output {

@@ -138,8 +138,8 @@ class ToplevelPlatform : public Platform {
         "nothing was done");
   }
 
-  // The active window first, then the others newest first: the protocol tells no stacking, and
-  // a window opened later usually lies above the older ones.
+  // The active window first, then the others in the compositor's order: the protocol tells no
+  // stacking.
   std::optional<Desktop> read(std::string&) override {
     Desktop desktop;
     keys_.clear();
@@ -147,8 +147,8 @@ class ToplevelPlatform : public Platform {
     for (const Window& w : windows) {
       if (w.focused) desktop.windows.push_back(w);
     }
-    for (auto it = windows.rbegin(); it != windows.rend(); ++it) {
-      if (!it->focused) desktop.windows.push_back(*it);
+    for (const Window& w : windows) {
+      if (!w.focused) desktop.windows.push_back(w);
     }
     return desktop;
   }
@@ -190,7 +190,8 @@ class ToplevelPlatform : public Platform {
   // The windows in the compositor's order. The protocol gives no lasting handle, so a window's id
   // is made from its app id and title (and its rank among windows alike): the same window keeps
   // its id from one run to the next while its title stays, and an id never names another
-  // window's title.
+  // window's title. Windows alike are told apart only by that rank, which the compositor's
+  // order may change from one connection to the next.
   std::vector<Window> listed() {
     std::vector<Window> out;
     std::map<std::string, int> seen;

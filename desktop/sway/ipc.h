@@ -17,7 +17,8 @@ namespace mevrik::desktop::sway {
 struct Tree {
   // Every application window (tiled, floating, on every workspace, put away), topmost first:
   // the shown ones before the hidden ones; on a workspace a fullscreen window, then the floating
-  // ones (the last drawn first), then the tiled ones; ties in the order of their last focus.
+  // ones (the last drawn first), then the tiled ones; ties, and the hidden windows, in the order
+  // of their last focus.
   std::vector<Window> windows;
   std::optional<int64_t> currentWorkspace;  // the focused workspace's number, if it has one
 };
