@@ -1,6 +1,6 @@
 // The one interface through which vantic-shot reaches the window system, so that the argument
 // grammar, the clipping, the PNG and the report are one piece of code that tests run against a
-// fake. Backends: XCB GetImage on Linux (platform-xcb.cc), CoreGraphics on macOS
+// fake. Backends: X11 GetImage on Linux (platform-x11.cc), CoreGraphics on macOS
 // (platform-mac.cc).
 #pragma once
 
