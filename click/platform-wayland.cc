@@ -9,6 +9,7 @@ std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
   using mevrik::desktop::Session;
   const Session session = mevrik::desktop::detectSession();
   if (session == Session::kWlroots) return createWlrootsPlatform(error);
+  if (session == Session::kKde) return createKwinPlatform(error);
   if (session == Session::kGnome) return createGnomePlatform(error);
   error =
       mevrik::desktop::refusal(session, "vantic-click", "no pointer backend serves this compositor",
