@@ -38,12 +38,15 @@ constexpr const char* kAtomNames[WindowReader::kAtomCount] = {
     "_NET_WM_DESKTOP",
     "_NET_FRAME_EXTENTS",
     "_NET_RESTACK_WINDOW",
+    "_NET_SUPPORTED",
 };
 
 // Longest title read, in 32-bit units (16 KiB).
 constexpr uint32_t kTitleLongs = 4096;
 // Most windows listed: far beyond any desktop, and the reply stays small.
 constexpr uint32_t kMostWindows = 65536;
+// Most atoms read of _NET_SUPPORTED (window managers announce a few hundred at most).
+constexpr uint32_t kMostSupported = 1024;
 constexpr uint32_t kAllDesktopsValue = 0xFFFFFFFF;
 
 using PropertyCookie = xcb_get_property_cookie_t;
@@ -123,9 +126,16 @@ std::optional<Desktop> WindowReader::read(std::string& error) {
       get(root_, atoms_[kClientListStacking], XCB_ATOM_WINDOW, kMostWindows);
   const PropertyCookie activeCookie = get(root_, atoms_[kActiveWindow], XCB_ATOM_WINDOW, 1);
   const PropertyCookie currentCookie = get(root_, atoms_[kCurrentDesktop], XCB_ATOM_CARDINAL, 1);
+  const PropertyCookie supportedCookie =
+      get(root_, atoms_[kSupported], XCB_ATOM_ATOM, kMostSupported);
 
   const auto check = cardinals(property(c_, checkCookie), XCB_ATOM_WINDOW);
-  const auto clients = cardinals(property(c_, listCookie), XCB_ATOM_WINDOW);
+  // A window manager that announces itself but keeps no stacking list (the property is absent,
+  // not empty) cannot say which window is on top: it counts as none.
+  const PropertyReply listReply = property(c_, listCookie);
+  const bool listed = listReply && listReply->type == XCB_ATOM_WINDOW;
+  const auto clients = cardinals(listReply, XCB_ATOM_WINDOW);
+  const auto supported = cardinals(property(c_, supportedCookie), XCB_ATOM_ATOM);
   const auto active = cardinals(property(c_, activeCookie), XCB_ATOM_WINDOW);
   const auto current = cardinals(property(c_, currentCookie), XCB_ATOM_CARDINAL);
 
@@ -151,10 +161,12 @@ std::optional<Desktop> WindowReader::read(std::string& error) {
   }
 
   const auto self = cardinals(property(c_, selfCheck), XCB_ATOM_WINDOW);
-  const bool ewmh = !check.empty() && !self.empty() && self[0] == check[0] &&
+  const bool ewmh = !check.empty() && !self.empty() && self[0] == check[0] && listed &&
                     atoms_[kClientListStacking] != XCB_ATOM_NONE;
   Desktop desktop;
   if (!current.empty()) desktop.currentDesktop = current[0];
+  desktop.activates =
+      std::find(supported.begin(), supported.end(), atoms_[kActiveWindow]) != supported.end();
   const uint32_t activeWindow = active.empty() ? 0 : active[0];
   for (const ClientRequests& r : requests) {
     auto pid = cardinals(property(c_, r.pid), XCB_ATOM_CARDINAL);

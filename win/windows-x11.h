@@ -38,6 +38,7 @@ class WindowReader {
     kWmDesktop,
     kFrameExtents,
     kRestackWindow,
+    kSupported,
     kAtomCount
   };
   xcb_atom_t atom(Atom which);
