@@ -236,7 +236,10 @@ ReadResult windows(AttributeContext& c, const std::shared_ptr<Node>& app, bool f
   for (size_t i = 0; i < nodes.size(); ++i) {
     std::optional<AtspiStates> s = statesOf(*nodes[i]);
     if (!s || !s->has(focusedOnly ? ATSPI_STATE_ACTIVE : ATSPI_STATE_SHOWING)) continue;
-    if (chosen.empty()) calibrateScale(c.active, *nodes[i]);
+    if (chosen.empty()) {
+      calibrateScale(c.active, *nodes[i]);
+      fitSurface(c.active, *nodes[i]);
+    }
     chosen.push_back(Value::ofElement((*windows)[i]));
     if (focusedOnly) return ok(std::move(chosen.front()));
   }
@@ -314,11 +317,17 @@ double scaleOf(const ActiveWindowState& active, Node& n) {
 void calibrateScale(ActiveWindowState& active, const Node& window) {
   active.scale = 1.0;
   active.scaleCentre = Point{0, 0};
-  if (!active.width || window.pid != active.pid) return;
+  active.reportedX = active.reportedY = 0;
+  if (window.pid != active.pid) return;
   GVariant* r = replyOf(window, kGetExtents);
   if (!r) return;
   int32_t x = 0, y = 0, w = 0, h = 0;
   g_variant_get(r, "((iiii))", &x, &y, &w, &h);
+  if (active.surfaceRelative && active.reportsOutputCorner) {
+    active.reportedX = x;
+    active.reportedY = y;
+  }
+  if (!active.width) return;
   if (w <= 0) return;
   double ratio = static_cast<double>(active.width) / w;
   double whole = std::round(ratio);
@@ -333,6 +342,24 @@ void calibrateScale(ActiveWindowState& active, const Node& window) {
   }
 }
 
+// A toolkit that draws its own title bar and borders on Wayland (Qt under GNOME Shell) reports its
+// window without them, and its coordinates start at the content inside. A window reported
+// smaller than the compositor's therefore starts inside it: centred across, with the border
+// below as wide as those at the sides and the title bar above. Toolkits whose surface carries
+// shadows (GTK) report the whole surface, which is at least as large, and keep its origin.
+void fitSurface(ActiveWindowState& active, const Node& window) {
+  if (!active.surfaceRelative || !active.content || window.pid != active.pid) return;
+  GVariant* r = replyOf(window, kGetExtents);
+  if (!r) return;
+  int32_t x = 0, y = 0, w = 0, h = 0;
+  g_variant_get(r, "((iiii))", &x, &y, &w, &h);
+  const Rect& c = *active.content;
+  if (w <= 0 || h <= 0 || w >= c.w || h > c.h) return;
+  const double side = (c.w - w) / 2;
+  active.originX = c.x + side;
+  active.originY = c.y + c.h - h - side;
+}
+
 std::optional<Rect> screenExtents(const ActiveWindowState& active, Node& node) {
   GVariant* r = replyOf(node, kGetExtents);
   if (!r) return std::nullopt;
@@ -340,7 +367,8 @@ std::optional<Rect> screenExtents(const ActiveWindowState& active, Node& node) {
   g_variant_get(r, "((iiii))", &x, &y, &w, &h);
   const double f = scaleOf(active, node);
   if ((node.windowRelative || active.surfaceRelative) && node.pid == active.pid) {
-    return Rect{active.originX + x * f, active.originY + y * f, w * f, h * f};
+    return Rect{active.originX + (x - active.reportedX) * f,
+                active.originY + (y - active.reportedY) * f, w * f, h * f};
   }
   const Point& c = active.scaleCentre;
   return Rect{c.x + (x - c.x) * f, c.y + (y - c.y) * f, w * f, h * f};

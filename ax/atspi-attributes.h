@@ -28,6 +28,14 @@ struct ActiveWindowState {
   double originY = 0;
   // On Wayland every toolkit gives extents relative to its surface, which starts at the origin.
   bool surfaceRelative = false;
+  // On Wayland: the window's content as the compositor places it (see fitSurface).
+  std::optional<Rect> content;
+  // Qt on Wayland places its window at the top-left corner of the output it takes itself to be on
+  // (it cannot know where the compositor put it), so its extents carry that corner: the window's
+  // own reported position, taken away from every element's.
+  bool reportsOutputCorner = false;
+  double reportedX = 0;
+  double reportedY = 0;
   // The monitors' top-left corners in root-window pixels, and the point the toolkit scales
   // around: the root's origin, or the corner of the window's monitor (see calibrateScale).
   std::vector<Point> monitorCorners;
@@ -41,6 +49,9 @@ std::optional<Rect> screenExtents(const ActiveWindowState& active, Node& node);
 
 // Finds the toolkit's scale factor from the window's reported width (see the .cc file).
 void calibrateScale(ActiveWindowState& active, const Node& window);
+// On Wayland, moves the origin to where a toolkit that draws its own decorations starts its
+// coordinates (see the .cc file).
+void fitSurface(ActiveWindowState& active, const Node& window);
 
 // What an answer may use besides the element's own replies.
 struct AttributeContext {

@@ -21,6 +21,7 @@
 #include "ax/atspi-requests.h"
 #include "ax/atspi-x11.h"
 #include "ax/platform.h"
+#include "desktop/gnome/shell.h"
 #include "desktop/session.h"
 #include "desktop/sway/ipc.h"
 
@@ -49,11 +50,18 @@ class AtspiPlatform : public Platform {
 
   // A Wayland client does not know where its windows lie on the screen, and XWayland's X11 sees
   // only its own windows: without the compositor's word, records would carry wrong centres.
-  // sway tells through its IPC; other compositors are refused.
+  // sway tells through its IPC, GNOME Shell through Mevrik's extension; other compositors are
+  // refused.
   std::optional<std::string> unsupportedSession() override {
     using namespace mevrik::desktop;
     const Session session = detectSession();
     if (session == Session::kX11) return std::nullopt;
+    if (session == Session::kGnome) {
+      std::string error;
+      gnome_ = gnome::Shell::connect(error);
+      if (gnome_) return std::nullopt;
+      return gnome::refusal("vantic-ax", error, "no snapshot was taken");
+    }
     std::string why =
         "windows on Wayland do not report their screen positions, so no click target could be "
         "given";
@@ -104,7 +112,7 @@ class AtspiPlatform : public Platform {
   std::optional<FrontmostApplication> frontmostApplication() override {
     // A lookup reaches most applications without the bus (see directApplication).
     if (!lookup_ && !a11y()) return std::nullopt;
-    if (sway_) return fromCompositor();
+    if (onCompositor()) return fromCompositor(std::nullopt);
     if (auto active = x11_.activeWindow()) return fromActiveWindow(active->first, active->second);
     return fromActiveFrame();
   }
@@ -123,7 +131,9 @@ class AtspiPlatform : public Platform {
       }
     }
     if (!a11y()) return std::nullopt;
-    if (!lookup_) {
+    if (onCompositor()) {
+      if (auto found = fromCompositor(Wanted{pid, 0})) return found;
+    } else if (!lookup_) {
       if (auto window = x11_.topWindowOf(pid)) return fromActiveWindow(*window, pid);
     }
     for (const Element& app : applications()) {
@@ -141,14 +151,15 @@ class AtspiPlatform : public Platform {
 
   std::optional<FrontmostApplication> applicationOfWindow(uint64_t window) override {
     if (!a11y()) return std::nullopt;
+    if (onCompositor()) return fromCompositor(Wanted{0, window});
     const std::optional<int32_t> pid = x11_.windowPid(window);
     if (!pid) return std::nullopt;
     return fromActiveWindow(window, *pid);
   }
 
-  // AT-SPI does not know X11 windows: the frame is the application's window whose name is the
-  // window's title, or whose extents are where X11 puts the window's content (GTK 3 leaves a
-  // frame's name empty), the nearest one when several qualify.
+  // AT-SPI does not know X11 windows nor the compositor's: the frame is the application's window
+  // whose name is the window's title, or whose extents are where the window system puts the
+  // window's content (GTK 3 leaves a frame's name empty), the nearest one when several qualify.
   Element windowElement(const Element& app, uint64_t window) override {
     const AtspiElement* a = asAtspi(app);
     if (!a || !a->node || a->node->bus.empty() || window != targetWindow_) return nullptr;
@@ -183,6 +194,7 @@ class AtspiPlatform : public Platform {
     }
     if (best == nodes.size()) return nullptr;
     calibrateScale(active_, *nodes[best]);
+    fitSurface(active_, *nodes[best]);
     return (*frames)[best];
   }
 
@@ -222,9 +234,20 @@ class AtspiPlatform : public Platform {
 
   Element createApplicationElement(int32_t pid) override {
     if (directApp_ && asAtspi(directApp_)->node->pid == pid) return directApp_;
+    std::vector<Element> matches;
     for (const Element& app : applications()) {
-      if (asAtspi(app)->node->pid == pid) return app;
+      if (asAtspi(app)->node->pid == pid) matches.push_back(app);
     }
+    // A process can register twice (Qt on Wayland adds an application without windows): the one
+    // with windows stands for it.
+    if (matches.size() > 1) {
+      queue_.fetch(nodesOf(matches), kGetChildren);
+      for (const Element& app : matches) {
+        const std::vector<Element>* windows = tree_.childrenOf(asAtspi(app)->node);
+        if (windows && !windows->empty()) return app;
+      }
+    }
+    if (!matches.empty()) return matches.front();
     // No accessible application with that process: an element whose every read fails.
     auto node = std::make_shared<Node>();
     node->application = true;
@@ -465,17 +488,17 @@ class AtspiPlatform : public Platform {
     }
   }
 
-  // Whether the element's extents are in and do not put it wholly off the first screen (the
+  // Whether the element's extents are in and do not put it wholly off every screen (the
   // walk's pruning); failed extents do not prune.
   bool onScreen(Node& n) {
     if (n.failed(kGetExtents)) return true;
     std::optional<Rect> e = screenExtents(active_, n);
     if (!e) return false;
     const std::vector<Rect>& screens = screenList();
-    if (screens.empty()) return true;
-    const Rect& screen = screens.front();
-    return !(e->w > 0 && e->h > 0 &&
-             (e->x + e->w <= 0 || e->y + e->h <= 0 || screen.w <= e->x || screen.h <= e->y));
+    if (screens.empty() || e->w <= 0 || e->h <= 0) return true;
+    return std::any_of(screens.begin(), screens.end(), [&](const Rect& s) {
+      return e->x + e->w > s.x && e->y + e->h > s.y && e->x < s.x + s.w && e->y < s.y + s.h;
+    });
   }
 
   // -- Applications --------------------------------------------------------------------------
@@ -655,11 +678,12 @@ class AtspiPlatform : public Platform {
 
   // The screens: the compositor's outputs (read once), else X11's root window.
   const std::vector<Rect>& screenList() {
-    if (!sway_) return x11_.monitors();
+    if (!onCompositor()) return x11_.monitors();
     if (!outputs_) {
       outputs_.emplace();
+      auto outputs = sway_ ? sway_->outputs() : gnome_->outputs();
       for (const mevrik::desktop::Output& o :
-           sway_->outputs().value_or(std::vector<mevrik::desktop::Output>{})) {
+           outputs.value_or(std::vector<mevrik::desktop::Output>{})) {
         outputs_->push_back(Rect{static_cast<double>(o.area.x), static_cast<double>(o.area.y),
                                  static_cast<double>(o.area.width),
                                  static_cast<double>(o.area.height)});
@@ -668,41 +692,78 @@ class AtspiPlatform : public Platform {
     return *outputs_;
   }
 
-  // The focused window as the compositor tells it. Toolkits on Wayland give extents relative to
-  // their surface, in the same logical pixels as the compositor's layout, so a record's place is
-  // the surface's origin plus its extents.
-  std::optional<FrontmostApplication> fromCompositor() {
-    std::optional<std::vector<mevrik::desktop::Window>> windows = sway_->windows();
+  bool onCompositor() const { return sway_ || gnome_; }
+
+  // What a run reads on Wayland: a process's topmost window, or the window with that id; by
+  // default the focused window.
+  struct Wanted {
+    int32_t pid = 0;
+    uint64_t id = 0;
+  };
+
+  // The window as the compositor tells it. Toolkits on Wayland give extents relative to their
+  // surface, in the same logical pixels as the compositor's layout, so a record's place is the
+  // surface's origin plus its extents.
+  std::optional<FrontmostApplication> fromCompositor(std::optional<Wanted> wanted) {
+    std::optional<std::vector<mevrik::desktop::Window>> windows =
+        sway_ ? sway_->windows() : gnome_->windows();
     if (!windows) return std::nullopt;
+    const mevrik::desktop::Window* chosen = nullptr;
     for (const mevrik::desktop::Window& w : *windows) {
-      if (!w.focused || w.pid <= 0) continue;
-      active_.pid = w.pid;
-      active_.title = w.title;
-      active_.originX = static_cast<double>(w.surfaceX);
-      active_.originY = static_cast<double>(w.surfaceY);
-      FrontmostApplication out;
-      out.pid = w.pid;
-      Element app = createApplicationElement(w.pid);
-      const std::shared_ptr<Node>& appNode = asAtspi(app)->node;
-      if (!w.appId.empty()) out.bundleId = w.appId;
-      active_.surfaceRelative = true;
-      if (!appNode->bus.empty()) {
-        queue_.issue(appNode, kGetChildren);
-        queue_.issue(appNode, kToolkitName);
-        queue_.issue(appNode, kToolkitVersion);
-        queue_.issue(appNode, kBusAddress);
-        out.name = applicationName(app);
-        // GTK 4 marks only its window SHOWING (see Node::windowRelative).
-        appNode->windowRelative =
-            stringProperty(*appNode, kToolkitName) == "GTK" &&
-            stringProperty(*appNode, kToolkitVersion).value_or("").starts_with("4.");
-        connectDirect(appNode);
+      if (w.pid <= 0) continue;
+      if (!wanted) {
+        if (w.focused) chosen = &w;
+      } else if (wanted->id) {
+        if (w.id >= 0 && static_cast<uint64_t>(w.id) == wanted->id) chosen = &w;
+      } else if (w.pid == wanted->pid && !(chosen && chosen->focused)) {
+        // GNOME lists the windows bottom first, so the last one is the topmost.
+        chosen = &w;
       }
-      if (!out.name && !w.appId.empty()) out.name = w.appId;
-      screenList();
-      return out;
     }
-    return std::nullopt;
+    if (!chosen) return std::nullopt;
+    const mevrik::desktop::Window& w = *chosen;
+    active_.pid = w.pid;
+    active_.title = w.title;
+    active_.originX = static_cast<double>(w.surfaceX);
+    active_.originY = static_cast<double>(w.surfaceY);
+    active_.surfaceRelative = !w.xwayland;
+    if (w.xwayland) {
+      // XWayland's root window is the layout, so the toolkit's screen positions are points.
+      active_.originX = static_cast<double>(w.content.x);
+      active_.originY = static_cast<double>(w.content.y);
+    } else {
+      active_.content =
+          Rect{static_cast<double>(w.content.x), static_cast<double>(w.content.y),
+               static_cast<double>(w.content.width), static_cast<double>(w.content.height)};
+    }
+    // windowElement finds the frame by its title or by where the content lies in the surface.
+    targetWindow_ = static_cast<unsigned long>(w.id);
+    targetFacts_ = WindowFacts{};
+    targetFacts_.title = w.title;
+    // Toolkits put their window at their surface's origin, as wide as the surface (GTK, with its
+    // shadows) or as the content within their own decorations (Qt).
+    targetFacts_.width = static_cast<int>(w.content.width);
+    FrontmostApplication out;
+    out.pid = w.pid;
+    Element app = createApplicationElement(w.pid);
+    const std::shared_ptr<Node>& appNode = asAtspi(app)->node;
+    if (!w.appId.empty()) out.bundleId = w.appId;
+    if (!appNode->bus.empty()) {
+      queue_.issue(appNode, kGetChildren);
+      queue_.issue(appNode, kToolkitName);
+      queue_.issue(appNode, kToolkitVersion);
+      queue_.issue(appNode, kBusAddress);
+      out.name = applicationName(app);
+      // GTK 4 marks only its window SHOWING (see Node::windowRelative).
+      appNode->windowRelative =
+          stringProperty(*appNode, kToolkitName) == "GTK" &&
+          stringProperty(*appNode, kToolkitVersion).value_or("").starts_with("4.");
+      active_.reportsOutputCorner = stringProperty(*appNode, kToolkitName) == "Qt";
+      connectDirect(appNode);
+    }
+    if (!out.name && !w.appId.empty()) out.name = w.appId;
+    screenList();
+    return out;
   }
 
   // Without X11: the application one of whose windows has the ACTIVE state.
@@ -751,7 +812,8 @@ class AtspiPlatform : public Platform {
   // Declared in the order they must be built: X11 first (its error handler is in place before
   // any request), the queue before what sends through it.
   X11Display x11_;
-  std::unique_ptr<mevrik::desktop::sway::Ipc> sway_;  // in a sway session
+  std::unique_ptr<mevrik::desktop::sway::Ipc> sway_;      // in a sway session
+  std::unique_ptr<mevrik::desktop::gnome::Shell> gnome_;  // in a GNOME Shell session
   std::optional<std::vector<Rect>> outputs_;
   std::unique_ptr<BusWire> session_;
   std::unique_ptr<BusWire> a11y_;
@@ -768,7 +830,8 @@ class AtspiPlatform : public Platform {
   ActiveWindowState active_;
   AttributeContext context_{queue_, tree_, active_};
   std::optional<std::vector<Element>> applications_;
-  unsigned long targetWindow_ = 0;  // the X11 window the run reads, and what X11 says of it
+  // The window the run reads (X11's or the compositor's id), and what the window system says of it.
+  unsigned long targetWindow_ = 0;
   WindowFacts targetFacts_;
   int actionTimeoutMs_ = kDefaultTimeoutMs;
 };

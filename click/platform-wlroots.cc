@@ -2,7 +2,9 @@
 // (wlr-virtual-pointer) for the events, sway's IPC for the window in front and the outputs.
 //
 // - Absolute motion is mapped by the compositor onto the bounding box of all outputs, and a point
-//   outside it would be clamped to its edge: such a point is refused instead, before any event.
+//   on no output (outside the box, or in a gap between outputs of different sizes or scales)
+//   would be moved to the nearest output's edge: such a point is refused instead, before any
+//   event.
 // - A Wayland client cannot read the cursor's position, so the report says "?" for it and the
 //   cursor stays where the action left it.
 // - Wayland has no delivery to one process: every event goes to the seat.
@@ -13,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "click/platform.h"
@@ -36,8 +39,12 @@ struct WaylandEvent : Event {
 class WlrootsPlatform : public Platform {
  public:
   WlrootsPlatform(std::unique_ptr<mevrik::desktop::sway::Ipc> ipc,
-                  std::unique_ptr<mevrik::desktop::wlroots::Client> client, Box layout)
-      : ipc_(std::move(ipc)), client_(std::move(client)), layout_(layout) {}
+                  std::unique_ptr<mevrik::desktop::wlroots::Client> client,
+                  std::vector<mevrik::desktop::Output> outputs, Box layout)
+      : ipc_(std::move(ipc)),
+        client_(std::move(client)),
+        outputs_(std::move(outputs)),
+        layout_(layout) {}
 
   int32_t frontmostPid() override {
     for (const mevrik::desktop::Window& w :
@@ -49,9 +56,8 @@ class WlrootsPlatform : public Platform {
 
   std::optional<Point> cursorPosition() override { return std::nullopt; }
 
-  // sway lists the windows of every workspace without their stacking, so a point held by
-  // several windows' content is answered only when the focused window is one of them (it is
-  // shown and on top); otherwise the guard is told that sway cannot say.
+  // The topmost shown window whose frame holds the point, as vantic-win's "at" names it: sway's
+  // windows come topmost first.
   WindowLookup windowAt(Point at) override {
     WindowLookup lookup;
     auto windows = ipc_->windows();
@@ -59,23 +65,14 @@ class WlrootsPlatform : public Platform {
       lookup.error = "sway does not answer";
       return lookup;
     }
-    std::vector<const mevrik::desktop::Window*> holding;
     for (const auto& w : *windows) {
-      const auto& b = w.content;
-      if (at.x >= static_cast<double>(b.x) && at.x < static_cast<double>(b.x + b.width) &&
-          at.y >= static_cast<double>(b.y) && at.y < static_cast<double>(b.y + b.height)) {
-        holding.push_back(&w);
+      const auto& b = w.frame;
+      if (w.visible && at.x >= static_cast<double>(b.x) &&
+          at.x < static_cast<double>(b.x + b.width) && at.y >= static_cast<double>(b.y) &&
+          at.y < static_cast<double>(b.y + b.height)) {
+        lookup.window = TargetWindow{static_cast<uint64_t>(w.id), w.pid, w.appId, w.title};
+        break;
       }
-    }
-    const mevrik::desktop::Window* found = holding.size() == 1 ? holding[0] : nullptr;
-    for (const auto* w : holding) {
-      if (w->focused) found = w;
-    }
-    if (found) {
-      lookup.window =
-          TargetWindow{static_cast<uint64_t>(found->id), found->pid, found->appId, found->title};
-    } else if (holding.size() > 1) {
-      lookup.error = "several sway windows hold the point and none of them has the focus";
     }
     return lookup;
   }
@@ -99,14 +96,10 @@ class WlrootsPlatform : public Platform {
       if (release && pressed_) press(event, false);
       return;
     }
-    if (!client_->pointerTo(event.at.x, event.at.y, layout_)) {
-      char text[160];
-      std::snprintf(text, sizeof text,
-                    "the point %.0f,%.0f lies on no output (the outputs span %lld,%lld %lldx%lld)",
-                    event.at.x, event.at.y, static_cast<long long>(layout_.x),
-                    static_cast<long long>(layout_.y), static_cast<long long>(layout_.width),
-                    static_cast<long long>(layout_.height));
-      lost_ = text;
+    if (!onOutput(event.at) || !client_->pointerTo(event.at.x, event.at.y, layout_)) {
+      char point[64];
+      std::snprintf(point, sizeof point, "the point %.0f,%.0f", event.at.x, event.at.y);
+      lost_ = std::string(point) + " lies on no output (the outputs are " + outputList() + ")";
       if (release && pressed_) press(event, false);
       return;
     }
@@ -133,7 +126,7 @@ class WlrootsPlatform : public Platform {
   void release(std::unique_ptr<Event>) override {}
 
   void warpCursor(Point to) override {
-    if (lost_.empty()) client_->pointerTo(to.x, to.y, layout_);
+    if (lost_.empty() && onOutput(to)) client_->pointerTo(to.x, to.y, layout_);
   }
 
   void sleepMicroseconds(uint32_t microseconds) override {
@@ -152,6 +145,27 @@ class WlrootsPlatform : public Platform {
   }
 
  private:
+  bool onOutput(Point at) const {
+    return std::any_of(outputs_.begin(), outputs_.end(), [&](const mevrik::desktop::Output& o) {
+      const Box& b = o.area;
+      return at.x >= static_cast<double>(b.x) && at.y >= static_cast<double>(b.y) &&
+             at.x < static_cast<double>(b.x + b.width) &&
+             at.y < static_cast<double>(b.y + b.height);
+    });
+  }
+
+  // "0,0 1280x800 and 1280,0 640x400"
+  std::string outputList() const {
+    std::string out;
+    for (size_t i = 0; i < outputs_.size(); ++i) {
+      const Box& b = outputs_[i].area;
+      if (i) out += i + 1 == outputs_.size() ? " and " : ", ";
+      out += std::to_string(b.x) + "," + std::to_string(b.y) + " " + std::to_string(b.width) + "x" +
+             std::to_string(b.height);
+    }
+    return out;
+  }
+
   void press(const WaylandEvent& event, bool down) {
     const uint32_t code = event.button == kButtonRight    ? BTN_RIGHT
                           : event.button == kButtonCenter ? BTN_MIDDLE
@@ -163,6 +177,7 @@ class WlrootsPlatform : public Platform {
 
   std::unique_ptr<mevrik::desktop::sway::Ipc> ipc_;
   std::unique_ptr<mevrik::desktop::wlroots::Client> client_;
+  std::vector<mevrik::desktop::Output> outputs_;
   Box layout_;
   std::string lost_;
   bool pressed_ = false;
@@ -202,7 +217,8 @@ std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
     layout.width = right - layout.x;
     layout.height = bottom - layout.y;
   }
-  return std::make_unique<WlrootsPlatform>(std::move(ipc), std::move(client), layout);
+  return std::make_unique<WlrootsPlatform>(std::move(ipc), std::move(client), std::move(*outputs),
+                                           layout);
 }
 
 }  // namespace click

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace mevrik::desktop {
@@ -21,11 +22,20 @@ struct Window {
   std::string title;
   std::string appId;  // Wayland app_id (or X11 class); "" when unknown
   Box content;        // the client area on the screen, decorations left out
+  Box frame;          // with the decorations (border, title bar): the area a click reaches it in
   // Where the client's own coordinates start on the screen: toolkits give accessibility extents
   // relative to their surface, which can begin before the content (client-side shadows).
   int64_t surfaceX = 0;
   int64_t surfaceY = 0;
   bool focused = false;
+  // Shown on an output: not on a hidden workspace, behind another tab, under a fullscreen window
+  // of its workspace or put away (the scratchpad).
+  bool visible = true;
+  bool putAway = false;              // in the scratchpad, where sway keeps hidden windows
+  std::optional<int64_t> workspace;  // the workspace's number; none when it has none
+  // An X11 client under a Wayland compositor (XWayland): its toolkit gives accessibility extents
+  // on the screen, not relative to its surface.
+  bool xwayland = false;
 };
 
 struct Output {

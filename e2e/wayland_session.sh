@@ -21,11 +21,29 @@ if [ "${MEVRIK_WAYLAND_INSIDE:-}" != 1 ]; then
   base=$(mktemp -d /tmp/mevrik-wayland.XXXXXX)
   chown "$user:" "$base"
   chmod 700 "$base"
+  # The stock session configuration names service directories: its bus would start portals,
+  # volume monitors and online accounts for the first GTK application, which then waits for
+  # them and shares the processor with them. This bus starts nothing by itself, as the X11 test
+  # desktop's does.
+  cat >"$base/session.conf" <<EOF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:tmpdir=$base</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+EOF
   status=0
   runuser -u "$user" -- env -i PATH="$PATH" HOME="/home/$user" LANG=C.UTF-8 \
     MEVRIK_WAYLAND_INSIDE=1 MEVRIK_WAYLAND_BASE="$base" MEVRIK_WAYLAND_KEEP="${MEVRIK_WAYLAND_KEEP:-}" \
     MEVRIK_WAYLAND_SEAT="${MEVRIK_WAYLAND_SEAT:-}" \
-    dbus-run-session -- "$0" "$compositor" "$@" || status=$?
+    dbus-run-session --config-file="$base/session.conf" -- "$0" "$compositor" "$@" || status=$?
   rm -rf "$base"
   exit $status
 fi

@@ -80,6 +80,11 @@ fi
 if command -v gnome-extensions >/dev/null && gnome-extensions enable "$uuid" 2>/dev/null; then
   echo "enabled the extension in the running GNOME Shell"
 fi
+# A shell that knew the extension starts it when the setting changes, a moment later.
+for _ in 1 2 3 4 5 6 7 8 9 10; do
+  on_bus com.fennick.Mevrik.Shell && break
+  sleep 0.2
+done
 if on_bus com.fennick.Mevrik.Shell; then
   echo "the extension is running"
 else

@@ -15,6 +15,7 @@
 
 #include "common/xcb.h"
 #include "desktop/session.h"
+#include "shot/platform-gnome.h"
 #include "shot/platform-wlroots.h"
 #include "shot/platform.h"
 
@@ -126,6 +127,7 @@ std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
   // windows: the image would be empty where the user sees windows.
   const mevrik::desktop::Session session = mevrik::desktop::detectSession();
   if (session == mevrik::desktop::Session::kWlroots) return createWlrootsPlatform(error);
+  if (session == mevrik::desktop::Session::kGnome) return createGnomePlatform(error);
   if (mevrik::desktop::isWayland(session)) {
     error = mevrik::desktop::refusal(session, "vantic-shot", "X11 does not see Wayland windows",
                                      "no screenshot was taken");

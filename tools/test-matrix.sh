@@ -3,9 +3,8 @@
 # LibreOffice Writer and Calc (about 400 MB), builds like tools/test.sh, and runs the checks
 # labelled "heavy" (e2e_ax_heavy_apps: each application's main controls, a default run within its
 # bounds, a click that lands; package_clean_root_bookworm and _trixie: the .deb built, installed
-# and used in minimal Debian 12 and 13 roots; e2e_gnome_extension: Mevrik's extension in a
-# headless GNOME Shell, some 270 packages). Then prints the benchmark of every installed application of the
-# matrix (bench/ax_matrix.sh: vantic-ax against the pyatspi walk).
+# and used in minimal Debian 12 and 13 roots). Then prints the benchmark of every installed
+# application of the matrix (bench/ax_matrix.sh: vantic-ax against the pyatspi walk).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${MEVRIK_BUILD_DIR:-$root/build/matrix}
@@ -14,7 +13,6 @@ sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=900 install -y -qq \
   --no-install-recommends firefox-esr libreoffice-writer libreoffice-calc libreoffice-gtk3
-DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=900 install -y -qq gnome-shell
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build "$build" -j "$(nproc)" --target vantic-ax vantic-click ax_qt_app
 (cd "$build" && ctest --output-on-failure -L heavy "$@")

@@ -24,6 +24,8 @@
 #include "common/xcb.h"
 #include "desktop/session.h"
 #include "win/launch-posix.h"
+#include "win/platform-gnome.h"
+#include "win/platform-wlroots.h"
 #include "win/platform.h"
 #include "win/windows-x11.h"
 
@@ -164,6 +166,8 @@ class X11Platform : public Platform {
 std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
   // In a Wayland session the X server is XWayland, which sees only the X clients' windows.
   const mevrik::desktop::Session session = mevrik::desktop::detectSession();
+  if (session == mevrik::desktop::Session::kWlroots) return createWlrootsPlatform(error);
+  if (session == mevrik::desktop::Session::kGnome) return createGnomePlatform(error);
   if (mevrik::desktop::isWayland(session)) {
     error = mevrik::desktop::refusal(session, "vantic-win", "X11 sees only XWayland's windows",
                                      "nothing was done");

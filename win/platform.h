@@ -42,6 +42,10 @@ struct Window {
   bool focused = false;
   bool minimized = false;
   std::optional<int64_t> desktop;  // none where the system has no desktops
+  // Whether a click could reach it, where the system says so itself (sway: shown on an output,
+  // not behind another tab or a fullscreen window); none: judged from desktop and minimized.
+  std::optional<bool> shown;
+  bool placed = true;  // false where the system tells no window's place: x, y, w, h are 0
 };
 
 // The windows and the desktop on show, read together.
@@ -67,6 +71,8 @@ class Platform {
   // Every top-level window, or none (with the reason in `error`) when the system offers no list
   // (an X window manager without EWMH).
   virtual std::optional<Desktop> read(std::string& error) = 0;
+  // Why this system tells no window's place ("" where it does): "at" is then refused.
+  virtual std::string placesUnknown() { return ""; }
   // The window the system reports active, 0 when none.
   virtual uint64_t activeWindow() = 0;
   // Whether the window still exists.
@@ -74,6 +80,9 @@ class Platform {
 
   // Shows that desktop.
   virtual void showDesktop(int64_t desktop) = 0;
+  // Whether a window can still be moving once it is active (window managers that animate it back
+  // from minimised or from another desktop); false where the system places it at once.
+  virtual bool animates() { return true; }
   // Asks the system to un-minimise, activate and raise the window. The answer comes later:
   // activeWindow() reports it.
   virtual void activate(const Window& window) = 0;

@@ -118,7 +118,7 @@ RunResult focus(Platform& platform, const Command& command, const Desktop& befor
   // A window coming back from minimised or from another desktop may still be moving (window
   // managers animate it, openbox for about 150 ms): its frame is printed once it has kept still
   // for kSettleTime, or when time is up.
-  const bool moving = window.minimized || switched;
+  const bool moving = (window.minimized || switched) && platform.animates();
   std::optional<Window> previous;
   double stillSince = platform.now();
   for (;;) {
@@ -311,14 +311,16 @@ std::string record(const Window& window) {
   json.integer(window.pid);
   json.key("title");
   json.string(window.title);
-  json.key("x");
-  json.integer(window.x);
-  json.key("y");
-  json.integer(window.y);
-  json.key("w");
-  json.integer(window.w);
-  json.key("h");
-  json.integer(window.h);
+  if (window.placed) {
+    json.key("x");
+    json.integer(window.x);
+    json.key("y");
+    json.integer(window.y);
+    json.key("w");
+    json.integer(window.w);
+    json.key("h");
+    json.integer(window.h);
+  }
   json.key("focused");
   json.boolean(window.focused);
   json.key("minimized");
@@ -346,6 +348,9 @@ RunResult perform(Platform& platform, const Command& command) {
       return RunResult{kDone, out + "]}\n", ""};
     }
     case Command::Verb::kAt:
+      if (std::string why = platform.placesUnknown(); !why.empty()) {
+        return failure(kUnreachable, why);
+      }
       if (const Window* w = windowAt(*desktop, command.at)) return printRecord(*w);
       return failure(kNotFound, "no window at " + pointText(command.at));
     case Command::Verb::kFocus:

@@ -13,7 +13,8 @@
 //    "minimized":B,"desktop":N}
 //
 // with the frame on screen in screen points (the space vantic-click takes) and "desktop" only
-// where the system has desktops (-1: on every desktop).
+// where the system has desktops (-1: on every desktop). Where the system tells no window's place
+// (wlroots compositors without sway's IPC) x, y, w and h are left out and "at" is refused.
 #pragma once
 
 #include <optional>

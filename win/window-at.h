@@ -8,6 +8,7 @@ namespace win {
 
 // Whether a click could reach the window: not minimised, and on the desktop shown.
 inline bool onScreen(const Window& window, std::optional<int64_t> currentDesktop) {
+  if (window.shown) return *window.shown;
   if (window.minimized) return false;
   return !window.desktop || !currentDesktop || *window.desktop == kAllDesktops ||
          *window.desktop == *currentDesktop;

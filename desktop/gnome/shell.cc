@@ -2,6 +2,8 @@
 
 #include <gio/gio.h>
 
+#include <algorithm>
+#include <cmath>
 #include <nlohmann/json.hpp>
 
 namespace mevrik::desktop::gnome {
@@ -12,7 +14,11 @@ using nlohmann::json;
 constexpr char kName[] = "com.fennick.Mevrik.Shell";
 constexpr char kPath[] = "/com/fennick/Mevrik/Shell";
 constexpr char kInterface[] = "com.fennick.Mevrik.Shell";
-constexpr int kTimeoutMs = 2000;
+// The shell answers from its main loop, which a window being mapped, or painting in software on a
+// busy machine, can hold for seconds; a shell that takes longer has frozen the desktop anyway.
+constexpr int kTimeoutMs = 10000;
+// The shell paints and encodes a screenshot itself; a large screen on a busy machine takes a while.
+constexpr int kScreenshotTimeoutMs = 20000;
 
 const json& field(const json& object, const char* name) {
   static const json kNull;
@@ -44,7 +50,13 @@ std::optional<Window> parseWindow(const json& o) {
                number(frame, "height")};
   w.surfaceX = buffer.is_object() ? number(buffer, "x") : w.content.x;
   w.surfaceY = buffer.is_object() ? number(buffer, "y") : w.content.y;
+  w.frame = w.content;
   w.focused = field(o, "focused") == true;
+  // Minimized windows are out of sight as sway's scratchpad keeps them.
+  w.putAway = field(o, "minimized") == true;
+  w.visible = field(o, "shown") != false;
+  if (field(o, "workspace").is_number()) w.workspace = number(o, "workspace");
+  w.xwayland = field(o, "xwayland") == true;
   return w;
 }
 
@@ -85,6 +97,34 @@ std::optional<Window> windowOf(std::string_view text) {
   return parseWindow(json::parse(text, nullptr, false));
 }
 
+std::vector<Output> outputsOf(std::string_view text) {
+  std::vector<Output> out;
+  const json list = json::parse(text, nullptr, false);
+  if (!list.is_array()) return out;
+  for (const json& o : list) {
+    if (number(o, "width") <= 0 || number(o, "height") <= 0) continue;
+    Output output;
+    output.area = {number(o, "x"), number(o, "y"), number(o, "width"), number(o, "height")};
+    const json& scale = field(o, "scale");
+    if (scale.is_number() && scale.get<double>() > 0) output.scale = scale.get<double>();
+    out.push_back(output);
+  }
+  return out;
+}
+
+std::string refusal(std::string_view tool, std::string_view why, std::string_view tail) {
+  std::string line = "Wayland session: ";
+  line += tool;
+  line += " needs Mevrik's GNOME Shell extension to see the windows (";
+  line += why;
+  line +=
+      "): install it with the setup program's accessibility step or "
+      "scripts/install_gnome_extension.sh in Mevrik's product folder, then log out and log in "
+      "once; ";
+  line += tail;
+  return line;
+}
+
 std::unique_ptr<Shell> Shell::connect(std::string& error) {
   GError* failure = nullptr;
   GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &failure);
@@ -104,15 +144,14 @@ std::unique_ptr<Shell> Shell::connect(std::string& error) {
     g_variant_unref(owner);
   }
   if (!running) {
-    error =
-        "Mevrik's GNOME Shell extension is not running (run scripts/install_gnome_extension.sh, "
-        "then log out and log in once)";
+    error = "the extension is not running in this session";
     return nullptr;
   }
   return shell;
 }
 
 Shell::~Shell() {
+  if (subscription_) g_dbus_connection_signal_unsubscribe(bus_, subscription_);
   g_object_unref(bus_);
 }
 
@@ -145,6 +184,75 @@ std::optional<Point> Shell::pointer() {
   g_variant_get(reply, "(ii)", &x, &y);
   g_variant_unref(reply);
   return Point{x, y};
+}
+
+std::optional<int64_t> Shell::activeWorkspace() {
+  GVariant* reply = call(bus_, "ActiveWorkspace", nullptr, "(i)");
+  if (!reply) return std::nullopt;
+  gint32 index = 0;
+  g_variant_get(reply, "(i)", &index);
+  g_variant_unref(reply);
+  return index;
+}
+
+std::optional<std::vector<Output>> Shell::outputs() {
+  const std::optional<std::string> reply = callForText(bus_, "ListMonitors");
+  if (!reply) return std::nullopt;
+  return outputsOf(*reply);
+}
+
+std::optional<std::string> Shell::screenshot(const Box& area, std::string& error) {
+  GError* failure = nullptr;
+  GVariant* reply = g_dbus_connection_call_sync(
+      bus_, kName, kPath, kInterface, "Screenshot",
+      g_variant_new("(iiii)", static_cast<gint32>(area.x), static_cast<gint32>(area.y),
+                    static_cast<gint32>(area.width), static_cast<gint32>(area.height)),
+      G_VARIANT_TYPE("(ay)"), G_DBUS_CALL_FLAGS_NO_AUTO_START, kScreenshotTimeoutMs, nullptr,
+      &failure);
+  if (!reply) {
+    error = "no answer";
+    if (failure) {
+      // The reason the shell gave, without GIO's prefix naming the D-Bus error.
+      g_dbus_error_strip_remote_error(failure);
+      error = failure->message;
+      g_error_free(failure);
+    }
+    return std::nullopt;
+  }
+  GVariant* bytes = g_variant_get_child_value(reply, 0);
+  gsize size = 0;
+  const void* data = g_variant_get_fixed_array(bytes, &size, 1);
+  std::string png(static_cast<const char*>(data), size);
+  g_variant_unref(bytes);
+  g_variant_unref(reply);
+  return png;
+}
+
+void Shell::waitForChange(double seconds) {
+  if (!subscription_) {
+    subscription_ = g_dbus_connection_signal_subscribe(
+        bus_, kName, kInterface, "Changed", kPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+        [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*,
+           gpointer self) { static_cast<Shell*>(self)->changed_ = true; },
+        this, nullptr);
+  }
+  // Signals are dispatched in this thread's main context, which runs only while we wait here.
+  GMainContext* context = g_main_context_get_thread_default();
+  bool timedOut = false;
+  const auto ms = static_cast<guint>(std::ceil(std::clamp(seconds, 0.0, 3600.0) * 1000));
+  GSource* timer = g_timeout_source_new(ms);
+  g_source_set_callback(
+      timer,
+      [](gpointer flag) {
+        *static_cast<bool*>(flag) = true;
+        return G_SOURCE_REMOVE;
+      },
+      &timedOut, nullptr);
+  g_source_attach(timer, context);
+  while (!changed_ && !timedOut) g_main_context_iteration(context, TRUE);
+  g_source_destroy(timer);
+  g_source_unref(timer);
+  changed_ = false;
 }
 
 }  // namespace mevrik::desktop::gnome

@@ -38,15 +38,35 @@ class Shell {
   bool activate(int64_t id);
   // The pointer's position in the layout's logical pixels.
   std::optional<Point> pointer();
+  // The number of the workspace on show (from 0).
+  std::optional<int64_t> activeWorkspace();
+  // The monitors in the layout, the primary one first; none when the shell does not answer.
+  std::optional<std::vector<Output>> outputs();
+  // A PNG of what the screen shows in `area` (logical pixels), at the monitors' scale; none, with
+  // the shell's reason in `error`, when it could not be taken.
+  std::optional<std::string> screenshot(const Box& area, std::string& error);
+
+  // Blocks until the shell reports a change of the windows or the focus, or `seconds` pass. The
+  // first call starts listening, so a caller that waits in a loop sees every change after it.
+  void waitForChange(double seconds);
 
  private:
   explicit Shell(GDBusConnection* bus) : bus_(bus) {}
   GDBusConnection* bus_;
+  unsigned subscription_ = 0;
+  bool changed_ = false;
 };
 
-// The parsing of the extension's JSON, apart from the bus, for tests: a window's content is its
-// frame, and its surface starts at its buffer's origin (client-side shadows included).
+// The parsing of the extension's JSON, apart from the bus, for tests: a window's content and
+// frame are its frame rectangle (what the user sees as the window), and its surface starts at
+// its buffer's origin (client-side shadows included). Workspace -1 means every workspace.
 std::vector<Window> windowsOf(std::string_view json);
 std::optional<Window> windowOf(std::string_view json);
+std::vector<Output> outputsOf(std::string_view json);
+
+// The one line a tool prints in a GNOME session whose shell does not run the extension: what
+// went wrong (`why`, as connect gave it), what the user does about it, and what was therefore not
+// done (`tail`).
+std::string refusal(std::string_view tool, std::string_view why, std::string_view tail);
 
 }  // namespace mevrik::desktop::gnome

@@ -1,10 +1,13 @@
 #include "desktop/sway/ipc.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <nlohmann/json.hpp>
@@ -17,6 +20,7 @@ using nlohmann::json;
 constexpr char kMagic[] = {'i', '3', '-', 'i', 'p', 'c'};
 constexpr uint32_t kRunCommand = 0;
 constexpr uint32_t kGetOutputs = 3;
+constexpr uint32_t kSubscribe = 2;
 constexpr uint32_t kGetTree = 4;
 
 bool writeAll(int fd, const char* data, size_t size) {
@@ -66,9 +70,85 @@ Box boxOf(const json& rect) {
              integer(rect, "height")};
 }
 
+// How a window is stacked on its workspace: fullscreen above floating above tiled.
+enum Layer { kFullscreen, kFloating, kTiled };
+
+// What a node inherits from the containers above it.
+struct Context {
+  std::optional<int64_t> workspace;
+  bool putAway = false;
+  Layer layer = kTiled;
+  int64_t drawn = 0;  // floating windows: the order sway draws them in (the last one on top)
+};
+
+struct Found {
+  Window window;
+  Layer layer;
+  int64_t drawn;
+};
+
+struct Walk {
+  std::vector<Found> found;
+  std::optional<int64_t> currentWorkspace;
+  bool workspaceSeen = false;
+};
+
+struct Child {
+  const json* node;
+  int64_t drawn;  // its place in the floating list, -1 for a tiled child
+};
+
+// A node's children (tiled and floating), the most recently focused first as its "focus" list
+// says, the others after them in tree order.
+std::vector<Child> childrenByFocus(const json& node) {
+  std::vector<Child> children;
+  for (const char* key : {"nodes", "floating_nodes"}) {
+    const json& list = field(node, key);
+    if (!list.is_array()) continue;
+    int64_t index = 0;
+    for (const json& child : list) {
+      children.push_back(Child{&child, key[0] == 'f' ? index++ : -1});
+    }
+  }
+  const json& focus = field(node, "focus");
+  std::vector<Child> ordered;
+  if (focus.is_array()) {
+    for (const json& id : focus) {
+      for (Child& child : children) {
+        if (child.node && id.is_number() && integer(*child.node, "id") == id.get<int64_t>()) {
+          ordered.push_back(child);
+          child.node = nullptr;
+        }
+      }
+    }
+  }
+  for (const Child& child : children) {
+    if (child.node) ordered.push_back(child);
+  }
+  return ordered;
+}
+
 // A node is an application window when it has a process (XWayland windows too) or an app_id.
-void collect(const json& node, std::vector<Window>& out) {
+void collect(const json& node, int64_t drawn, Context context, Walk& walk) {
   if (!node.is_object()) return;
+  const std::string type = stringField(node, "type");
+  if (type == "workspace") {
+    const std::string name = stringField(node, "name");
+    context.putAway = name == "__i3_scratch";
+    const json& num = field(node, "num");
+    context.workspace.reset();
+    if (num.is_number() && num.get<int64_t>() >= 0) context.workspace = num.get<int64_t>();
+    // Walked in focus order: the first workspace met is the focused one.
+    if (!context.putAway && !walk.workspaceSeen) {
+      walk.workspaceSeen = true;
+      walk.currentWorkspace = context.workspace;
+    }
+  }
+  if (drawn >= 0 && context.layer == kTiled) {
+    context.layer = kFloating;
+    context.drawn = drawn;
+  }
+  if (integer(node, "fullscreen_mode") > 0) context.layer = kFullscreen;
   const auto pid = static_cast<int32_t>(integer(node, "pid"));
   if (pid > 0 || field(node, "app_id").is_string()) {
     Window w;
@@ -76,22 +156,25 @@ void collect(const json& node, std::vector<Window>& out) {
     w.pid = pid;
     w.title = stringField(node, "name");
     w.appId = stringField(node, "app_id");
+    // XWayland windows have no app_id; their X11 class stands for it.
+    if (w.appId.empty()) w.appId = stringField(field(node, "window_properties"), "class");
     const Box rect = boxOf(field(node, "rect"));
     const Box inner = boxOf(field(node, "window_rect"));
     const Box geometry = boxOf(field(node, "geometry"));
+    w.frame = rect;
     w.content = Box{rect.x + inner.x, rect.y + inner.y, inner.width, inner.height};
     // `geometry` places the client's window geometry inside its surface (x, y > 0 when the
     // surface has shadows around it).
     w.surfaceX = w.content.x - geometry.x;
     w.surfaceY = w.content.y - geometry.y;
     w.focused = boolean(node, "focused");
-    out.push_back(std::move(w));
+    const json& visible = field(node, "visible");
+    w.visible = visible.is_boolean() ? visible.get<bool>() : !context.putAway;
+    w.putAway = context.putAway;
+    w.workspace = context.workspace;
+    walk.found.push_back(Found{std::move(w), context.layer, context.drawn});
   }
-  for (const char* key : {"nodes", "floating_nodes"}) {
-    const json& children = field(node, key);
-    if (!children.is_array()) continue;
-    for (const json& child : children) collect(child, out);
-  }
+  for (const Child& child : childrenByFocus(node)) collect(*child.node, child.drawn, context, walk);
 }
 
 }  // namespace
@@ -140,10 +223,35 @@ std::optional<std::string> Ipc::request(uint32_t type, std::string_view payload)
   return reply;
 }
 
+std::optional<Tree> Ipc::tree() {
+  std::optional<std::string> reply = request(kGetTree);
+  if (!reply) return std::nullopt;
+  return treeOf(*reply);
+}
+
 std::optional<std::vector<Window>> Ipc::windows() {
-  std::optional<std::string> tree = request(kGetTree);
-  if (!tree) return std::nullopt;
-  return windowsOfTree(*tree);
+  std::optional<Tree> all = tree();
+  if (!all) return std::nullopt;
+  return std::move(all->windows);
+}
+
+bool Ipc::subscribe(std::string_view events) {
+  std::optional<std::string> reply = request(kSubscribe, events);
+  if (!reply) return false;
+  return boolean(json::parse(*reply, nullptr, false), "success");
+}
+
+bool Ipc::nextEvent(double seconds) {
+  pollfd fd{fd_, POLLIN, 0};
+  if (::poll(&fd, 1, static_cast<int>(std::ceil(std::max(seconds, 0.0) * 1000))) <= 0) {
+    return false;
+  }
+  char header[sizeof kMagic + 8];
+  if (!readAll(fd_, header, sizeof header)) return false;
+  uint32_t size = 0;
+  std::memcpy(&size, header + sizeof kMagic, sizeof size);
+  std::string payload(size, '\0');
+  return readAll(fd_, payload.data(), size);
 }
 
 std::optional<std::vector<Output>> Ipc::outputs() {
@@ -160,10 +268,20 @@ bool Ipc::focus(int64_t id) {
   return answer.is_array() && !answer.empty() && boolean(answer[0], "success");
 }
 
-std::vector<Window> windowsOfTree(std::string_view text) {
-  std::vector<Window> out;
-  collect(json::parse(text, nullptr, false), out);
-  return out;
+Tree treeOf(std::string_view text) {
+  Walk walk;
+  collect(json::parse(text, nullptr, false), -1, Context{}, walk);
+  std::stable_sort(walk.found.begin(), walk.found.end(), [](const Found& a, const Found& b) {
+    if (a.window.visible != b.window.visible) return a.window.visible;
+    // Hidden windows stay in the order of their last focus.
+    if (!a.window.visible) return false;
+    if (a.layer != b.layer) return a.layer < b.layer;
+    return a.layer == kFloating && a.drawn > b.drawn;
+  });
+  Tree tree;
+  tree.currentWorkspace = walk.currentWorkspace;
+  for (Found& f : walk.found) tree.windows.push_back(std::move(f.window));
+  return tree;
 }
 
 std::vector<Output> outputsOf(std::string_view text) {

@@ -1,5 +1,6 @@
 // GNOME Shell 43 and 44 load extensions as legacy scripts.
-const {Gio} = imports.gi;
+const {Gio, GLib, Meta, Shell} = imports.gi;
+const Main = imports.ui.main;
 
 // @MEVRIK_SERVICE@
 

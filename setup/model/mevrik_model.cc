@@ -224,7 +224,9 @@ void MevrikModel::requestAccessibility() {
   // The switch is ours: show its effect at once.
   refresh();
   if (!accessibility_) {
-    write(message_, text(texts.accessibilityFailed), &MevrikModel::messageChanged);
+    write(message_,
+          text(services_.waitsForNewLogin() ? texts.logInAgain : texts.accessibilityFailed),
+          &MevrikModel::messageChanged);
     return;
   }
   write(message_, text(texts.accessibilityRequested), &MevrikModel::messageChanged);

@@ -17,6 +17,7 @@ constexpr PlatformTexts kMac = {
     "",
     "",
     "",
+    "",
 };
 
 constexpr PlatformTexts kLinux = {
@@ -35,6 +36,7 @@ constexpr PlatformTexts kLinux = {
     "デスクトップ全体の設定です。あとから手順1のボタンでもオンにできます。",
     "オンにする",
     "今はしない",
+    "GNOME Shellの拡張機能を入れました。一度ログアウトしてから、もう一度ログインしてください。",
 };
 
 }  // namespace

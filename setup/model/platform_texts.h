@@ -29,6 +29,8 @@ struct PlatformTexts {
   const char* consentDetail;
   const char* consentAccept;
   const char* consentDecline;
+  // Linux only: step 1 installed GNOME Shell's extension, which runs from the next login.
+  const char* logInAgain;
 };
 
 // The table of the platform this program was built for.

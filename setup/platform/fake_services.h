@@ -17,6 +17,7 @@ class FakeServices : public Services {
   bool switchesItself = false;
   bool switchTakes = true;
   std::optional<QStringList> toRestart = QStringList();
+  bool newLoginNeeded = false;
   LoginItemStatus loginStatus = LoginItemStatus::kNotRegistered;
   bool loginRegistrationSucceeds = true;
   std::optional<QString> version = QStringLiteral("1.0.0");
@@ -45,6 +46,7 @@ class FakeServices : public Services {
   }
   bool switchesAccessibilityItself() override { return switchesItself; }
   std::optional<QStringList> applicationsToRestart() override { return toRestart; }
+  bool waitsForNewLogin() override { return newLoginNeeded; }
   LoginItemStatus loginItemStatus() override { return loginStatus; }
   bool registerLoginItem() override {
     ++loginRegistrations;

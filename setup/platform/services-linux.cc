@@ -174,10 +174,25 @@ LinuxServices::LinuxServices(QDBusConnection bus, QString autostartFolder, QStri
       executable_(std::move(executable)),
       gnomeExtensionInstaller_(std::move(gnomeExtensionInstaller)) {}
 
+bool LinuxServices::gnomeExtensionRunning() {
+  QDBusConnectionInterface* names = bus_.interface();
+  return names && names->isServiceRegistered(QStringLiteral("com.fennick.Mevrik.Shell")).value();
+}
+
+bool LinuxServices::waitsForNewLogin() {
+  return gnomeExtensionInstalled_ && !gnomeExtensionRunning();
+}
+
 bool LinuxServices::isAccessibilityTrusted() {
   // In a session whose windows vantic-ax cannot place on the screen it refuses every snapshot,
-  // whatever the switch says: the step is not done there.
-  if (!mevrik::desktop::snapshotsServed(mevrik::desktop::detectSession())) return false;
+  // whatever the switch says: the step is not done there. On GNOME Wayland the product's shell
+  // extension places them once the shell runs it.
+  const mevrik::desktop::Session session = mevrik::desktop::detectSession();
+  if (session == mevrik::desktop::Session::kGnome) {
+    if (!gnomeExtensionRunning()) return false;
+  } else if (!mevrik::desktop::snapshotsServed(session)) {
+    return false;
+  }
   // Linux has no per-application permission; what decides whether the tools can read other
   // applications is whether the desktop has accessibility switched on.
   QDBusMessage get =
@@ -205,7 +220,8 @@ void LinuxServices::promptForAccessibility() {
   // shell extension does that for the tools.
   if (mevrik::desktop::detectSession() == mevrik::desktop::Session::kGnome &&
       !gnomeExtensionInstaller_.isEmpty() && QFile::exists(gnomeExtensionInstaller_)) {
-    runHelper(QStringLiteral("/bin/bash"), {gnomeExtensionInstaller_}, 60000);
+    gnomeExtensionInstalled_ =
+        runHelper(QStringLiteral("/bin/bash"), {gnomeExtensionInstaller_}, 60000);
   }
 }
 

@@ -22,6 +22,7 @@ class LinuxServices : public Services {
   void promptForAccessibility() override;
   bool switchesAccessibilityItself() override { return true; }
   std::optional<QStringList> applicationsToRestart() override;
+  bool waitsForNewLogin() override;
   LoginItemStatus loginItemStatus() override;
   bool registerLoginItem() override;
   void openUrl(const QUrl& url) override;
@@ -40,10 +41,14 @@ class LinuxServices : public Services {
   QString autostartFile() const;
 
  private:
+  // Whether Mevrik's GNOME Shell extension answers on the session bus.
+  bool gnomeExtensionRunning();
+
   QDBusConnection bus_;
   QString autostartFolder_;
   QString executable_;
   QString gnomeExtensionInstaller_;
+  bool gnomeExtensionInstalled_ = false;  // by this process's step 1
 };
 
 // The desktop entry that starts `executable` at login. The path is quoted as the desktop entry

@@ -38,6 +38,9 @@ class Services {
   // read the switch when they start and must be restarted to be seen. None when the session
   // cannot list windows.
   virtual std::optional<QStringList> applicationsToRestart() { return std::nullopt; }
+  // True when promptForAccessibility did its part but the desktop takes it up only at the next
+  // login (GNOME Shell starts a newly installed extension when the session starts).
+  virtual bool waitsForNewLogin() { return false; }
 
   // Starting the setup application at login.
   virtual LoginItemStatus loginItemStatus() = 0;

@@ -1,0 +1,148 @@
+#!/usr/bin/env bash
+# The tools on a real GNOME Shell session (started by gnome_session.sh, as a plain user) through
+# Mevrik's shell extension, with native Wayland applications, GTK 3 and Qt 6: the installer's
+# report, launch, the window list, focus, a snapshot whose centres are those of the elements, a
+# screenshot of the window's size, and the one-line refusal where the extension does not answer.
+#
+#   gnome_checks.sh BUILD_DIR [QT_APP]
+set -euo pipefail
+build=$1 qt_app=${2:-}
+ax=$build/ax/vantic-ax win=$build/win/vantic-win shot=$build/shot/vantic-shot
+work=$MEVRIK_GNOME_BASE
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+# Prints what a Python expression gives for JSON file $2 (the document d).
+pick() { python3 -c "import json,sys; d=json.load(open(sys.argv[1])); print($1)" "$2"; }
+
+# Installed from nothing before the shell started; run again now, it finds the extension running.
+grep -qx "added the extension to org.gnome.shell enabled-extensions" "$work/installer.out" ||
+  fail "the installer said: $(cat "$work/installer.out")"
+bash "$MEVRIK_REPO/scripts/install_gnome_extension.sh" | grep -qx "the extension is running" ||
+  fail "a second installation did not find the extension running"
+
+# pyatspi's answer to where the application's first check box on show lies, relative to its
+# window, and the window's size: "EX EY FW FH" (application NAME).
+atspi_at() {
+  python3 - "$@" <<'PY'
+import sys, pyatspi
+name = sys.argv[1]
+def walk(node, depth=0):
+    if depth > 40: return
+    yield node
+    for child in node:
+        if child is not None: yield from walk(child, depth + 1)
+app = next(a for a in pyatspi.Registry.getDesktop(0) if a and a.name == name)
+frame = next(f for f in app if f.getState().contains(pyatspi.STATE_SHOWING))
+fe = frame.queryComponent().getExtents(pyatspi.WINDOW_COORDS)
+for node in walk(frame):
+    if node.getRoleName() != "check box" or not node.getState().contains(pyatspi.STATE_SHOWING): continue
+    e = node.queryComponent().getExtents(pyatspi.WINDOW_COORDS)
+    print(e.x + e.width // 2, e.y + e.height // 2, fe.width, fe.height)
+PY
+}
+
+# check_app NAME CMD...: starts the application (NAME on the accessibility bus) with vantic-win
+# launch and checks the tools on its window; leaves it running, its window id in $app_window.
+check_app() {
+  local name=$1 pid
+  shift
+  "$win" launch --timeout 60 -- "$@" >"$work/launch.json" ||
+    fail "$name: vantic-win launch status $?: $(cat "$work/launch.json")"
+  pid=$(pick 'd["pid"]' "$work/launch.json")
+  [ "$(pick 'd["w"] > 200 and d["h"] > 200' "$work/launch.json")" = True ] ||
+    fail "$name: launch gave $(cat "$work/launch.json")"
+  "$win" list >"$work/list.json"
+  [ "$(pick "[w['pid'] for w in d['windows']].count($pid)" "$work/list.json")" = 1 ] ||
+    fail "$name: vantic-win list did not show its window: $(cat "$work/list.json")"
+  "$win" focus --pid "$pid" >"$work/focus.json" || fail "$name: vantic-win focus status $?: $(cat "$work/focus.json")"
+  [ "$(pick "d['pid'] == $pid and d['focused'] and d['w'] > 200" "$work/focus.json")" = True ] ||
+    fail "$name: focus gave $(cat "$work/focus.json")"
+  read -r id fx fy fw fh < <(pick '" ".join(str(d[k]) for k in ("id", "x", "y", "w", "h"))' "$work/focus.json")
+  "$win" list >"$work/list.json"
+  [ "$(pick "d['windows'][0]['id'] == $id and d['windows'][0]['focused']" "$work/list.json")" = True ] ||
+    fail "$name: the focused window is not first in $(cat "$work/list.json")"
+
+  # A toolkit registers its tree a moment after its window maps; the sanitised build on a busy
+  # machine needs a wide budget.
+  for _ in 1 2 3 4 5; do
+    "$ax" --budget 20 >"$work/snap.json" || fail "$name: vantic-ax status $?: $(head -c 300 "$work/snap.json")"
+    [ "$(pick 'sum(1 for e in d.get("elements", []) if e["role"] == "checkbox")' "$work/snap.json")" -ge 1 ] && break
+    sleep 1
+  done
+  [ "$(pick 'd["app"]' "$work/snap.json")" = "$name" ] || fail "$name: snapshot $(head -c 300 "$work/snap.json")"
+  [ -z "${MEVRIK_GNOME_KEEP:-}" ] || cp "$work/snap.json" "$MEVRIK_GNOME_KEEP-$name.json"
+  "$ax" --pid "$pid" --budget 20 >"$work/snap-pid.json"
+  "$ax" --window "$id" --budget 20 >"$work/snap-window.json"
+  for target in pid window; do
+    [ "$(pick '[(e["role"], e["x"], e["y"]) for e in d["elements"]]' "$work/snap-$target.json")" = \
+      "$(pick '[(e["role"], e["x"], e["y"]) for e in d["elements"]]' "$work/snap.json")" ] ||
+      fail "$name: --$target $id gave other records: $(head -c 300 "$work/snap-$target.json")"
+  done
+
+  # A check box's centre is where the application puts it, relative to its window, plus where
+  # the window's coordinates start on the screen: the buffer's origin for GTK (whose window
+  # reports the whole buffer), inside Qt's own title bar and borders for Qt.
+  local cx cy ex ey aw ah
+  read -r cx cy < <(pick '" ".join(str(v) for v in next((e["x"], e["y"]) for e in d["elements"] if e["role"] == "checkbox"))' "$work/snap.json")
+  read -r ex ey aw ah < <(atspi_at "$name" | head -n 1)
+  local ox oy
+  read -r ox oy < <(gdbus call --session --dest com.fennick.Mevrik.Shell --object-path /com/fennick/Mevrik/Shell \
+    --method com.fennick.Mevrik.Shell.ListWindows | python3 -c '
+import ast, json, sys
+w = next(w for w in json.loads(ast.literal_eval(sys.stdin.read())[0]) if w["id"] == int(sys.argv[1]))
+f, b, aw, ah = w["frame"], w["buffer"], int(sys.argv[2]), int(sys.argv[3])
+if aw >= f["width"]: print(b["x"], b["y"])
+else: side = (f["width"] - aw) // 2; print(f["x"] + side, f["y"] + f["height"] - ah - side)' "$id" "$aw" "$ah")
+  [ $((ox + ex)) = "$cx" ] && [ $((oy + ey)) = "$cy" ] ||
+    fail "$name: the first check box is at $ex,$ey in a ${aw}x$ah window whose origin is $ox,$oy; the snapshot says $cx,$cy"
+
+  "$win" at "$cx" "$cy" >"$work/at.json" || fail "$name: vantic-win at $cx $cy status $?"
+  [ "$(pick 'd["id"]' "$work/at.json")" = "$id" ] || fail "$name: at $cx,$cy gave $(cat "$work/at.json")"
+
+  # A screenshot of the window: its frame within the 1280x800 monitor, at scale 1.
+  local sx=$((fx < 0 ? 0 : fx)) sy=$((fy < 0 ? 0 : fy)) sw sh
+  sw=$(($((fx + fw > 1280 ? 1280 : fx + fw)) - sx)) sh=$(($((fy + fh > 800 ? 800 : fy + fh)) - sy))
+  "$shot" "$work/window.png" >"$work/shot.out" || fail "$name: vantic-shot status $?"
+  grep -qx "pid=$pid file=$work/window.png x=$sx y=$sy width=$sw height=$sh image=${sw}x$sh scale=1" \
+    "$work/shot.out" || fail "$name: shot report $(cat "$work/shot.out") (window ${sw}x$sh at $sx,$sy)"
+  python3 -c "
+import struct
+with open('$work/window.png', 'rb') as f: head = f.read(24)
+assert head[:8] == b'\x89PNG\r\n\x1a\n' and struct.unpack('>II', head[16:24]) == ($sw, $sh), head"
+  [ -z "${MEVRIK_GNOME_KEEP:-}" ] || cp "$work/window.png" "$MEVRIK_GNOME_KEEP-$name.png"
+  echo "$name: launched, listed, focused, check box at $cx,$cy, 'at' names window $id, ${sw}x$sh screenshot"
+  app_window=$id
+}
+
+check_app gtk3-widget-factory gtk3-widget-factory
+gtk_window=$app_window
+if [ -n "$qt_app" ]; then
+  check_app ax-qt-app "$qt_app"
+  # Back to the GTK window, now behind the Qt one, by its id.
+  "$win" focus "$gtk_window" >"$work/focus.json" || fail "focus $gtk_window status $?"
+  "$win" list >"$work/list.json"
+  [ "$(pick "[w['id'] for w in d['windows']][:2] == [$gtk_window, $app_window]" "$work/list.json")" = True ] ||
+    fail "after focusing $gtk_window the list is $(cat "$work/list.json")"
+fi
+
+# Without the extension each tool says so in one line and does nothing: on a session bus of
+# their own the extension does not answer, as when it is not installed or switched off.
+alone() { dbus-run-session -- "$@"; }
+status=0
+alone "$ax" >"$work/refused.json" || status=$?
+[ $status = 3 ] && grep -q "^{\"error\":\"Wayland session: vantic-ax needs Mevrik's GNOME Shell extension .* log out and log in once; no snapshot was taken\"}$" "$work/refused.json" ||
+  fail "vantic-ax without the extension: status $status, $(cat "$work/refused.json")"
+status=0
+alone "$shot" "$work/refused.png" 2>"$work/refused.err" || status=$?
+[ $status = 1 ] && [ ! -e "$work/refused.png" ] && [ "$(wc -l <"$work/refused.err")" = 1 ] &&
+  grep -q "^vantic-shot: Wayland session: .*; no screenshot was taken$" "$work/refused.err" ||
+  fail "vantic-shot without the extension: status $status, $(cat "$work/refused.err")"
+status=0
+alone "$win" list >"$work/refused.json" || status=$?
+[ $status = 1 ] && grep -q "^{\"error\":\"Wayland session: vantic-win needs .*; nothing was done\"}$" "$work/refused.json" ||
+  fail "vantic-win without the extension: status $status, $(cat "$work/refused.json")"
+echo "without the extension: $(cat "$work/refused.err")"
+echo "GNOME checks passed"

@@ -1,0 +1,15 @@
+// vantic-win's backend for wlroots compositors (platform-wlroots.cc): sway's IPC where it
+// answers, else the compositor's list of toplevels.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "win/platform.h"
+
+namespace win {
+
+// None, with the reason in `error`, when neither can be reached.
+std::unique_ptr<Platform> createWlrootsPlatform(std::string& error);
+
+}  // namespace win
