@@ -630,11 +630,11 @@ class AtspiPlatform : public Platform {
     constexpr const char* kRoot = "/org/a11y/atspi/accessible/root";
     constexpr const char* kAccessible = "org.a11y.atspi.Accessible";
     const int timeout = std::max(actionTimeoutMs_, kDefaultTimeoutMs);
-    std::vector<VariantPtr> replies = wire->awaitAll(
-        {wire->call(nullptr, kRoot, kAccessible, "GetApplication", nullptr, timeout),
-         wire->call(nullptr, kRoot, kAccessible, "GetChildren", nullptr, timeout),
-         wire->call(nullptr, kRoot, kProperties, "Get",
-                    g_variant_new("(ss)", kAccessible, "Name"), timeout)});
+    std::vector<VariantPtr> replies =
+        wire->awaitAll({wire->call(nullptr, kRoot, kAccessible, "GetApplication", nullptr, timeout),
+                        wire->call(nullptr, kRoot, kAccessible, "GetChildren", nullptr, timeout),
+                        wire->call(nullptr, kRoot, kProperties, "Get",
+                                   g_variant_new("(ss)", kAccessible, "Name"), timeout)});
     if (!replies[0] || !g_variant_is_of_type(replies[0].get(), G_VARIANT_TYPE("((so))"))) {
       return nullptr;
     }
@@ -663,8 +663,8 @@ class AtspiPlatform : public Platform {
   static std::string unixPathAddress(const std::string& path) {
     std::string out = "unix:path=";
     for (const unsigned char c : path) {
-      if (g_ascii_isalnum(c) || std::string_view("-_/.\\*").find(static_cast<char>(c)) !=
-                                    std::string_view::npos) {
+      if (g_ascii_isalnum(c) ||
+          std::string_view("-_/.\\*").find(static_cast<char>(c)) != std::string_view::npos) {
         out += static_cast<char>(c);
       } else {
         static const char kHex[] = "0123456789abcdef";
