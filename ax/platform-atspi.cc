@@ -3,8 +3,8 @@
 //
 // This file holds the connections, the trust check, the frontmost application and the Platform
 // calls; the requests and their answers are in atspi-requests.h, the attribute table in
-// atspi-attributes.h, the reads sent ahead of the walk in atspi-prefetch.h, and
-// the X11 side in atspi-x11.h.
+// atspi-attributes.h, the reads sent ahead of the walk in atspi-prefetch.h; what X11 says of
+// windows and monitors comes from desktop/x11/window-facts.h.
 #include <atspi/atspi-constants.h>
 #include <gio/gio.h>
 
@@ -19,11 +19,12 @@
 #include "ax/atspi-bus.h"
 #include "ax/atspi-prefetch.h"
 #include "ax/atspi-requests.h"
-#include "ax/atspi-x11.h"
 #include "ax/platform.h"
 #include "desktop/gnome/shell.h"
+#include "desktop/kde/kwin.h"
 #include "desktop/session.h"
 #include "desktop/sway/ipc.h"
+#include "desktop/x11/window-facts.h"
 
 namespace ax {
 namespace {
@@ -50,8 +51,8 @@ class AtspiPlatform : public Platform {
 
   // A Wayland client does not know where its windows lie on the screen, and XWayland's X11 sees
   // only its own windows: without the compositor's word, records would carry wrong centres.
-  // sway tells through its IPC, GNOME Shell through Mevrik's extension; other compositors are
-  // refused.
+  // sway tells through its IPC, GNOME Shell through Mevrik's extension, KWin through a script;
+  // other compositors are refused.
   std::optional<std::string> unsupportedSession() override {
     using namespace mevrik::desktop;
     const Session session = detectSession();
@@ -70,6 +71,16 @@ class AtspiPlatform : public Platform {
       sway_ = sway::Ipc::connect(error);
       if (sway_) return std::nullopt;
       why = "the positions come from sway's IPC: " + error;
+    }
+    if (session == Session::kKde) {
+      std::string error;
+      // One script reads everything the run needs: each costs a round trip through KWin.
+      if (auto kwin = kde::KWin::connect(error)) {
+        kwin_ = kwin->read();
+        if (kwin_) return std::nullopt;
+        error = "KWin did not answer its script";
+      }
+      why = "the positions come from a KWin script: " + error;
     }
     return refusal(session, "vantic-ax", why, "log in to an X11 session, e.g. GNOME on Xorg");
   }
@@ -559,7 +570,7 @@ class AtspiPlatform : public Platform {
       queue_.issue(appNode, kBusAddress);
     }
     // The window's own properties and the monitors are read while the application answers.
-    WindowFacts facts = x11_.describe(window);
+    const auto facts = x11_.describe(static_cast<xcb_window_t>(window));
     targetWindow_ = window;
     targetFacts_ = facts;
     active_.title = facts.title;
@@ -567,8 +578,11 @@ class AtspiPlatform : public Platform {
     active_.originX = facts.contentX;
     active_.originY = facts.contentY;
     out.bundleId = facts.applicationId;
-    x11_.monitors();
-    active_.monitorCorners = x11_.monitorCorners();
+    x11Screens();
+    active_.monitorCorners.clear();
+    for (const auto& [x, y] : x11_.monitorCorners()) {
+      active_.monitorCorners.push_back(Point{static_cast<double>(x), static_cast<double>(y)});
+    }
     if (accessible) out.name = applicationName(app);
     // GTK 4 gives extents relative to the window (see Node::windowRelative).
     if (accessible) {
@@ -678,10 +692,12 @@ class AtspiPlatform : public Platform {
 
   // The screens: the compositor's outputs (read once), else X11's root window.
   const std::vector<Rect>& screenList() {
-    if (!onCompositor()) return x11_.monitors();
+    if (!onCompositor()) return x11Screens();
     if (!outputs_) {
       outputs_.emplace();
-      auto outputs = sway_ ? sway_->outputs() : gnome_->outputs();
+      auto outputs = sway_   ? sway_->outputs()
+                     : kwin_ ? std::optional(kwin_->outputs)
+                             : gnome_->outputs();
       for (const mevrik::desktop::Output& o :
            outputs.value_or(std::vector<mevrik::desktop::Output>{})) {
         outputs_->push_back(Rect{static_cast<double>(o.area.x), static_cast<double>(o.area.y),
@@ -692,7 +708,7 @@ class AtspiPlatform : public Platform {
     return *outputs_;
   }
 
-  bool onCompositor() const { return sway_ || gnome_; }
+  bool onCompositor() const { return sway_ || gnome_ || kwin_; }
 
   // What a run reads on Wayland: a process's topmost window, or the window with that id; by
   // default the focused window.
@@ -705,8 +721,9 @@ class AtspiPlatform : public Platform {
   // surface, in the same logical pixels as the compositor's layout, so a record's place is the
   // surface's origin plus its extents.
   std::optional<FrontmostApplication> fromCompositor(std::optional<Wanted> wanted) {
-    std::optional<std::vector<mevrik::desktop::Window>> windows =
-        sway_ ? sway_->windows() : gnome_->windows();
+    std::optional<std::vector<mevrik::desktop::Window>> windows = sway_   ? sway_->windows()
+                                                                  : kwin_ ? kwin_->windows
+                                                                          : gnome_->windows();
     if (!windows) return std::nullopt;
     const mevrik::desktop::Window* chosen = nullptr;
     for (const mevrik::desktop::Window& w : *windows) {
@@ -738,7 +755,7 @@ class AtspiPlatform : public Platform {
     }
     // windowElement finds the frame by its title or by where the content lies in the surface.
     targetWindow_ = static_cast<unsigned long>(w.id);
-    targetFacts_ = WindowFacts{};
+    targetFacts_ = mevrik::desktop::x11::WindowFacts{};
     targetFacts_.title = w.title;
     // Toolkits put their window at their surface's origin, as wide as the surface (GTK, with its
     // shadows) or as the content within their own decorations (Qt).
@@ -809,11 +826,27 @@ class AtspiPlatform : public Platform {
     return std::nullopt;
   }
 
-  // Declared in the order they must be built: X11 first (its error handler is in place before
-  // any request), the queue before what sends through it.
-  X11Display x11_;
+  // X11's first screen is the root window, which spans every monitor (RandR places them side by
+  // side in it). Its frame is what the walk prunes against, so an application on a second
+  // monitor keeps its records, and their centres are root-window pixels, the points a click
+  // uses. The monitors are not screens of their own on X11. Read once; none without a display.
+  const std::vector<Rect>& x11Screens() {
+    if (!rootScreens_) {
+      rootScreens_.emplace();
+      if (auto root = x11_.root()) {
+        rootScreens_->push_back(
+            Rect{0, 0, static_cast<double>(root->width), static_cast<double>(root->height)});
+      }
+    }
+    return *rootScreens_;
+  }
+
+  // Declared in the order they must be built: the queue before what sends through it.
+  mevrik::desktop::x11::FactsReader x11_;
+  std::optional<std::vector<Rect>> rootScreens_;
   std::unique_ptr<mevrik::desktop::sway::Ipc> sway_;      // in a sway session
   std::unique_ptr<mevrik::desktop::gnome::Shell> gnome_;  // in a GNOME Shell session
+  std::optional<mevrik::desktop::kde::Workspace> kwin_;   // in a KWin session, read at the start
   std::optional<std::vector<Rect>> outputs_;
   std::unique_ptr<BusWire> session_;
   std::unique_ptr<BusWire> a11y_;
@@ -832,7 +865,7 @@ class AtspiPlatform : public Platform {
   std::optional<std::vector<Element>> applications_;
   // The window the run reads (X11's or the compositor's id), and what the window system says of it.
   unsigned long targetWindow_ = 0;
-  WindowFacts targetFacts_;
+  mevrik::desktop::x11::WindowFacts targetFacts_;
   int actionTimeoutMs_ = kDefaultTimeoutMs;
 };
 

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "click/post-access-mac.h"
+#include "desktop/mac/frontmost.h"
 #include "win/platform-mac.h"
 #include "win/window-at.h"
 
@@ -38,7 +39,7 @@ std::unique_ptr<Event> own(CGEventRef event) {
 }  // namespace
 
 int32_t QuartzPlatform::frontmostPid() {
-  return frontmostProcessId();
+  return mevrik::desktop::mac::frontmostProcessId();
 }
 
 std::optional<Point> QuartzPlatform::cursorPosition() {

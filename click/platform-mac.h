@@ -1,9 +1,8 @@
 // The macOS backend of the pointer tool: Quartz events (CoreGraphics) for the events and the
 // cursor, AppKit for the frontmost process.
 //
-// The CoreGraphics part is plain C++ (platform-mac.cc); the one AppKit question lives in
-// workspace-mac.mm, so that everything else also builds and runs against the stand-in of Apple's
-// declarations in Linux test builds.
+// The CoreGraphics part is plain C++ (platform-mac.cc); the one AppKit question, the frontmost
+// process, is desktop/mac/frontmost.h's.
 #pragma once
 
 #include <cstdint>
@@ -13,9 +12,6 @@
 #include "click/platform.h"
 
 namespace click {
-
-// Process id of NSWorkspace's frontmost application, 0 when there is none (workspace-mac.mm).
-int32_t frontmostProcessId();
 
 class QuartzPlatform : public Platform {
  public:

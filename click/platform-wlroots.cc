@@ -7,18 +7,16 @@
 //   event.
 // - A Wayland client cannot read the cursor's position, so the report says "?" for it and the
 //   cursor stays where the action left it.
-// - Wayland has no delivery to one process: every event goes to the seat.
-// - The compositor handles the connection's requests in order; every wait starts with a round
-//   trip, so the gaps that applications see are the plan's.
+// - The compositor handles the connection's requests in order, so a round trip before each wait
+//   (platform-injecting.h) keeps the plan's gaps.
 #include <linux/input-event-codes.h>
-#include <time.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "click/platform.h"
+#include "click/platform-injecting.h"
 #include "desktop/session.h"
 #include "desktop/sway/ipc.h"
 #include "desktop/wlroots/client.h"
@@ -28,15 +26,7 @@ namespace {
 
 using mevrik::desktop::Box;
 
-struct WaylandEvent : Event {
-  EventType type = kMouseMoved;
-  MouseButton button = kButtonLeft;
-  Point at;
-  bool scroll = false;
-  int32_t vertical = 0, horizontal = 0;
-};
-
-class WlrootsPlatform : public Platform {
+class WlrootsPlatform : public InjectingPlatform {
  public:
   WlrootsPlatform(std::unique_ptr<mevrik::desktop::sway::Ipc> ipc,
                   std::unique_ptr<mevrik::desktop::wlroots::Client> client,
@@ -77,21 +67,21 @@ class WlrootsPlatform : public Platform {
     return lookup;
   }
 
-  std::unique_ptr<Event> createMouseEvent(EventType type, MouseButton button, Point at) override {
-    auto event = std::make_unique<WaylandEvent>();
-    event->type = type;
-    event->button = button;
-    event->at = at;
-    return event;
+  void warpCursor(Point to) override {
+    if (lost_.empty() && onOutput(to)) client_->pointerTo(to.x, to.y, layout_);
   }
 
-  void setClickState(Event&, int64_t) override {}
+  std::string lostReason() override {
+    if (!lost_.empty()) return lost_ + "; no pointer action was performed";
+    client_->flush(true);
+    std::string lost = client_->lostReason();
+    return lost.empty() ? lost : lost + "; the pointer action may be incomplete";
+  }
 
-  void postSystemWide(Event& e) override {
-    auto& event = static_cast<WaylandEvent&>(e);
+ protected:
+  void post(const InjectedEvent& event) override {
     // After a refused point nothing more is sent, except releasing a button already pressed.
-    const bool release =
-        event.type == kLeftMouseUp || event.type == kRightMouseUp || event.type == kOtherMouseUp;
+    const bool release = event.releases();
     if (!lost_.empty()) {
       if (release && pressed_) press(event, false);
       return;
@@ -106,43 +96,13 @@ class WlrootsPlatform : public Platform {
     if (event.scroll) {
       // The core's wheels count up and left as positive; Wayland's axes count down and right.
       client_->pointerWheel(-event.vertical, -event.horizontal);
-    } else if (event.type != kMouseMoved && event.type != kLeftMouseDragged) {
+    } else if (event.presses() || release) {
       press(event, !release);
     }
     client_->flush(false);
   }
 
-  void postToPid(int32_t, Event& event) override { postSystemWide(event); }
-
-  std::unique_ptr<Event> createScrollEvent(int32_t wheel1, int32_t wheel2, int32_t) override {
-    auto event = std::make_unique<WaylandEvent>();
-    event->scroll = true;
-    event->vertical = wheel1;
-    event->horizontal = wheel2;
-    return event;
-  }
-
-  void setLocation(Event& event, Point at) override { static_cast<WaylandEvent&>(event).at = at; }
-  void release(std::unique_ptr<Event>) override {}
-
-  void warpCursor(Point to) override {
-    if (lost_.empty() && onOutput(to)) client_->pointerTo(to.x, to.y, layout_);
-  }
-
-  void sleepMicroseconds(uint32_t microseconds) override {
-    client_->flush(true);
-    timespec wait{static_cast<time_t>(microseconds / 1000000),
-                  static_cast<long>(microseconds % 1000000) * 1000};
-    while (nanosleep(&wait, &wait) != 0) {
-    }
-  }
-
-  std::string lostReason() override {
-    if (!lost_.empty()) return lost_ + "; no pointer action was performed";
-    client_->flush(true);
-    std::string lost = client_->lostReason();
-    return lost.empty() ? lost : lost + "; the pointer action may be incomplete";
-  }
+  void roundTrip() override { client_->flush(true); }
 
  private:
   bool onOutput(Point at) const {
@@ -166,7 +126,7 @@ class WlrootsPlatform : public Platform {
     return out;
   }
 
-  void press(const WaylandEvent& event, bool down) {
+  void press(const InjectedEvent& event, bool down) {
     const uint32_t code = event.button == kButtonRight    ? BTN_RIGHT
                           : event.button == kButtonCenter ? BTN_MIDDLE
                                                           : BTN_LEFT;
@@ -185,9 +145,13 @@ class WlrootsPlatform : public Platform {
 
 }  // namespace
 
+// KWin's backend, in platform-kwin.cc.
+std::unique_ptr<Platform> createKwinPlatform(std::string& error);
+
 std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
   using namespace mevrik::desktop;
   const Session session = detectSession();
+  if (session == Session::kKde) return createKwinPlatform(error);
   const std::string tail = "no pointer action was performed";
   if (session != Session::kWlroots) {
     error = refusal(session, "vantic-click", "this backend serves wlroots compositors", tail);

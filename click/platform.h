@@ -2,9 +2,9 @@
 //
 // It exists so that the core (argument grammar, action plans, waits, restore, report) is one piece
 // of code for every system and can be run against a recorder in tests and in vantic-click-trace.
-// Backends: the recorder (platform-recorder.cc), X11 with XTest on Linux (platform-xtest.cc) and
-// Quartz events on macOS (platform-mac.cc). CMake picks the system backend; the core never tests
-// the platform.
+// Backends: the recorder (platform-recorder.cc), X11 with XTest (platform-x11.cc) and wlroots
+// compositors (platform-wlroots.cc) on Linux, Quartz events on macOS (platform-mac.cc). CMake
+// picks the system backend; the core never tests the platform.
 //
 // Nothing here throws: a read that fails gives no value, a creation that fails gives no event.
 #pragma once

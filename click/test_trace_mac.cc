@@ -6,6 +6,7 @@
 
 #include "click/platform-mac.h"
 #include "click/test_trace.h"
+#include "desktop/mac/frontmost.h"
 #include "standin.h"
 
 namespace click {
@@ -69,11 +70,6 @@ std::string transcriptLine(const standin::Call& call, std::set<uint64_t>& cursor
 
 }  // namespace
 
-int32_t frontmostProcessId() {
-  standin::note("frontmost -> " + std::to_string(gFrontmost));
-  return gFrontmost;
-}
-
 std::string trace(std::vector<std::string> arguments, RecorderOptions options) {
   standin::reset();
   gFrontmost = options.pid;
@@ -129,3 +125,8 @@ TEST(ClickMac, WithoutThePostEventPermissionNothingIsPosted) {
 }
 
 }  // namespace click
+
+int32_t mevrik::desktop::mac::frontmostProcessId() {
+  standin::note("frontmost -> " + std::to_string(click::gFrontmost));
+  return click::gFrontmost;
+}

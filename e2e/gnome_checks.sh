@@ -61,6 +61,9 @@ check_app() {
   [ "$(pick "d['pid'] == $pid and d['focused'] and d['w'] > 200" "$work/focus.json")" = True ] ||
     fail "$name: focus gave $(cat "$work/focus.json")"
   read -r id fx fy fw fh < <(pick '" ".join(str(d[k]) for k in ("id", "x", "y", "w", "h"))' "$work/focus.json")
+  # launch answered with the window where the shell placed it, not where it was first sized.
+  [ "$(pick '(d["id"], d["x"], d["y"])' "$work/launch.json")" = "($id, $fx, $fy)" ] ||
+    fail "$name: launch gave $(cat "$work/launch.json"), focus $(cat "$work/focus.json")"
   "$win" list >"$work/list.json"
   [ "$(pick "d['windows'][0]['id'] == $id and d['windows'][0]['focused']" "$work/list.json")" = True ] ||
     fail "$name: the focused window is not first in $(cat "$work/list.json")"

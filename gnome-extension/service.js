@@ -58,11 +58,12 @@ function mevrikDescribe(window, focused) {
     };
 }
 
-// Windows the user manages, bottom of the stack first; menus and tooltips are left out.
-function mevrikWindows() {
+// Windows the user manages, bottom of the stack first; menus and tooltips are left out, and so are
+// windows the shell has not shown yet: a new window has its size before the shell places it.
+function mevrikWindows(shown) {
     return global.get_window_actors()
         .map(actor => actor.get_meta_window())
-        .filter(window => window && !window.is_override_redirect());
+        .filter(window => window && !window.is_override_redirect() && shown.has(window));
 }
 
 var MevrikShellService = class {
@@ -74,11 +75,18 @@ var MevrikShellService = class {
         // Tools that wait for a window to appear or to take the focus listen to this rather
         // than ask again and again.
         const changed = () => this._object?.emit_signal('Changed', null);
+        this._shown = new WeakSet(global.get_window_actors()
+            .map(actor => actor.get_meta_window()).filter(window => window));
         this._connections = [
             [global.display, global.display.connect('window-created', changed)],
             [global.display, global.display.connect('notify::focus-window', changed)],
             [global.display, global.display.connect('restacked', changed)],
-            [global.window_manager, global.window_manager.connect('map', changed)],
+            [global.window_manager, global.window_manager.connect('map', (wm, actor) => {
+                const window = actor.get_meta_window();
+                if (window)
+                    this._shown.add(window);
+                changed();
+            })],
             [global.window_manager, global.window_manager.connect('destroy', changed)],
         ];
     }
@@ -100,7 +108,7 @@ var MevrikShellService = class {
 
     ListWindows() {
         const focused = global.display.focus_window;
-        return JSON.stringify(mevrikWindows().map(window => mevrikDescribe(window, focused)));
+        return JSON.stringify(mevrikWindows(this._shown).map(window => mevrikDescribe(window, focused)));
     }
 
     FocusedWindow() {
@@ -112,7 +120,7 @@ var MevrikShellService = class {
     // unminimized, raised and focused, with the overview closed. The answer comes once the
     // overview has gone, so that what a tool does next meets the window on show.
     ActivateAsync([id], invocation) {
-        const window = mevrikWindows().find(candidate => Number(candidate.get_id()) === Number(id));
+        const window = mevrikWindows(this._shown).find(candidate => Number(candidate.get_id()) === Number(id));
         const answer = found => invocation.return_value(new GLib.Variant('(b)', [found]));
         if (!window) {
             answer(false);

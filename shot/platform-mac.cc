@@ -10,9 +10,8 @@
 // - Without the Screen Recording permission the window server leaves every other application's
 //   windows out of the image (only the desktop and the menu bar remain), so the backend refuses
 //   to start rather than write such an image.
-// - The frontmost application's process comes from AppKit, in the pointer tool's
-//   click/workspace-mac.mm, and the capture call from capture-mac.mm; this file is plain C++ and
-//   also runs on the Apple stand-in.
+// - The frontmost application's process comes from AppKit (desktop/mac/frontmost.h), and the
+//   capture call from capture-mac.mm; this file is plain C++ and also runs on the Apple stand-in.
 #include <CoreGraphics/CoreGraphics.h>
 
 #include <algorithm>
@@ -22,13 +21,9 @@
 #include <vector>
 
 #include "common/cf-ref.h"
+#include "desktop/mac/frontmost.h"
 #include "shot/capture-mac.h"
 #include "shot/platform.h"
-
-namespace click {
-// Process id of NSWorkspace's frontmost application, 0 when there is none (workspace-mac.mm).
-int32_t frontmostProcessId();
-}  // namespace click
 
 namespace shot {
 namespace {
@@ -163,7 +158,7 @@ std::optional<Image> readPixels(CGImageRef image) {
 class QuartzPlatform : public Platform {
  public:
   std::optional<Window> frontmostWindow() override {
-    const int32_t pid = click::frontmostProcessId();
+    const int32_t pid = mevrik::desktop::mac::frontmostProcessId();
     if (pid == 0) return std::nullopt;
     CFRef<CFArrayRef> list(CGWindowListCopyWindowInfo(
         kCGWindowListOptionOnScreenOnly | kCGWindowListExcludeDesktopElements, kCGNullWindowID));

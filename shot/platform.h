@@ -1,6 +1,6 @@
 // The one interface through which vantic-shot reaches the window system, so that the argument
 // grammar, the clipping, the PNG and the report are one piece of code that tests run against a
-// fake. Backends: XCB GetImage on Linux (platform-xcb.cc), CoreGraphics on macOS
+// fake. Backends: X11 GetImage on Linux (platform-x11.cc), CoreGraphics on macOS
 // (platform-mac.cc).
 #pragma once
 
@@ -43,6 +43,8 @@ class Platform {
   virtual Rect screen() = 0;
   // What the screen shows in `area` (inside screen()), or none on failure.
   virtual std::optional<Image> capture(const Rect& area) = 0;
+  // Why the last capture failed, where the system says more than that it did ("" otherwise).
+  virtual std::string captureError() { return {}; }
 };
 
 // The window system's backend of this build. Gives none, with the reason in `error`, when the

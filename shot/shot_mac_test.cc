@@ -10,15 +10,16 @@
 #include <string>
 #include <vector>
 
+#include "desktop/mac/frontmost.h"
 #include "shot/capture-mac.h"
 #include "shot/shot.h"
 #include "standin.h"
 
-namespace click {
+namespace mevrik::desktop::mac {
 int32_t frontmostProcessId() {
   return 812;
 }
-}  // namespace click
+}  // namespace mevrik::desktop::mac
 
 namespace shot {
 

@@ -24,6 +24,7 @@
 #include <utility>
 
 #include "click/post-access-mac.h"
+#include "desktop/mac/frontmost.h"
 
 namespace type {
 namespace {
@@ -135,7 +136,7 @@ UniCharCount utf16(Keysym symbol, std::array<UniChar, 2>& units) {
 }  // namespace
 
 int32_t QuartzKeyboard::frontmostPid() {
-  return click::frontmostProcessId();
+  return mevrik::desktop::mac::frontmostProcessId();
 }
 
 std::optional<Key> QuartzKeyboard::findKey(Keysym symbol) {

@@ -1,5 +1,5 @@
 // The macOS backend of the keyboard tool: Quartz keyboard events (CoreGraphics), and AppKit for
-// the frontmost process (the pointer tool's workspace-mac.mm).
+// the frontmost process (desktop/mac/frontmost.h).
 //
 // Plain C++, so that it also builds and runs against the stand-in of Apple's declarations in
 // Linux test builds.
@@ -10,11 +10,6 @@
 #include <vector>
 
 #include "type/platform.h"
-
-namespace click {
-// Process id of NSWorkspace's frontmost application, 0 when there is none (workspace-mac.mm).
-int32_t frontmostProcessId();
-}  // namespace click
 
 namespace type {
 

@@ -3,7 +3,7 @@
 // It exists so that the core (argument grammar, the plan of key events, the spare-key batches,
 // putting held modifiers and the keyboard map back, the report) is one piece of code for every
 // system, and can run against a recorder in tests and in vantic-type-trace. Backends: the
-// recorder (platform-recorder.cc), X11 with XTest on Linux (platform-xtest.cc), Quartz events on
+// recorder (platform-recorder.cc), X11 with XTest on Linux (platform-x11.cc), Quartz events on
 // macOS (platform-mac.cc). CMake picks the system backend; the core never tests the platform.
 //
 // Nothing here throws: a read that fails gives no value.

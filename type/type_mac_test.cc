@@ -7,15 +7,16 @@
 #include <string>
 #include <vector>
 
+#include "desktop/mac/frontmost.h"
 #include "standin.h"
 #include "type/platform-mac.h"
 #include "type/type.h"
 
-namespace click {
+namespace mevrik::desktop::mac {
 int32_t frontmostProcessId() {
   return 812;
 }
-}  // namespace click
+}  // namespace mevrik::desktop::mac
 
 namespace type {
 namespace {

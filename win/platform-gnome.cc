@@ -29,7 +29,8 @@ class GnomePlatform : public Platform {
     Desktop desktop;
     desktop.currentDesktop = shell_->activeWorkspace();
     for (auto w = windows->rbegin(); w != windows->rend(); ++w) {
-      // Mutter lists a window from its creation; it has a size once the client has drawn it.
+      // The extension lists a window once the shell has shown it; one without a size yet is of
+      // no use to a click.
       if (w->frame.width <= 0 || w->frame.height <= 0) continue;
       Window out;
       out.id = static_cast<uint64_t>(w->id);

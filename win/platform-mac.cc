@@ -19,6 +19,7 @@
 #include <cmath>
 
 #include "common/cf-ref.h"
+#include "desktop/mac/frontmost.h"
 #include "win/launch-posix.h"
 
 namespace win {
@@ -92,7 +93,7 @@ void raise(const Window& window) {
 class MacPlatform : public Platform {
  public:
   std::optional<Desktop> read(std::string& error) override {
-    return mac::readDesktop(mac::frontmostProcessId(), error);
+    return mac::readDesktop(mevrik::desktop::mac::frontmostProcessId(), error);
   }
 
   uint64_t activeWindow() override {

@@ -1,6 +1,7 @@
 // The macOS side of vantic-win (and of vantic-click's guard): the window server's window list
 // through CoreGraphics (windows-mac.cc, plain C++ that also runs on the Apple stand-in), raising
-// through the accessibility API (platform-mac.cc), and the AppKit calls (workspace-mac.mm).
+// through the accessibility API (platform-mac.cc), and the AppKit calls (workspace-mac.mm; the
+// frontmost process is desktop/mac/frontmost.h's).
 #pragma once
 
 #include <cstdint>
@@ -13,8 +14,6 @@ namespace win::mac {
 
 // -- workspace-mac.mm (AppKit) ----------------------------------------------------------------
 
-// Process id of NSWorkspace's frontmost application, 0 when there is none.
-int32_t frontmostProcessId();
 // Activates the running application (NSRunningApplication activateWithOptions:); false when no
 // application has that pid.
 bool activateApplication(int32_t pid);

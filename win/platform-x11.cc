@@ -21,8 +21,8 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "common/xcb.h"
 #include "desktop/session.h"
+#include "desktop/x11/connection.h"
 #include "win/launch-posix.h"
 #include "win/platform-gnome.h"
 #include "win/platform-wlroots.h"
@@ -32,8 +32,9 @@
 namespace win {
 namespace {
 
-using mevrik::xcb::ConnectionPtr;
-using mevrik::xcb::take;
+namespace dx11 = mevrik::desktop::x11;
+using dx11::Atom;
+using dx11::take;
 using x11::WindowReader;
 
 constexpr uint32_t kSourcePager = 2;
@@ -41,7 +42,7 @@ constexpr uint32_t kStackAbove = 0;
 
 class X11Platform : public Platform {
  public:
-  X11Platform(mevrik::xcb::Display display)
+  X11Platform(dx11::Display display)
       : display_(std::move(display)),
         c_(display_.connection.get()),
         root_(display_.screen->root),
@@ -58,7 +59,7 @@ class X11Platform : public Platform {
 
   void showDesktop(int64_t desktop) override {
     watch();
-    message(root_, reader_.atom(WindowReader::kCurrentDesktop),
+    message(root_, reader_.atoms()[Atom::kCurrentDesktop],
             {static_cast<uint32_t>(desktop), serverTime(), 0, 0, 0});
   }
 
@@ -66,9 +67,9 @@ class X11Platform : public Platform {
     watch();
     const auto id = static_cast<xcb_window_t>(window.id);
     if (window.minimized) xcb_map_window(c_, id);
-    message(id, reader_.atom(WindowReader::kActiveWindow),
+    message(id, reader_.atoms()[Atom::kActiveWindow],
             {kSourcePager, serverTime(), static_cast<uint32_t>(reader_.activeWindow()), 0, 0});
-    message(id, reader_.atom(WindowReader::kRestackWindow),
+    message(id, reader_.atoms()[Atom::kRestackWindow],
             {kSourcePager, XCB_WINDOW_NONE, kStackAbove, 0, 0});
     xcb_flush(c_);
   }
@@ -153,7 +154,7 @@ class X11Platform : public Platform {
                    reinterpret_cast<const char*>(&event));
   }
 
-  mevrik::xcb::Display display_;
+  dx11::Display display_;
   xcb_connection_t* c_;
   xcb_window_t root_;
   WindowReader reader_;
@@ -168,14 +169,15 @@ std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
   const mevrik::desktop::Session session = mevrik::desktop::detectSession();
   if (session == mevrik::desktop::Session::kWlroots) return createWlrootsPlatform(error);
   if (session == mevrik::desktop::Session::kGnome) return createGnomePlatform(error);
+  if (session == mevrik::desktop::Session::kKde) return createKwinPlatform(error);
   if (mevrik::desktop::isWayland(session)) {
     error = mevrik::desktop::refusal(session, "vantic-win", "X11 sees only XWayland's windows",
                                      "nothing was done");
     return nullptr;
   }
-  auto display = mevrik::xcb::connect();
+  auto display = dx11::connect();
   if (!display) {
-    error = mevrik::xcb::unreachable("nothing was done");
+    error = dx11::unreachable("nothing was done");
     return nullptr;
   }
   return std::make_unique<X11Platform>(std::move(*display));

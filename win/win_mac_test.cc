@@ -2,6 +2,7 @@
 // accessibility API and a fake AppKit in this file.
 #include <gtest/gtest.h>
 
+#include "desktop/mac/frontmost.h"
 #include "standin.h"
 #include "win/platform-mac.h"
 #include "win/win.h"
@@ -11,10 +12,6 @@ namespace mac {
 
 int32_t gFrontmost = 0;
 std::vector<int32_t> gActivated;
-
-int32_t frontmostProcessId() {
-  return gFrontmost;
-}
 
 // The application comes forward with its windows, as AppKit brings it.
 bool activateApplication(int32_t pid) {
@@ -123,3 +120,7 @@ TEST_F(WinMacTest, UnknownWindowsAreNeitherFoundNorActivated) {
 
 }  // namespace
 }  // namespace win
+
+int32_t mevrik::desktop::mac::frontmostProcessId() {
+  return win::mac::gFrontmost;
+}

@@ -10,7 +10,7 @@
 //   (0, 0) to the root, and the frame around it from _NET_FRAME_EXTENTS (left, right, top,
 //   bottom), which the window manager keeps up to date.
 // - A client may close between two requests: its replies are errors, and it is left out.
-// - WM_NAME of type STRING is Latin-1; _NET_WM_NAME is UTF-8 and preferred.
+// - _NET_WM_NAME (UTF-8) is preferred to WM_NAME (desktop/x11/properties.h).
 #include "win/windows-x11.h"
 
 #include <algorithm>
@@ -18,28 +18,17 @@
 #include <cstring>
 #include <vector>
 
-#include "common/xcb.h"
+#include "desktop/x11/properties.h"
 
 namespace win::x11 {
 namespace {
 
-using mevrik::xcb::take;
-
-constexpr const char* kAtomNames[WindowReader::kAtomCount] = {
-    "_NET_SUPPORTING_WM_CHECK",
-    "_NET_CLIENT_LIST_STACKING",
-    "_NET_ACTIVE_WINDOW",
-    "_NET_CURRENT_DESKTOP",
-    "_NET_WM_PID",
-    "_NET_WM_NAME",
-    "UTF8_STRING",
-    "_NET_WM_STATE",
-    "_NET_WM_STATE_HIDDEN",
-    "_NET_WM_DESKTOP",
-    "_NET_FRAME_EXTENTS",
-    "_NET_RESTACK_WINDOW",
-    "_NET_SUPPORTED",
-};
+namespace dx11 = mevrik::desktop::x11;
+using dx11::Atom;
+using dx11::bytes;
+using dx11::cardinals;
+using dx11::PropertyCookie;
+using dx11::take;
 
 // Longest title read, in 32-bit units (16 KiB).
 constexpr uint32_t kTitleLongs = 4096;
@@ -48,41 +37,6 @@ constexpr uint32_t kMostWindows = 65536;
 // Most atoms read of _NET_SUPPORTED (window managers announce a few hundred at most).
 constexpr uint32_t kMostSupported = 1024;
 constexpr uint32_t kAllDesktopsValue = 0xFFFFFFFF;
-
-using PropertyCookie = xcb_get_property_cookie_t;
-using PropertyReply = mevrik::xcb::Reply<xcb_get_property_reply_t>;
-
-PropertyReply property(xcb_connection_t* c, PropertyCookie cookie) {
-  return take<xcb_get_property_reply>(c, cookie);
-}
-
-// The property's 32-bit values, when it has the type (any type when `type` is 0).
-std::vector<uint32_t> cardinals(const PropertyReply& reply, xcb_atom_t type) {
-  if (!reply || reply->format != 32 || (type != XCB_ATOM_NONE && reply->type != type)) return {};
-  const auto* values = static_cast<const uint32_t*>(xcb_get_property_value(reply.get()));
-  const int length = xcb_get_property_value_length(reply.get()) / 4;
-  return std::vector<uint32_t>(values, values + std::max(length, 0));
-}
-
-std::string bytes(const PropertyReply& reply) {
-  if (!reply || reply->format != 8) return {};
-  const auto* data = static_cast<const char*>(xcb_get_property_value(reply.get()));
-  return std::string(data,
-                     static_cast<size_t>(std::max(xcb_get_property_value_length(reply.get()), 0)));
-}
-
-std::string latin1ToUtf8(const std::string& text) {
-  std::string out;
-  for (unsigned char ch : text) {
-    if (ch < 0x80) {
-      out += static_cast<char>(ch);
-    } else {
-      out += static_cast<char>(0xC0 | (ch >> 6));
-      out += static_cast<char>(0x80 | (ch & 0x3F));
-    }
-  }
-  return out;
-}
 
 struct ClientRequests {
   xcb_window_t window;
@@ -94,88 +48,78 @@ struct ClientRequests {
 }  // namespace
 
 WindowReader::WindowReader(xcb_connection_t* connection, xcb_window_t root)
-    : c_(connection), root_(root) {
-  for (int i = 0; i < kAtomCount; ++i) cookies_[i] = mevrik::xcb::askAtom(c_, kAtomNames[i]);
-}
-
-WindowReader::~WindowReader() {
-  for (auto& cookie : cookies_) {
-    if (cookie) xcb_discard_reply(c_, cookie->sequence);
-  }
-}
-
-xcb_atom_t WindowReader::atom(Atom which) {
-  if (cookies_[which]) {
-    atoms_[which] = mevrik::xcb::atomOf(c_, *cookies_[which]);
-    cookies_[which].reset();
-  }
-  return atoms_[which];
-}
+    : c_(connection),
+      root_(root),
+      atoms_(c_, {Atom::kSupportingWmCheck, Atom::kClientListStacking, Atom::kActiveWindow,
+                  Atom::kCurrentDesktop, Atom::kWmPid, Atom::kWmName, Atom::kUtf8String,
+                  Atom::kWmState, Atom::kWmStateHidden, Atom::kWmDesktop, Atom::kFrameExtents,
+                  Atom::kRestackWindow, Atom::kSupported}) {}
 
 uint64_t WindowReader::activeWindow() {
-  return mevrik::xcb::readCard32(c_, root_, atom(kActiveWindow), XCB_ATOM_WINDOW).value_or(0);
+  return dx11::readCard32(c_, root_, atoms_[Atom::kActiveWindow], XCB_ATOM_WINDOW).value_or(0);
 }
 
 std::optional<Desktop> WindowReader::read(std::string& error) {
-  for (int i = 0; i < kAtomCount; ++i) atom(static_cast<Atom>(i));
   auto get = [&](xcb_window_t w, xcb_atom_t prop, xcb_atom_t type, uint32_t longs) {
-    return xcb_get_property(c_, false, w, prop, type, 0, longs);
+    return dx11::ask(c_, w, prop, type, longs);
   };
-  const PropertyCookie checkCookie = get(root_, atoms_[kSupportingWmCheck], XCB_ATOM_WINDOW, 1);
+  const PropertyCookie checkCookie =
+      get(root_, atoms_[Atom::kSupportingWmCheck], XCB_ATOM_WINDOW, 1);
   const PropertyCookie listCookie =
-      get(root_, atoms_[kClientListStacking], XCB_ATOM_WINDOW, kMostWindows);
-  const PropertyCookie activeCookie = get(root_, atoms_[kActiveWindow], XCB_ATOM_WINDOW, 1);
-  const PropertyCookie currentCookie = get(root_, atoms_[kCurrentDesktop], XCB_ATOM_CARDINAL, 1);
+      get(root_, atoms_[Atom::kClientListStacking], XCB_ATOM_WINDOW, kMostWindows);
+  const PropertyCookie activeCookie = get(root_, atoms_[Atom::kActiveWindow], XCB_ATOM_WINDOW, 1);
+  const PropertyCookie currentCookie =
+      get(root_, atoms_[Atom::kCurrentDesktop], XCB_ATOM_CARDINAL, 1);
   const PropertyCookie supportedCookie =
-      get(root_, atoms_[kSupported], XCB_ATOM_ATOM, kMostSupported);
+      get(root_, atoms_[Atom::kSupported], XCB_ATOM_ATOM, kMostSupported);
 
-  const auto check = cardinals(property(c_, checkCookie), XCB_ATOM_WINDOW);
+  const auto check = cardinals(dx11::takeProperty(c_, checkCookie), XCB_ATOM_WINDOW);
   // A window manager that announces itself but keeps no stacking list (the property is absent,
   // not empty) cannot say which window is on top: it counts as none.
-  const PropertyReply listReply = property(c_, listCookie);
+  const auto listReply = dx11::takeProperty(c_, listCookie);
   const bool listed = listReply && listReply->type == XCB_ATOM_WINDOW;
   const auto clients = cardinals(listReply, XCB_ATOM_WINDOW);
-  const auto supported = cardinals(property(c_, supportedCookie), XCB_ATOM_ATOM);
-  const auto active = cardinals(property(c_, activeCookie), XCB_ATOM_WINDOW);
-  const auto current = cardinals(property(c_, currentCookie), XCB_ATOM_CARDINAL);
+  const auto supported = cardinals(dx11::takeProperty(c_, supportedCookie), XCB_ATOM_ATOM);
+  const auto active = cardinals(dx11::takeProperty(c_, activeCookie), XCB_ATOM_WINDOW);
+  const auto current = cardinals(dx11::takeProperty(c_, currentCookie), XCB_ATOM_CARDINAL);
 
   // The check window's own property, with every client's requests in the same round trip.
   const PropertyCookie selfCheck =
-      get(check.empty() ? root_ : check[0], atoms_[kSupportingWmCheck], XCB_ATOM_WINDOW, 1);
+      get(check.empty() ? root_ : check[0], atoms_[Atom::kSupportingWmCheck], XCB_ATOM_WINDOW, 1);
   std::vector<ClientRequests> requests;
   requests.reserve(clients.size());
   for (auto it = clients.rbegin(); it != clients.rend(); ++it) {
     const xcb_window_t w = *it;
     requests.push_back(ClientRequests{
         w,
-        get(w, atoms_[kWmPid], XCB_ATOM_CARDINAL, 1),
-        get(w, atoms_[kWmName], atoms_[kUtf8String], kTitleLongs),
+        get(w, atoms_[Atom::kWmPid], XCB_ATOM_CARDINAL, 1),
+        get(w, atoms_[Atom::kWmName], atoms_[Atom::kUtf8String], kTitleLongs),
         get(w, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, kTitleLongs),
         get(w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 256),
-        get(w, atoms_[kWmState], XCB_ATOM_ATOM, 64),
-        get(w, atoms_[kWmDesktop], XCB_ATOM_CARDINAL, 1),
-        get(w, atoms_[kFrameExtents], XCB_ATOM_CARDINAL, 4),
+        get(w, atoms_[Atom::kWmState], XCB_ATOM_ATOM, 64),
+        get(w, atoms_[Atom::kWmDesktop], XCB_ATOM_CARDINAL, 1),
+        get(w, atoms_[Atom::kFrameExtents], XCB_ATOM_CARDINAL, 4),
         xcb_get_geometry(c_, w),
         xcb_translate_coordinates(c_, w, root_, 0, 0),
     });
   }
 
-  const auto self = cardinals(property(c_, selfCheck), XCB_ATOM_WINDOW);
+  const auto self = cardinals(dx11::takeProperty(c_, selfCheck), XCB_ATOM_WINDOW);
   const bool ewmh = !check.empty() && !self.empty() && self[0] == check[0] && listed &&
-                    atoms_[kClientListStacking] != XCB_ATOM_NONE;
+                    atoms_[Atom::kClientListStacking] != XCB_ATOM_NONE;
   Desktop desktop;
   if (!current.empty()) desktop.currentDesktop = current[0];
   desktop.activates =
-      std::find(supported.begin(), supported.end(), atoms_[kActiveWindow]) != supported.end();
+      std::find(supported.begin(), supported.end(), atoms_[Atom::kActiveWindow]) != supported.end();
   const uint32_t activeWindow = active.empty() ? 0 : active[0];
   for (const ClientRequests& r : requests) {
-    auto pid = cardinals(property(c_, r.pid), XCB_ATOM_CARDINAL);
-    auto netName = property(c_, r.netName);
-    auto name = property(c_, r.name);
-    const std::string wmClass = bytes(property(c_, r.wmClass));
-    auto state = cardinals(property(c_, r.state), XCB_ATOM_ATOM);
-    auto onDesktop = cardinals(property(c_, r.desktop), XCB_ATOM_CARDINAL);
-    auto extents = cardinals(property(c_, r.extents), XCB_ATOM_CARDINAL);
+    auto pid = cardinals(dx11::takeProperty(c_, r.pid), XCB_ATOM_CARDINAL);
+    auto netName = dx11::takeProperty(c_, r.netName);
+    auto name = dx11::takeProperty(c_, r.name);
+    const dx11::WmClass wmClass = dx11::splitWmClass(bytes(dx11::takeProperty(c_, r.wmClass)));
+    auto state = cardinals(dx11::takeProperty(c_, r.state), XCB_ATOM_ATOM);
+    auto onDesktop = cardinals(dx11::takeProperty(c_, r.desktop), XCB_ATOM_CARDINAL);
+    auto extents = cardinals(dx11::takeProperty(c_, r.extents), XCB_ATOM_CARDINAL);
     auto geometry = take<xcb_get_geometry_reply>(c_, r.geometry);
     auto origin = take<xcb_translate_coordinates_reply>(c_, r.origin);
     if (!geometry || !origin || !ewmh) continue;
@@ -183,19 +127,15 @@ std::optional<Desktop> WindowReader::read(std::string& error) {
     Window w;
     w.id = r.window;
     if (!pid.empty() && pid[0] <= INT32_MAX) w.pid = static_cast<int32_t>(pid[0]);
-    if (netName && netName->type == atoms_[kUtf8String] && netName->value_len > 0) {
+    if (netName && netName->type == atoms_[Atom::kUtf8String] && netName->value_len > 0) {
       w.title = bytes(netName);
     } else if (name && name->type == XCB_ATOM_STRING) {
-      w.title = latin1ToUtf8(bytes(name));
+      w.title = dx11::latin1ToUtf8(bytes(name));
     } else {
       w.title = bytes(name);  // COMPOUND_TEXT or UTF-8 under the old name: ASCII reads right
     }
-    // WM_CLASS holds the instance and then the class, each ended by a NUL.
-    const size_t split = wmClass.find('\0');
-    std::string klass = split == std::string::npos ? "" : wmClass.substr(split + 1);
-    if (const size_t end = klass.find('\0'); end != std::string::npos) klass.resize(end);
-    w.app = klass.empty() ? wmClass.substr(0, split) : klass;
-    const xcb_atom_t hidden = atoms_[kWmStateHidden];
+    w.app = wmClass.name.empty() ? wmClass.instance : wmClass.name;
+    const xcb_atom_t hidden = atoms_[Atom::kWmStateHidden];
     w.minimized =
         hidden != XCB_ATOM_NONE && std::find(state.begin(), state.end(), hidden) != state.end();
     if (!onDesktop.empty()) {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "desktop/x11/connection.h"
 #include "win/platform.h"
 
 namespace win::x11 {
@@ -15,7 +16,6 @@ namespace win::x11 {
 class WindowReader {
  public:
   WindowReader(xcb_connection_t* connection, xcb_window_t root);
-  ~WindowReader();
   WindowReader(const WindowReader&) = delete;
   WindowReader& operator=(const WindowReader&) = delete;
 
@@ -25,29 +25,13 @@ class WindowReader {
   // _NET_ACTIVE_WINDOW, 0 when none.
   uint64_t activeWindow();
 
-  enum Atom {
-    kSupportingWmCheck,
-    kClientListStacking,
-    kActiveWindow,
-    kCurrentDesktop,
-    kWmPid,
-    kWmName,
-    kUtf8String,
-    kWmState,
-    kWmStateHidden,
-    kWmDesktop,
-    kFrameExtents,
-    kRestackWindow,
-    kSupported,
-    kAtomCount
-  };
-  xcb_atom_t atom(Atom which);
+  // The atoms, shared with the backend that sends the window manager its messages.
+  mevrik::desktop::x11::Atoms& atoms() { return atoms_; }
 
  private:
   xcb_connection_t* c_;
   xcb_window_t root_;
-  std::optional<xcb_intern_atom_cookie_t> cookies_[kAtomCount];
-  xcb_atom_t atoms_[kAtomCount] = {};
+  mevrik::desktop::x11::Atoms atoms_;
 };
 
 }  // namespace win::x11

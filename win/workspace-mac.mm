@@ -6,13 +6,6 @@
 
 namespace win::mac {
 
-int32_t frontmostProcessId() {
-  @autoreleasepool {
-    NSRunningApplication* app = [[NSWorkspace sharedWorkspace] frontmostApplication];
-    return app ? static_cast<int32_t>(app.processIdentifier) : 0;
-  }
-}
-
 bool activateApplication(int32_t pid) {
   @autoreleasepool {
     NSRunningApplication* app =

@@ -13,8 +13,9 @@
 #include <bit>
 #include <cstdint>
 
-#include "common/xcb.h"
 #include "desktop/session.h"
+#include "desktop/x11/connection.h"
+#include "desktop/x11/properties.h"
 #include "shot/platform-gnome.h"
 #include "shot/platform-wlroots.h"
 #include "shot/platform.h"
@@ -22,10 +23,9 @@
 namespace shot {
 namespace {
 
-using mevrik::xcb::take;
-
-constexpr char kActiveWindowName[] = "_NET_ACTIVE_WINDOW";
-constexpr char kWmPidName[] = "_NET_WM_PID";
+namespace x11 = mevrik::desktop::x11;
+using x11::Atom;
+using x11::take;
 
 // An 8-bit channel from a pixel and the channel's mask.
 uint8_t channel(uint32_t pixel, uint32_t mask) {
@@ -35,20 +35,16 @@ uint8_t channel(uint32_t pixel, uint32_t mask) {
   return static_cast<uint8_t>(value * 255 / top);
 }
 
-class XcbPlatform : public Platform {
+class X11Platform : public Platform {
  public:
-  explicit XcbPlatform(mevrik::xcb::Display display) : display_(std::move(display)) {
-    xcb_connection_t* c = display_.connection.get();
-    auto active = mevrik::xcb::askAtom(c, kActiveWindowName);
-    auto pid = mevrik::xcb::askAtom(c, kWmPidName);
-    activeAtom_ = mevrik::xcb::atomOf(c, active);
-    pidAtom_ = mevrik::xcb::atomOf(c, pid);
-  }
+  explicit X11Platform(x11::Display display)
+      : display_(std::move(display)),
+        atoms_(display_.connection.get(), {Atom::kActiveWindow, Atom::kWmPid}) {}
 
   std::optional<Window> frontmostWindow() override {
     xcb_connection_t* c = display_.connection.get();
     const xcb_window_t root = display_.screen->root;
-    const auto front = mevrik::xcb::readFrontmost(c, root, activeAtom_, pidAtom_);
+    const auto front = x11::readFrontmost(c, root, atoms_);
     if (front.window == XCB_WINDOW_NONE) return std::nullopt;
     auto geometryCookie = xcb_get_geometry(c, front.window);
     auto placeCookie = xcb_translate_coordinates(c, front.window, root, 0, 0);
@@ -115,9 +111,8 @@ class XcbPlatform : public Platform {
     return nullptr;
   }
 
-  mevrik::xcb::Display display_;
-  xcb_atom_t activeAtom_ = XCB_ATOM_NONE;
-  xcb_atom_t pidAtom_ = XCB_ATOM_NONE;
+  x11::Display display_;
+  x11::Atoms atoms_;
 };
 
 }  // namespace
@@ -128,17 +123,18 @@ std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
   const mevrik::desktop::Session session = mevrik::desktop::detectSession();
   if (session == mevrik::desktop::Session::kWlroots) return createWlrootsPlatform(error);
   if (session == mevrik::desktop::Session::kGnome) return createGnomePlatform(error);
+  if (session == mevrik::desktop::Session::kKde) return createKwinPlatform(error);
   if (mevrik::desktop::isWayland(session)) {
     error = mevrik::desktop::refusal(session, "vantic-shot", "X11 does not see Wayland windows",
                                      "no screenshot was taken");
     return nullptr;
   }
-  auto display = mevrik::xcb::connect();
+  auto display = x11::connect();
   if (!display) {
-    error = mevrik::xcb::unreachable("no screenshot was taken");
+    error = x11::unreachable("no screenshot was taken");
     return nullptr;
   }
-  return std::make_unique<XcbPlatform>(std::move(*display));
+  return std::make_unique<X11Platform>(std::move(*display));
 }
 
 }  // namespace shot

@@ -17,9 +17,6 @@
 //   synchronous button grabs the server then took the first click of a double click late and the
 //   gap between the clicks shrank below the plan. Syncing after every event as well would add a
 //   round trip per event and gain nothing: requests on one connection are processed in order.
-// - X has no delivery to one process: an event meant for one pid goes system-wide.
-// - Toolkits count clicks themselves from the timing and position of presses, so the click
-//   state an event carries has nothing to map to and is dropped.
 // - The protocol's coordinates are 16-bit: points are taken to the pixel that contains them and
 //   clamped into that range, so infinities, NaN and huge values cannot overflow a conversion.
 // - The connection never asks for BIG-REQUESTS (XCB does only when a request outgrows the
@@ -36,18 +33,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
-#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
-#include <type_traits>
 #include <vector>
 
-#include "click/platform.h"
-#include "common/xcb.h"
+#include "click/platform-injecting.h"
 #include "desktop/session.h"
+#include "desktop/x11/connection.h"
+#include "desktop/x11/properties.h"
 #include "win/window-at.h"
 #include "win/windows-x11.h"
 
@@ -74,139 +68,51 @@ constexpr uint8_t kAbsoluteMotion = 0;
 // FakeInput's device for core events: the server uses its XTest device.
 constexpr uint8_t kCoreDevice = 0;
 
-constexpr char kActiveWindowName[] = "_NET_ACTIVE_WINDOW";
-constexpr char kWmPidName[] = "_NET_WM_PID";
-
-using mevrik::xcb::ConnectionPtr;
-using mevrik::xcb::Reply;
-using mevrik::xcb::take;
+namespace x11 = mevrik::desktop::x11;
+using x11::Atom;
+using x11::take;
 
 int16_t toPixel(double value) {
   if (std::isnan(value)) return 0;
   return static_cast<int16_t>(std::clamp(std::floor(value), -32768.0, 32767.0));
 }
 
-struct XTestEvent : Event {
-  bool isScroll = false;
-  EventType type = kMouseMoved;
-  MouseButton button = kButtonLeft;
-  Point at;
-  int32_t vertical = 0;
-  int32_t horizontal = 0;
-};
-
-// Requests sent at connect, before their replies are needed.
-struct EarlyRequests {
-  xcb_intern_atom_cookie_t activeWindow;
-  xcb_intern_atom_cookie_t wmPid;
-  xcb_query_pointer_cookie_t pointer;
-};
-
-class XcbPlatform : public Platform {
+class X11Platform : public InjectingPlatform {
  public:
-  XcbPlatform(ConnectionPtr connection, xcb_window_t root, EarlyRequests early)
-      : connection_(std::move(connection)),
-        root_(root),
-        activeWindowAtom_{early.activeWindow},
-        wmPidAtom_{early.wmPid},
-        earlyPointer_(early.pointer) {}
+  // `atoms` and `earlyPointer` were sent at connect, before their replies are needed.
+  X11Platform(x11::Display display, xcb_query_pointer_cookie_t earlyPointer)
+      : display_(std::move(display)),
+        c_(display_.connection.get()),
+        root_(display_.screen->root),
+        atoms_(c_, {Atom::kActiveWindow, Atom::kWmPid}),
+        earlyPointer_(earlyPointer) {}
 
-  ~XcbPlatform() override {
-    // Replies never taken would otherwise wait in the connection's queue until it closes.
-    xcb_connection_t* c = connection_.get();
-    for (const PendingAtom* pending : {&activeWindowAtom_, &wmPidAtom_}) {
-      if (pending->cookie) xcb_discard_reply(c, pending->cookie->sequence);
-    }
-    if (earlyPointer_) xcb_discard_reply(c, earlyPointer_->sequence);
+  ~X11Platform() override {
+    if (earlyPointer_) xcb_discard_reply(c_, earlyPointer_->sequence);
   }
 
-  XcbPlatform(const XcbPlatform&) = delete;
-  XcbPlatform& operator=(const XcbPlatform&) = delete;
+  X11Platform(const X11Platform&) = delete;
+  X11Platform& operator=(const X11Platform&) = delete;
 
-  int32_t frontmostPid() override {
-    // A missing atom (only_if_exists) means that no client ever set such a property.
-    xcb_atom_t active = atom(activeWindowAtom_);
-    xcb_atom_t pidAtom = atom(wmPidAtom_);
-    if (active == XCB_ATOM_NONE || pidAtom == XCB_ATOM_NONE) return 0;
-    auto window = readCard32(root_, active, XCB_ATOM_WINDOW);
-    if (!window || *window == XCB_WINDOW_NONE) return 0;
-    auto pid = readCard32(*window, pidAtom, XCB_ATOM_CARDINAL);
-    if (!pid || *pid == 0 || *pid > INT32_MAX) return 0;
-    return static_cast<int32_t>(*pid);
-  }
+  int32_t frontmostPid() override { return x11::readFrontmost(c_, root_, atoms_).pid; }
 
   std::optional<Point> cursorPosition() override {
-    xcb_connection_t* c = connection_.get();
     // The read sent at connect stands for the cursor until the first event goes out.
     xcb_query_pointer_cookie_t cookie =
-        earlyPointer_ ? *earlyPointer_ : xcb_query_pointer(c, root_);
+        earlyPointer_ ? *earlyPointer_ : xcb_query_pointer(c_, root_);
     earlyPointer_.reset();
     // same_screen is false when the pointer is on another screen; the root coordinates are
     // still those of the pointer on its own screen.
-    auto reply = take<xcb_query_pointer_reply>(c, cookie);
+    auto reply = take<xcb_query_pointer_reply>(c_, cookie);
     if (!reply) return std::nullopt;
     return Point{static_cast<double>(reply->root_x), static_cast<double>(reply->root_y)};
   }
-
-  std::unique_ptr<Event> createMouseEvent(EventType type, MouseButton button, Point at) override {
-    auto event = std::make_unique<XTestEvent>();
-    event->type = type;
-    event->button = button;
-    event->at = at;
-    return event;
-  }
-
-  void setClickState(Event&, int64_t) override {}
-
-  void postSystemWide(Event& base) override {
-    auto& event = static_cast<XTestEvent&>(base);
-    beforeEvent();
-    if (event.isScroll) {
-      // The approach move has already put the pointer on the target; the wheel clicks go to the
-      // window under it.
-      wheel(event.vertical, kWheelUp, kWheelDown);
-      wheel(event.horizontal, kWheelLeft, kWheelRight);
-      xcb_flush(connection_.get());
-      return;
-    }
-    motion(event.at);
-    switch (event.type) {
-      case kLeftMouseDown:
-      case kRightMouseDown:
-      case kOtherMouseDown:
-        button(XCB_BUTTON_PRESS, xButton(event.button));
-        break;
-      case kLeftMouseUp:
-      case kRightMouseUp:
-      case kOtherMouseUp:
-        button(XCB_BUTTON_RELEASE, xButton(event.button));
-        break;
-      case kMouseMoved:
-      case kLeftMouseDragged:
-        break;
-    }
-    xcb_flush(connection_.get());
-  }
-
-  void postToPid(int32_t, Event& event) override { postSystemWide(event); }
-
-  std::unique_ptr<Event> createScrollEvent(int32_t wheel1, int32_t wheel2, int32_t) override {
-    auto event = std::make_unique<XTestEvent>();
-    event->isScroll = true;
-    event->vertical = wheel1;
-    event->horizontal = wheel2;
-    return event;
-  }
-
-  void setLocation(Event& event, Point at) override { static_cast<XTestEvent&>(event).at = at; }
-
-  void release(std::unique_ptr<Event>) override {}
 
   // The window manager's window list (EWMH), read only for a guarded click: the same reading
   // and the same rule as vantic-win at.
   WindowLookup windowAt(Point at) override {
     WindowLookup lookup;
-    win::x11::WindowReader reader(connection_.get(), root_);
+    win::x11::WindowReader reader(c_, root_);
     auto desktop = reader.read(lookup.error);
     if (!desktop) return lookup;
     if (const win::Window* w = win::windowAt(*desktop, {at.x, at.y})) {
@@ -220,21 +126,11 @@ class XcbPlatform : public Platform {
     // toolkits see the pointer leave the window they were just clicked in.
     beforeEvent();
     motion(to);
-    xcb_flush(connection_.get());
-  }
-
-  void sleepMicroseconds(uint32_t microseconds) override {
-    xcb_connection_t* c = connection_.get();
-    take<xcb_get_input_focus_reply>(c, xcb_get_input_focus(c));
-    timespec left{static_cast<time_t>(microseconds / 1000000),
-                  static_cast<long>(microseconds % 1000000) * 1000};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
+    xcb_flush(c_);
   }
 
   bool buttonDown(MouseButton which) override {
-    xcb_connection_t* c = connection_.get();
-    auto reply = take<xcb_query_pointer_reply>(c, xcb_query_pointer(c, root_));
+    auto reply = take<xcb_query_pointer_reply>(c_, xcb_query_pointer(c_, root_));
     const uint16_t mask = which == kButtonRight    ? XCB_BUTTON_MASK_3
                           : which == kButtonCenter ? XCB_BUTTON_MASK_2
                                                    : XCB_BUTTON_MASK_1;
@@ -242,61 +138,51 @@ class XcbPlatform : public Platform {
   }
 
   std::string journalName() override {
-    const auto key = mevrik::xcb::displayKey();
+    const auto key = x11::displayKey();
     return key ? "click-journal-" + *key : "";
   }
 
   std::string lostReason() override {
     // XCB marks the connection broken for good once the server is gone; events after that
     // point were never delivered.
-    if (!xcb_connection_has_error(connection_.get())) return {};
+    if (!xcb_connection_has_error(c_)) return {};
     return "lost the connection to the X display during the action; it may be incomplete";
   }
 
+ protected:
+  void post(const InjectedEvent& event) override {
+    beforeEvent();
+    if (event.scroll) {
+      // The approach move has already put the pointer on the target; the wheel clicks go to the
+      // window under it.
+      wheel(event.vertical, kWheelUp, kWheelDown);
+      wheel(event.horizontal, kWheelLeft, kWheelRight);
+    } else {
+      motion(event.at);
+      if (event.presses()) button(XCB_BUTTON_PRESS, xButton(event.button));
+      if (event.releases()) button(XCB_BUTTON_RELEASE, xButton(event.button));
+    }
+    xcb_flush(c_);
+  }
+
+  void roundTrip() override { x11::roundTrip(c_); }
+
  private:
-  // An atom's value, taken from its early request the first time.
-  struct PendingAtom {
-    std::optional<xcb_intern_atom_cookie_t> cookie;
-    xcb_atom_t value = XCB_ATOM_NONE;
-  };
-
-  xcb_atom_t atom(PendingAtom& pending) {
-    if (pending.cookie) {
-      auto reply = take<xcb_intern_atom_reply>(connection_.get(), *pending.cookie);
-      pending.cookie.reset();
-      if (reply) pending.value = reply->atom;
-    }
-    return pending.value;
-  }
-
-  // The first 32-bit value of a window's property of that type, or none.
-  std::optional<uint32_t> readCard32(xcb_window_t window, xcb_atom_t property, xcb_atom_t type) {
-    xcb_connection_t* c = connection_.get();
-    auto reply =
-        take<xcb_get_property_reply>(c, xcb_get_property(c, false, window, property, type, 0, 1));
-    if (!reply || reply->type != type || reply->format != 32 || reply->value_len < 1 ||
-        xcb_get_property_value_length(reply.get()) < static_cast<int>(sizeof(uint32_t))) {
-      return std::nullopt;
-    }
-    return *static_cast<const uint32_t*>(xcb_get_property_value(reply.get()));
-  }
-
   // The early cursor read stood for the cursor before any event: once one goes out it is stale.
   void beforeEvent() {
     if (earlyPointer_) {
-      xcb_discard_reply(connection_.get(), earlyPointer_->sequence);
+      xcb_discard_reply(c_, earlyPointer_->sequence);
       earlyPointer_.reset();
     }
   }
 
   void motion(Point at) {
-    xcb_test_fake_input(connection_.get(), XCB_MOTION_NOTIFY, kAbsoluteMotion, XCB_CURRENT_TIME,
-                        kPointerScreen, toPixel(at.x), toPixel(at.y), kCoreDevice);
+    xcb_test_fake_input(c_, XCB_MOTION_NOTIFY, kAbsoluteMotion, XCB_CURRENT_TIME, kPointerScreen,
+                        toPixel(at.x), toPixel(at.y), kCoreDevice);
   }
 
   void button(uint8_t type, uint8_t number) {
-    xcb_test_fake_input(connection_.get(), type, number, XCB_CURRENT_TIME, XCB_NONE, 0, 0,
-                        kCoreDevice);
+    xcb_test_fake_input(c_, type, number, XCB_CURRENT_TIME, XCB_NONE, 0, 0, kCoreDevice);
   }
 
   static uint8_t xButton(MouseButton button) {
@@ -320,10 +206,10 @@ class XcbPlatform : public Platform {
     }
   }
 
-  ConnectionPtr connection_;
+  x11::Display display_;
+  xcb_connection_t* c_;
   xcb_window_t root_;
-  PendingAtom activeWindowAtom_;
-  PendingAtom wmPidAtom_;
+  x11::Atoms atoms_;
   std::optional<xcb_query_pointer_cookie_t> earlyPointer_;
 };
 
@@ -362,9 +248,9 @@ std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
   // In a Wayland session the X server is XWayland: XTest moves only its own pointer, which the
   // compositor does not give to Wayland windows, so a click would land nowhere or elsewhere.
   const mevrik::desktop::Session session = mevrik::desktop::detectSession();
-  if (session == mevrik::desktop::Session::kWlroots) {
-    // The wlroots backend needs wayland-client, which this statically linked program leaves
-    // out: its sibling program carries it and takes over the same command line.
+  if (session == mevrik::desktop::Session::kWlroots || session == mevrik::desktop::Session::kKde) {
+    // The wlroots and KWin backends need wayland-client, which this statically linked program
+    // leaves out: its sibling program carries it and takes over the same command line.
     handOverToWayland(error);
     return nullptr;
   }
@@ -374,40 +260,28 @@ std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
                                      "no pointer action was performed");
     return nullptr;
   }
-  const char* name = std::getenv("DISPLAY");
-  const std::string unreachable = std::string("cannot open the X display \"") + (name ? name : "") +
-                                  "\"; no pointer action was performed";
-  int screenNumber = 0;
-  ConnectionPtr connection(xcb_connect(nullptr, &screenNumber));
-  xcb_connection_t* c = connection.get();
-  const xcb_setup_t* setup = xcb_connection_has_error(c) ? nullptr : xcb_get_setup(c);
-  xcb_screen_iterator_t screens{};
-  if (setup) {
-    screens = xcb_setup_roots_iterator(setup);
-    for (int i = 0; i < screenNumber && screens.rem > 0; ++i) xcb_screen_next(&screens);
-  }
-  if (!setup || screens.rem <= 0) {
-    error = unreachable;
+  const std::string nothingDone = "no pointer action was performed";
+  auto display = x11::connect();
+  if (!display) {
+    error = x11::unreachable(nothingDone);
     return nullptr;
   }
-  const xcb_window_t root = screens.data->root;
+  xcb_connection_t* c = display->connection.get();
+  const xcb_window_t root = display->screen->root;
 
-  // Everything that needs no earlier reply leaves now, in one write; the extension check below
-  // waits for the first reply, and the others arrive with it.
+  // Everything that needs no earlier reply leaves now, in one write (the atoms with the
+  // platform); the extension check below waits for the first reply, and the others arrive
+  // with it.
   xcb_prefetch_extension_data(c, &xcb_test_id);
-  EarlyRequests early{
-      xcb_intern_atom(c, true, sizeof kActiveWindowName - 1, kActiveWindowName),
-      xcb_intern_atom(c, true, sizeof kWmPidName - 1, kWmPidName),
-      xcb_query_pointer(c, root),
-  };
-  auto platform = std::make_unique<XcbPlatform>(std::move(connection), root, early);
+  const xcb_query_pointer_cookie_t pointer = xcb_query_pointer(c, root);
+  auto platform = std::make_unique<X11Platform>(std::move(*display), pointer);
   const xcb_query_extension_reply_t* xtest = xcb_get_extension_data(c, &xcb_test_id);
   if (xcb_connection_has_error(c)) {
-    error = unreachable;
+    error = x11::unreachable(nothingDone);
     return nullptr;
   }
   if (!xtest || !xtest->present) {
-    error = "the X server has no XTEST extension; no pointer action was performed";
+    error = "the X server has no XTEST extension; " + nothingDone;
     return nullptr;
   }
   return platform;

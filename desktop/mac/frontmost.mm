@@ -1,9 +1,9 @@
 // The frontmost process, from AppKit. Built only for Apple systems.
+#include "desktop/mac/frontmost.h"
+
 #import <AppKit/AppKit.h>
 
-#include "click/platform-mac.h"
-
-namespace click {
+namespace mevrik::desktop::mac {
 
 int32_t frontmostProcessId() {
   @autoreleasepool {
@@ -12,4 +12,4 @@ int32_t frontmostProcessId() {
   }
 }
 
-}  // namespace click
+}  // namespace mevrik::desktop::mac

@@ -41,26 +41,24 @@
 #include <type_traits>
 #include <unordered_map>
 
-#include "common/xcb.h"
 #include "desktop/session.h"
+#include "desktop/x11/connection.h"
+#include "desktop/x11/properties.h"
 #include "type/platform-wlroots.h"
 #include "type/platform.h"
 
 namespace type {
 namespace {
 
-constexpr char kActiveWindowName[] = "_NET_ACTIVE_WINDOW";
-constexpr char kWmPidName[] = "_NET_WM_PID";
-constexpr char kProtocolsName[] = "WM_PROTOCOLS";
-constexpr char kPingName[] = "_NET_WM_PING";
 // The wait for an application that does not answer pings: long enough for an idle one.
 constexpr uint32_t kUnconfirmedWait = 150000;
 constexpr int kLockRow = 1;  // the modifier map's rows: Shift, Lock, Control, Mod1..Mod5
 
-using mevrik::xcb::atomOf;
-using mevrik::xcb::ConnectionPtr;
-using mevrik::xcb::Reply;
-using mevrik::xcb::take;
+namespace x11 = mevrik::desktop::x11;
+using x11::Atom;
+using x11::ConnectionPtr;
+using x11::Reply;
+using x11::take;
 
 // The keysym that stands for the same character as `keysym` (or itself): emdash and U+2014 both
 // give 0x1002014.
@@ -69,28 +67,26 @@ Keysym sameAs(Keysym keysym) {
   return character ? keysymForCharacter(*character) : keysym;
 }
 
-// Requests sent at connect, answered together in one round trip.
+// Requests sent at connect with the atoms, answered together in one round trip.
 struct EarlyRequests {
-  xcb_intern_atom_cookie_t activeWindow;
-  xcb_intern_atom_cookie_t wmPid;
-  xcb_intern_atom_cookie_t protocols;
-  xcb_intern_atom_cookie_t ping;
   xcb_get_keyboard_mapping_cookie_t keyboard;
   xcb_get_modifier_mapping_cookie_t modifiers;
   xcb_query_keymap_cookie_t pressed;
   xcb_query_pointer_cookie_t pointer;
 };
 
-class XcbPlatform : public Platform {
+class X11Platform : public Platform {
  public:
-  XcbPlatform(ConnectionPtr connection, xcb_window_t root, const xcb_setup_t* setup,
+  X11Platform(ConnectionPtr connection, xcb_window_t root, const xcb_setup_t* setup,
               EarlyRequests early)
-      : connection_(std::move(connection)), root_(root), minCode_(setup->min_keycode) {
+      : connection_(std::move(connection)),
+        root_(root),
+        minCode_(setup->min_keycode),
+        atoms_(connection_.get(),
+               {Atom::kActiveWindow, Atom::kWmPid, Atom::kWmProtocols, Atom::kWmPing}) {
     xcb_connection_t* c = connection_.get();
-    activeAtom_ = atomOf(c, early.activeWindow);
-    pidAtom_ = atomOf(c, early.wmPid);
-    protocolsAtom_ = atomOf(c, early.protocols);
-    pingAtom_ = atomOf(c, early.ping);
+    protocolsAtom_ = atoms_[Atom::kWmProtocols];
+    pingAtom_ = atoms_[Atom::kWmPing];
     if (auto reply = take<xcb_get_keyboard_mapping_reply>(c, early.keyboard)) {
       perCode_ = reply->keysyms_per_keycode;
       const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(reply.get());
@@ -114,13 +110,13 @@ class XcbPlatform : public Platform {
     }
   }
 
-  ~XcbPlatform() override { roundTrip(); }
+  ~X11Platform() override { roundTrip(); }
 
-  XcbPlatform(const XcbPlatform&) = delete;
-  XcbPlatform& operator=(const XcbPlatform&) = delete;
+  X11Platform(const X11Platform&) = delete;
+  X11Platform& operator=(const X11Platform&) = delete;
 
   int32_t frontmostPid() override {
-    const auto front = mevrik::xcb::readFrontmost(connection_.get(), root_, activeAtom_, pidAtom_);
+    const auto front = x11::readFrontmost(connection_.get(), root_, atoms_);
     activeWindow_ = front.window;
     return front.pid;
   }
@@ -180,7 +176,7 @@ class XcbPlatform : public Platform {
   }
 
   std::string journalName() override {
-    const auto key = mevrik::xcb::displayKey();
+    const auto key = x11::displayKey();
     return key ? "type-journal-" + *key : "";
   }
 
@@ -296,10 +292,7 @@ class XcbPlatform : public Platform {
     nanosleep(&left, nullptr);  // a stop signal ends it early
   }
 
-  void roundTrip() {
-    xcb_connection_t* c = connection_.get();
-    take<xcb_get_input_focus_reply>(c, xcb_get_input_focus(c));
-  }
+  void roundTrip() { x11::roundTrip(connection_.get()); }
 
   size_t codeCount() const { return perCode_ ? map_.size() / perCode_ : 0; }
 
@@ -324,8 +317,7 @@ class XcbPlatform : public Platform {
   ConnectionPtr connection_;
   xcb_window_t root_;
   xcb_keycode_t minCode_;
-  xcb_atom_t activeAtom_ = XCB_ATOM_NONE;
-  xcb_atom_t pidAtom_ = XCB_ATOM_NONE;
+  x11::Atoms atoms_;
   xcb_atom_t protocolsAtom_ = XCB_ATOM_NONE;
   xcb_atom_t pingAtom_ = XCB_ATOM_NONE;
   xcb_window_t activeWindow_ = XCB_WINDOW_NONE;  // read by frontmostPid
@@ -348,14 +340,15 @@ std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
   // so the text would go nowhere or to another window than the one in front.
   const mevrik::desktop::Session session = mevrik::desktop::detectSession();
   if (session == mevrik::desktop::Session::kWlroots) return createWlrootsPlatform(error);
+  if (session == mevrik::desktop::Session::kKde) return createKwinPlatform(error);
   if (mevrik::desktop::isWayland(session)) {
     error = mevrik::desktop::refusal(session, "vantic-type",
                                      "X11 keys do not reach Wayland windows", "nothing was typed");
     return nullptr;
   }
-  auto display = mevrik::xcb::connect();
+  auto display = x11::connect();
   if (!display) {
-    error = mevrik::xcb::unreachable("nothing was typed");
+    error = x11::unreachable("nothing was typed");
     return nullptr;
   }
   xcb_connection_t* c = display->connection.get();
@@ -365,19 +358,16 @@ std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
   const auto codes = static_cast<uint8_t>(setup->max_keycode - setup->min_keycode + 1);
   const xcb_window_t root = display->screen->root;
   EarlyRequests early{
-      mevrik::xcb::askAtom(c, kActiveWindowName),
-      mevrik::xcb::askAtom(c, kWmPidName),
-      mevrik::xcb::askAtom(c, kProtocolsName),
-      mevrik::xcb::askAtom(c, kPingName),
       xcb_get_keyboard_mapping(c, setup->min_keycode, codes),
       xcb_get_modifier_mapping(c),
       xcb_query_keymap(c),
       xcb_query_pointer(c, root),
   };
+  // The platform asks for its atoms before it reads the first reply.
+  auto platform = std::make_unique<X11Platform>(std::move(display->connection), root, setup, early);
   const xcb_query_extension_reply_t* xtest = xcb_get_extension_data(c, &xcb_test_id);
-  auto platform = std::make_unique<XcbPlatform>(std::move(display->connection), root, setup, early);
   if (xcb_connection_has_error(c)) {
-    error = mevrik::xcb::unreachable("nothing was typed");
+    error = x11::unreachable("nothing was typed");
     return nullptr;
   }
   if (!xtest || !xtest->present) {
