@@ -21,6 +21,7 @@
 #include "ax/atspi-requests.h"
 #include "ax/platform.h"
 #include "desktop/gnome/shell.h"
+#include "desktop/kde/kwin.h"
 #include "desktop/session.h"
 #include "desktop/sway/ipc.h"
 #include "desktop/x11/window-facts.h"
@@ -50,8 +51,8 @@ class AtspiPlatform : public Platform {
 
   // A Wayland client does not know where its windows lie on the screen, and XWayland's X11 sees
   // only its own windows: without the compositor's word, records would carry wrong centres.
-  // sway tells through its IPC, GNOME Shell through Mevrik's extension; other compositors are
-  // refused.
+  // sway tells through its IPC, GNOME Shell through Mevrik's extension, KWin through a script;
+  // other compositors are refused.
   std::optional<std::string> unsupportedSession() override {
     using namespace mevrik::desktop;
     const Session session = detectSession();
@@ -70,6 +71,16 @@ class AtspiPlatform : public Platform {
       sway_ = sway::Ipc::connect(error);
       if (sway_) return std::nullopt;
       why = "the positions come from sway's IPC: " + error;
+    }
+    if (session == Session::kKde) {
+      std::string error;
+      // One script reads everything the run needs: each costs a round trip through KWin.
+      if (auto kwin = kde::KWin::connect(error)) {
+        kwin_ = kwin->read();
+        if (kwin_) return std::nullopt;
+        error = "KWin did not answer its script";
+      }
+      why = "the positions come from a KWin script: " + error;
     }
     return refusal(session, "vantic-ax", why, "log in to an X11 session, e.g. GNOME on Xorg");
   }
@@ -530,7 +541,9 @@ class AtspiPlatform : public Platform {
     if (!onCompositor()) return x11Screens();
     if (!outputs_) {
       outputs_.emplace();
-      auto outputs = sway_ ? sway_->outputs() : gnome_->outputs();
+      auto outputs = sway_   ? sway_->outputs()
+                     : kwin_ ? std::optional(kwin_->outputs)
+                             : gnome_->outputs();
       for (const mevrik::desktop::Output& o :
            outputs.value_or(std::vector<mevrik::desktop::Output>{})) {
         outputs_->push_back(Rect{static_cast<double>(o.area.x), static_cast<double>(o.area.y),
@@ -541,7 +554,7 @@ class AtspiPlatform : public Platform {
     return *outputs_;
   }
 
-  bool onCompositor() const { return sway_ || gnome_; }
+  bool onCompositor() const { return sway_ || gnome_ || kwin_; }
 
   // What a run reads on Wayland: a process's topmost window, or the window with that id; by
   // default the focused window.
@@ -554,8 +567,9 @@ class AtspiPlatform : public Platform {
   // surface, in the same logical pixels as the compositor's layout, so a record's place is the
   // surface's origin plus its extents.
   std::optional<FrontmostApplication> fromCompositor(std::optional<Wanted> wanted) {
-    std::optional<std::vector<mevrik::desktop::Window>> windows =
-        sway_ ? sway_->windows() : gnome_->windows();
+    std::optional<std::vector<mevrik::desktop::Window>> windows = sway_   ? sway_->windows()
+                                                                  : kwin_ ? kwin_->windows
+                                                                          : gnome_->windows();
     if (!windows) return std::nullopt;
     const mevrik::desktop::Window* chosen = nullptr;
     for (const mevrik::desktop::Window& w : *windows) {
@@ -678,6 +692,7 @@ class AtspiPlatform : public Platform {
   std::optional<std::vector<Rect>> rootScreens_;
   std::unique_ptr<mevrik::desktop::sway::Ipc> sway_;      // in a sway session
   std::unique_ptr<mevrik::desktop::gnome::Shell> gnome_;  // in a GNOME Shell session
+  std::optional<mevrik::desktop::kde::Workspace> kwin_;   // in a KWin session, read at the start
   std::optional<std::vector<Rect>> outputs_;
   std::unique_ptr<BusWire> session_;
   std::unique_ptr<BusWire> a11y_;

@@ -145,9 +145,13 @@ class WlrootsPlatform : public InjectingPlatform {
 
 }  // namespace
 
+// KWin's backend, in platform-kwin.cc.
+std::unique_ptr<Platform> createKwinPlatform(std::string& error);
+
 std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
   using namespace mevrik::desktop;
   const Session session = detectSession();
+  if (session == Session::kKde) return createKwinPlatform(error);
   const std::string tail = "no pointer action was performed";
   if (session != Session::kWlroots) {
     error = refusal(session, "vantic-click", "this backend serves wlroots compositors", tail);

@@ -72,7 +72,7 @@ Session detectSession(const Environment& env) {
 }
 
 bool snapshotsServed(Session session) {
-  return session == Session::kX11;
+  return session == Session::kX11 || session == Session::kWlroots || session == Session::kKde;
 }
 
 std::string_view compositorName(Session session) {

@@ -340,6 +340,7 @@ std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
   // so the text would go nowhere or to another window than the one in front.
   const mevrik::desktop::Session session = mevrik::desktop::detectSession();
   if (session == mevrik::desktop::Session::kWlroots) return createWlrootsPlatform(error);
+  if (session == mevrik::desktop::Session::kKde) return createKwinPlatform(error);
   if (mevrik::desktop::isWayland(session)) {
     error = mevrik::desktop::refusal(session, "vantic-type",
                                      "X11 keys do not reach Wayland windows", "nothing was typed");
