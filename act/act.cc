@@ -19,7 +19,9 @@ using ax::RunResult;
 constexpr float kMessagingTimeout = 1.0f;
 // How long the state after the action is watched for the change the action makes.
 constexpr double kChangeWait = 0.5;
-constexpr double kPoll = 0.01;
+// Short: a toolkit that carries the action out on its next idle turn shows the change within a
+// millisecond or two, and the caller waits for this process to end.
+constexpr double kPoll = 0.002;
 
 struct Request {
   std::string path;
@@ -104,6 +106,12 @@ std::optional<Request> parse(const std::vector<std::string>& args, std::string& 
   return r;
 }
 
+// The role and what a record's text reads (the walk's detail attributes).
+const std::vector<std::string> kStateAttributes = {
+    ax::attribute::kRole,        ax::attribute::kTitle,
+    ax::attribute::kDescription, ax::attribute::kPlaceholderValue,
+    ax::attribute::kValue,       ax::attribute::kEnabled};
+
 // What the tool reports of the element, read afresh.
 struct State {
   ax::RecordText text;
@@ -113,8 +121,10 @@ struct State {
 State readState(Platform& platform, const ax::RunState& run, const Element& element,
                 const std::optional<std::string>& menuTitle) {
   State s;
-  const auto base = ax::multi(platform, element, ax::kBaseAttributes);
-  s.text = ax::recordText(platform, run, element, ax::asString(base[0]));
+  // The role and the details in one batch (the record's own reads then find them fetched); not
+  // the children, which are of no use here and can make a backend read ahead under the element.
+  const auto read = ax::multi(platform, element, kStateAttributes);
+  s.text = ax::recordText(platform, run, element, ax::asString(read[0]));
   if (menuTitle) {
     // A menu-bar title's record: its title, clipped as the menu-bar pass does.
     s.text.role = "menu";
@@ -196,6 +206,7 @@ RunResult runAct(Platform& platform, const std::vector<std::string>& args) {
   if (!request) return failure(error, kExitUsage);
   const Request& r = *request;
 
+  platform.prepareLookup();
   if (std::optional<std::string> unsupported = platform.unsupportedSession()) {
     return failure(*unsupported, kExitNotTrusted);
   }
@@ -237,15 +248,25 @@ RunResult runAct(Platform& platform, const std::vector<std::string>& args) {
     }
   }
   for (size_t k = from; k < path.indexes.size(); ++k) {
-    // A menu-bar title lists its menu with the title's own read, as the menu-bar pass reads it.
+    // A menu-bar title lists its menu with the title's own read, as the menu-bar pass reads it;
+    // below that, one child at a time.
     const bool title = path.menuBar && k == 1;
-    const auto read =
-        ax::multi(platform, element,
-                  title ? std::vector<std::string>{ax::attribute::kTitle, ax::attribute::kPosition,
-                                                   ax::attribute::kSize, ax::attribute::kChildren}
-                        : ax::kBaseAttributes);
-    const std::vector<ax::Value>* children = ax::asElementList(read[3]);
-    if (!children || path.indexes[k] >= children->size()) {
+    Element child = title ? nullptr : platform.childAt(element, path.indexes[k]);
+    std::optional<ax::Value> listed;
+    if (!child) {
+      // The whole list, as the walk read it: a backend's one-child request may have failed where
+      // the list still holds the child, and a path that no longer resolves is told by its length.
+      listed = title ? ax::multi(platform, element,
+                                 {ax::attribute::kTitle, ax::attribute::kPosition,
+                                  ax::attribute::kSize, ax::attribute::kChildren})[3]
+                     : ax::multi(platform, element, ax::kBaseAttributes)[3];
+      const std::vector<ax::Value>* children = ax::asElementList(listed);
+      if (children && path.indexes[k] < children->size()) {
+        child = (*children)[path.indexes[k]].element;
+      }
+    }
+    if (!child) {
+      const std::vector<ax::Value>* children = ax::asElementList(listed);
       std::string at = path.menuBar ? "m" : "";
       for (size_t j = 0; j < k; ++j)
         at += (at.empty() ? "" : ".") + std::to_string(path.indexes[j]);
@@ -254,7 +275,7 @@ RunResult runAct(Platform& platform, const std::vector<std::string>& args) {
                          std::to_string(children ? children->size() : 0) + " children",
                      kExitStale);
     }
-    element = (*children)[path.indexes[k]].element;
+    element = child;
   }
 
   const State before = readState(platform, run, element, menuTitle);

@@ -111,13 +111,22 @@ BusWire::~BusWire() {
   close();
 }
 
+int32_t BusWire::peerPid() const {
+  ucred credentials{};
+  socklen_t size = sizeof(credentials);
+  if (fd_ < 0 || getsockopt(fd_, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) return 0;
+  return credentials.pid;
+}
+
 void BusWire::close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
 }
 
 // The EXTERNAL mechanism (the bus knows our uid from the socket), then Hello, whose answer
-// says the bus accepted us (a peer accepts with its OK line).
+// says the bus accepted us. A peer accepts with its OK line, which is not waited for: the first
+// calls go out behind BEGIN (the server reads the handshake's lines, then messages, in order),
+// and the line is taken off the front of what comes back.
 bool BusWire::authenticate(int timeoutMs) {
   const int64_t deadline = nowUs() + int64_t{timeoutMs} * 1000;
   std::string uid = std::to_string(geteuid());
@@ -135,6 +144,10 @@ bool BusWire::authenticate(int timeoutMs) {
                          : call("org.freedesktop.DBus", "/org/freedesktop/DBus",
                                 "org.freedesktop.DBus", "Hello", nullptr, timeoutMs, false);
   if ((!peer_ && hello == 0) || !flush()) return false;
+  if (peer_) {
+    okPending_ = true;
+    return fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK) == 0;
+  }
   std::string line;
   size_t end = std::string::npos;
   while ((end = line.find("\r\n")) == std::string::npos) {
@@ -147,7 +160,7 @@ bool BusWire::authenticate(int timeoutMs) {
   if (line.compare(0, 3, "OK ") != 0) return false;
   in_ = line.substr(end + 2);  // the start of the messages, Hello's answer first
   if (fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK) != 0) return false;
-  return peer_ || awaitAnswer(hello) != nullptr;
+  return awaitAll({hello}).front() != nullptr;
 }
 
 uint32_t BusWire::call(const char* destination, const char* path, const char* iface,
@@ -212,6 +225,17 @@ void BusWire::readAvailable(std::vector<Answer>& out) {
 }
 
 void BusWire::parseBuffered(std::vector<Answer>& out) {
+  if (okPending_) {
+    // A server that refuses us says so instead (REJECTED), or closes the connection.
+    const size_t end = in_.find("\r\n");
+    if (end == std::string::npos && in_.size() < 4096) return;
+    if (end == std::string::npos || in_.compare(0, 3, "OK ") != 0) {
+      failAll(out);
+      return;
+    }
+    in_.erase(0, end + 2);
+    okPending_ = false;
+  }
   size_t at = 0;
   while (in_.size() - at >= kHeaderBytes) {
     const guchar* data = reinterpret_cast<const guchar*>(in_.data() + at);
@@ -313,23 +337,30 @@ std::vector<BusWire::Answer> BusWire::waitAny(const std::vector<BusWire*>& wires
 VariantPtr BusWire::callSync(const char* destination, const char* path, const char* iface,
                              const char* method, GVariant* params, int timeoutMs, bool autoStart) {
   uint32_t serial = call(destination, path, iface, method, params, timeoutMs, autoStart);
-  return serial == 0 ? nullptr : awaitAnswer(serial);
+  return serial == 0 ? nullptr : std::move(awaitAll({serial}).front());
 }
 
-VariantPtr BusWire::awaitAnswer(uint32_t serial) {
-  VariantPtr result;
-  bool done = false;
-  while (!done && open()) {
+std::vector<VariantPtr> BusWire::awaitAll(const std::vector<uint32_t>& serials) {
+  std::vector<VariantPtr> results(serials.size());
+  std::vector<bool> done(serials.size(), false);
+  size_t left = 0;
+  for (size_t i = 0; i < serials.size(); ++i) {
+    done[i] = serials[i] == 0;  // a call that never went out
+    if (!done[i]) ++left;
+  }
+  while (left > 0 && open()) {
     std::vector<Answer> answers = wait();
-    if (answers.empty() && deadlines_.find(serial) == deadlines_.end()) break;
+    if (answers.empty()) break;
     for (Answer& a : answers) {
-      if (a.serial == serial) {
-        result = std::move(a.body);
-        done = true;
+      for (size_t i = 0; i < serials.size(); ++i) {
+        if (done[i] || serials[i] != a.serial) continue;
+        results[i] = std::move(a.body);
+        done[i] = true;
+        --left;
       }
     }
   }
-  return result;
+  return results;
 }
 
 }  // namespace ax

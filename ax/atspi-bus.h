@@ -28,7 +28,8 @@ class BusWire {
   // Connects to the first address of a D-Bus address list that works (unix:path= and
   // unix:abstract= transports), authenticates as this user and says Hello. nullptr when the bus
   // cannot be reached within timeoutMs. With `peer` the other end is one application's own
-  // server, not a bus: there is no Hello, and calls carry no destination.
+  // server, not a bus: there is no Hello, calls carry no destination, and the server's answer to
+  // the handshake is not waited for (a refusal fails the calls sent meanwhile).
   static std::unique_ptr<BusWire> connect(const std::string& address, int timeoutMs,
                                           bool peer = false);
 
@@ -56,11 +57,18 @@ class BusWire {
   // The same for several connections at once (null entries are skipped).
   static std::vector<Answer> waitAny(const std::vector<BusWire*>& wires);
 
+  // wait() until every one of these calls has its answer (or failed), in the order given; other
+  // answers are dropped. Lets a caller send several calls at once and pay one round trip.
+  std::vector<VariantPtr> awaitAll(const std::vector<uint32_t>& serials);
+
   // call() and wait() until that call's answer is in; other answers are dropped.
   VariantPtr callSync(const char* destination, const char* path, const char* iface,
                       const char* method, GVariant* params, int timeoutMs, bool autoStart);
 
   bool open() const { return fd_ >= 0; }
+  // The process that made the socket's other end (for a server's socket, the one that listens
+  // on it), 0 when unknown.
+  int32_t peerPid() const;
 
  private:
   BusWire(int fd, bool peer) : fd_(fd), peer_(peer) {}
@@ -69,7 +77,6 @@ class BusWire {
   int64_t firstDeadline() const;
   void expire(int64_t now, std::vector<Answer>& out);
   bool flush();
-  VariantPtr awaitAnswer(uint32_t serial);
   void readAvailable(std::vector<Answer>& out);
   void parseBuffered(std::vector<Answer>& out);
   void failAll(std::vector<Answer>& out);
@@ -77,6 +84,7 @@ class BusWire {
 
   int fd_;
   bool peer_;
+  bool okPending_ = false;  // a peer's answer to the handshake has not been read yet
   uint32_t nextSerial_ = 1;
   std::string out_;                        // bytes queued for the socket
   std::string in_;                         // bytes read and not yet parsed

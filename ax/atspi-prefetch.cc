@@ -152,7 +152,7 @@ void Prefetcher::queueWindow(Node& parent, int32_t from) {
 }
 
 void Prefetcher::pump() {
-  while (!queued_.empty() && queue_.inFlight() < kReadAhead) {
+  while (!stopped_ && !queued_.empty() && queue_.inFlight() < kReadAhead) {
     std::shared_ptr<Node> node = std::move(queued_.front());
     queued_.pop_front();
     node->prefetchDetails = true;

@@ -39,6 +39,9 @@ class Prefetcher {
   void onAnswer(const std::shared_ptr<Node>& node, Call call);
   // Sends queued reads while fewer than kReadAhead calls are on their way.
   void pump();
+  // From now on nothing is read ahead: a run that looks up one element would only wait behind
+  // reads of elements it never visits.
+  void stopReadingAhead() { stopped_ = true; }
 
  private:
   static constexpr size_t kReadAhead = 96;
@@ -52,6 +55,7 @@ class Prefetcher {
   RequestQueue& queue_;
   std::function<bool(Node&)> onScreen_;
   std::deque<std::shared_ptr<Node>> queued_;
+  bool stopped_ = false;
   // The AX roles the walk makes records of (the only elements whose details it reads).
   const std::map<std::string, std::string> recordRoles_;
 };

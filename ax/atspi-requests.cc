@@ -231,8 +231,7 @@ void RequestQueue::onReply(BusWire::Answer answer) {
 bool RequestQueue::issue(const std::shared_ptr<Node>& node, Call call) {
   Slot& slot = node->slots[call];
   if (slot.state != Slot::State::kEmpty || call == kCallCount) return false;
-  bus_ = connect_();
-  if (!bus_ || node->bus.empty() || stalls_ >= kMaxStalls) {
+  if (node->bus.empty() || stalls_ >= kMaxStalls) {
     slot.state = Slot::State::kFailed;
     return false;
   }
@@ -250,10 +249,19 @@ bool RequestQueue::issue(const std::shared_ptr<Node>& node, Call call) {
     }
   }
   Request r = requestFor(*node, parent.get(), call);
-  BusWire* wire = bus_;
+  BusWire* wire = nullptr;
   if (!direct_.empty() && directName_ == r.destination) {
     if (node->lane < 0) node->lane = static_cast<int>(nextLane_++ % direct_.size());
     wire = direct_[static_cast<size_t>(node->lane)];
+  } else {
+    // The bus is connected on first use: a run that reaches its application directly may never
+    // need it.
+    wire = bus_ = connect_();
+  }
+  if (!wire) {
+    if (r.params) g_variant_unref(g_variant_ref_sink(r.params));
+    slot.state = Slot::State::kFailed;
+    return false;
   }
   uint32_t serial = wire->call(r.destination, r.path, r.iface, r.method, r.params, timeoutMs_);
   if (serial == 0) {

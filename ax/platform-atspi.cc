@@ -21,6 +21,7 @@
 #include "ax/atspi-requests.h"
 #include "ax/platform.h"
 #include "desktop/gnome/shell.h"
+#include "desktop/kde/kwin.h"
 #include "desktop/session.h"
 #include "desktop/sway/ipc.h"
 #include "desktop/x11/window-facts.h"
@@ -50,8 +51,8 @@ class AtspiPlatform : public Platform {
 
   // A Wayland client does not know where its windows lie on the screen, and XWayland's X11 sees
   // only its own windows: without the compositor's word, records would carry wrong centres.
-  // sway tells through its IPC, GNOME Shell through Mevrik's extension; other compositors are
-  // refused.
+  // sway tells through its IPC, GNOME Shell through Mevrik's extension, KWin through a script;
+  // other compositors are refused.
   std::optional<std::string> unsupportedSession() override {
     using namespace mevrik::desktop;
     const Session session = detectSession();
@@ -71,10 +72,37 @@ class AtspiPlatform : public Platform {
       if (sway_) return std::nullopt;
       why = "the positions come from sway's IPC: " + error;
     }
+    if (session == Session::kKde) {
+      std::string error;
+      // One script reads everything the run needs: each costs a round trip through KWin.
+      if (auto kwin = kde::KWin::connect(error)) {
+        kwin_ = kwin->read();
+        if (kwin_) return std::nullopt;
+        error = "KWin did not answer its script";
+      }
+      why = "the positions come from a KWin script: " + error;
+    }
     return refusal(session, "vantic-ax", why, "log in to an X11 session, e.g. GNOME on Xorg");
   }
 
-  bool isProcessTrusted() override { return statusEnabled() && a11y() != nullptr; }
+  bool isProcessTrusted() override {
+    // Both questions to the session bus go out together: the answers cost one round trip.
+    BusWire* bus = session();
+    if (!bus) return false;
+    const bool ask = !a11yAddress_ && !explicitA11yAddress();
+    const uint32_t status =
+        bus->call("org.a11y.Bus", "/org/a11y/bus", kProperties, "Get",
+                  g_variant_new("(ss)", "org.a11y.Status", "IsEnabled"), kBusSetupTimeoutMs, true);
+    const uint32_t address = ask ? bus->call("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus",
+                                             "GetAddress", nullptr, kBusSetupTimeoutMs, true)
+                                 : 0;
+    std::vector<VariantPtr> replies = bus->awaitAll({status, address});
+    if (!enabledIn(replies[0].get())) return false;
+    if (ask) a11yAddress_ = launcherAddress(replies[1].get());
+    // A lookup may never need the bus (see directApplication): it connects on first use.
+    if (lookup_) return !a11yBusAddress().empty();
+    return a11y() != nullptr;
+  }
 
   bool isProcessTrustedWithPrompt() override {
     if (BusWire* bus = session()) {
@@ -93,7 +121,8 @@ class AtspiPlatform : public Platform {
   }
 
   std::optional<FrontmostApplication> frontmostApplication() override {
-    if (!a11y()) return std::nullopt;
+    // A lookup reaches most applications without the bus (see directApplication).
+    if (!lookup_ && !a11y()) return std::nullopt;
     if (onCompositor()) return fromCompositor(std::nullopt);
     if (auto active = x11_.activeWindow()) return fromActiveWindow(active->first, active->second);
     return fromActiveFrame();
@@ -103,16 +132,29 @@ class AtspiPlatform : public Platform {
 
   // The application's topmost window stands for it as the active window does for the frontmost
   // one (its title and place); an application without windows is found on the bus alone.
+  // A lookup reads no extents, so it skips X11 and goes to the application's own socket, else
+  // by the accessibility registry.
   std::optional<FrontmostApplication> applicationWithPid(int32_t pid) override {
+    if (lookup_) {
+      if (Element app = directApplication(pid)) {
+        active_.pid = pid;
+        return FrontmostApplication{pid, applicationName(app), std::nullopt};
+      }
+    }
     if (!a11y()) return std::nullopt;
     if (onCompositor()) {
       if (auto found = fromCompositor(Wanted{pid, 0})) return found;
-    } else if (auto window = x11_.topWindowOf(pid))
-      return fromActiveWindow(*window, pid);
+    } else if (!lookup_) {
+      if (auto window = x11_.topWindowOf(pid)) return fromActiveWindow(*window, pid);
+    }
     for (const Element& app : applications()) {
-      if (asAtspi(app)->node->pid != pid) continue;
+      const std::shared_ptr<Node>& node = asAtspi(app)->node;
+      if (node->pid != pid) continue;
       active_.pid = pid;
-      connectDirect(asAtspi(app)->node);
+      queue_.issue(node, kGetChildren);  // its windows, which come next
+      queue_.issue(node, kName);
+      queue_.issue(node, kBusAddress);
+      connectDirect(node);
       return FrontmostApplication{pid, applicationName(app), std::nullopt};
     }
     return std::nullopt;
@@ -167,7 +209,42 @@ class AtspiPlatform : public Platform {
     return (*frames)[best];
   }
 
+  void prepareLookup() override {
+    lookup_ = true;
+    tree_.stopReadingAhead();
+  }
+
+  // GetChildAtIndex of the parent, with the parent's role and states in the same round trip:
+  // the role names the child's role as the walk names it, and under a hidden element the walk
+  // lists no children.
+  Element childAt(const Element& parent, size_t index) override {
+    const AtspiElement* p = asAtspi(parent);
+    if (!p || !p->node || p->node->bus.empty() || p->node->path.empty() ||
+        index > static_cast<size_t>(INT32_MAX)) {
+      return nullptr;
+    }
+    const std::shared_ptr<Node>& up = p->node;
+    auto child = std::make_shared<Node>();
+    child->bus = up->bus;
+    child->pid = up->pid;
+    child->windowRelative = up->windowRelative;
+    child->depth = up->depth + 1;
+    child->parent = up;
+    child->index = static_cast<int32_t>(index);
+    if (!up->application) {
+      queue_.issue(up, kGetRole);
+      queue_.issue(up, kGetState);
+    }
+    queue_.issue(child, kChildAtIndex);
+    queue_.await({up, child});
+    if (hiddenNode(*up) || !child->done(kChildAtIndex) || child->bus.empty()) return nullptr;
+    const std::optional<uint32_t> role = roleOf(*up);
+    child->parentRole = up->application ? ATSPI_ROLE_APPLICATION : role ? int(*role) : -1;
+    return std::make_shared<AtspiElement>(child);
+  }
+
   Element createApplicationElement(int32_t pid) override {
+    if (directApp_ && asAtspi(directApp_)->node->pid == pid) return directApp_;
     std::vector<Element> matches;
     for (const Element& app : applications()) {
       if (asAtspi(app)->node->pid == pid) matches.push_back(app);
@@ -251,17 +328,27 @@ class AtspiPlatform : public Platform {
 
   int32_t performAction(const Element& element, Action action, const std::string& text) override {
     const AtspiElement* e = asAtspi(element);
-    BusWire* bus = a11y();
     if (!e || !e->node || e->node->bus.empty() || e->node->path.empty()) return kNoValue;
-    if (!bus) return kCannotComplete;
     // Reads still on their way are of no use now; their answers are dropped as they come.
     queue_.clear();
     const Node& n = *e->node;
     const int timeout = std::max(actionTimeoutMs_, kDefaultTimeoutMs);
-    auto call = [&](const char* iface, const char* method, GVariant* params) {
-      return bus->callSync(n.bus.c_str(), n.path.c_str(), iface, method, params, timeout, false);
+    // The application's own server when there is one: one hop instead of two through the bus.
+    BusWire* wire = !direct_.empty() && n.bus == directName_ ? direct_.front().get() : a11y();
+    if (!wire) return kCannotComplete;
+    auto send = [&](const char* iface, const char* method, GVariant* params) {
+      return wire->call(n.bus.c_str(), n.path.c_str(), iface, method, params, timeout, false);
     };
-    VariantPtr interfaces = call("org.a11y.atspi.Accessible", "GetInterfaces", nullptr);
+    auto call = [&](const char* iface, const char* method, GVariant* params) {
+      return std::move(wire->awaitAll({send(iface, method, params)}).front());
+    };
+    // A press needs the action names too; they are asked for with the interfaces (an element
+    // without the Action interface answers that request with an error, which is not used then).
+    const uint32_t interfacesCall = send("org.a11y.atspi.Accessible", "GetInterfaces", nullptr);
+    const uint32_t actionsCall =
+        action == Action::kPress ? send("org.a11y.atspi.Action", "GetActions", nullptr) : 0;
+    std::vector<VariantPtr> answers = wire->awaitAll({interfacesCall, actionsCall});
+    VariantPtr interfaces = std::move(answers[0]);
     if (!interfaces || !g_variant_is_of_type(interfaces.get(), G_VARIANT_TYPE("(as)"))) {
       return kCannotComplete;
     }
@@ -278,7 +365,7 @@ class AtspiPlatform : public Platform {
     switch (action) {
       case Action::kPress: {
         if (!has("org.a11y.atspi.Action")) return kActionUnsupported;
-        VariantPtr actions = call("org.a11y.atspi.Action", "GetActions", nullptr);
+        VariantPtr actions = std::move(answers[1]);
         if (!actions || !g_variant_is_of_type(actions.get(), G_VARIANT_TYPE("(a(sss))"))) {
           return kCannotComplete;
         }
@@ -356,31 +443,42 @@ class AtspiPlatform : public Platform {
   BusWire* a11y() {
     if (!a11yTried_) {
       a11yTried_ = true;
-      // The same order libatspi follows: the explicit address, else ask the session's launcher.
-      const char* explicitAddress = std::getenv("AT_SPI_BUS_ADDRESS");
-      if (explicitAddress && *explicitAddress) {
-        a11y_ = BusWire::connect(explicitAddress, kBusSetupTimeoutMs);
-      } else if (BusWire* bus = session()) {
-        VariantPtr reply = bus->callSync("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus",
-                                         "GetAddress", nullptr, kBusSetupTimeoutMs, true);
-        if (reply && g_variant_is_of_type(reply.get(), G_VARIANT_TYPE("(s)"))) {
-          const char* address = nullptr;
-          g_variant_get(reply.get(), "(&s)", &address);
-          if (address && *address) a11y_ = BusWire::connect(address, kBusSetupTimeoutMs);
-        }
-      }
+      const std::string address = a11yBusAddress();
+      if (!address.empty()) a11y_ = BusWire::connect(address, kBusSetupTimeoutMs);
     }
     return a11y_.get();
   }
 
-  bool statusEnabled() {
-    BusWire* bus = session();
-    if (!bus) return false;
-    VariantPtr reply = bus->callSync("org.a11y.Bus", "/org/a11y/bus", kProperties, "Get",
-                                     g_variant_new("(ss)", "org.a11y.Status", "IsEnabled"),
-                                     kBusSetupTimeoutMs, true);
-    if (!reply || !g_variant_is_of_type(reply.get(), G_VARIANT_TYPE("(v)"))) return false;
-    VariantPtr inner = unboxed(reply.get());
+  static const char* explicitA11yAddress() {
+    const char* address = std::getenv("AT_SPI_BUS_ADDRESS");
+    return address && *address ? address : nullptr;
+  }
+
+  // The same order libatspi follows: the explicit address, else ask the session's launcher.
+  std::string a11yBusAddress() {
+    if (const char* address = explicitA11yAddress()) return address;
+    if (!a11yAddress_) {
+      BusWire* bus = session();
+      VariantPtr reply = bus ? bus->callSync("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus",
+                                             "GetAddress", nullptr, kBusSetupTimeoutMs, true)
+                             : nullptr;
+      a11yAddress_ = launcherAddress(reply.get());
+    }
+    return *a11yAddress_;
+  }
+
+  // The address in the launcher's reply to GetAddress, "" without one.
+  static std::string launcherAddress(GVariant* reply) {
+    if (!reply || !g_variant_is_of_type(reply, G_VARIANT_TYPE("(s)"))) return "";
+    const char* address = nullptr;
+    g_variant_get(reply, "(&s)", &address);
+    return address ? address : "";
+  }
+
+  // Whether the reply to Get of org.a11y.Status IsEnabled says true.
+  static bool enabledIn(GVariant* reply) {
+    if (!reply || !g_variant_is_of_type(reply, G_VARIANT_TYPE("(v)"))) return false;
+    VariantPtr inner = unboxed(reply);
     return inner && g_variant_is_of_type(inner.get(), G_VARIANT_TYPE_BOOLEAN) &&
            g_variant_get_boolean(inner.get());
   }
@@ -456,6 +554,7 @@ class AtspiPlatform : public Platform {
 
   FrontmostApplication fromActiveWindow(unsigned long window, int32_t pid) {
     active_.pid = pid;
+    if (lookup_) directApplication(pid);
     FrontmostApplication out;
     out.pid = pid;
     Element app = createApplicationElement(pid);
@@ -499,9 +598,8 @@ class AtspiPlatform : public Platform {
   // Toolkits that serve their tree through the AT-SPI bridge also listen on a socket of their
   // own. Requests sent there skip the bus daemon's relay, which on a busy machine costs as much
   // CPU as the application's answers and adds a hop to every round trip. Without that server
-  // (GTK 4, Qt), or when it does not accept us in time, requests keep going through the bus.
-  // The application has just answered, so its handshake is quick: a short wait for it keeps a
-  // run that meets a stalling application within its bounds.
+  // (GTK 4, Qt), or when its socket does not take the connection, requests keep going through
+  // the bus. The handshake is not waited for: the first requests follow it on the socket.
   //
   // The bridge takes one request per connection from each turn of the application's main loop
   // (so as not to starve its other event sources), and a turn of a large application's loop
@@ -509,6 +607,7 @@ class AtspiPlatform : public Platform {
   // while spending 25 of them on it. Several connections get several requests answered per turn.
   static constexpr int kDirectLanes = 4;
   void connectDirect(const std::shared_ptr<Node>& app) {
+    if (!direct_.empty()) return;  // reached on its own socket already
     queue_.await({app});
     GVariant* r = replyOf(*app, kBusAddress);
     if (!r) return;
@@ -516,13 +615,79 @@ class AtspiPlatform : public Platform {
     g_variant_get(r, "(&s)", &address);
     if (!address || !*address) return;
     std::vector<BusWire*> wires;
-    for (int i = 0; i < kDirectLanes; ++i) {
+    // A lookup's requests follow one another: one connection is enough.
+    for (int i = 0; i < (lookup_ ? 1 : kDirectLanes); ++i) {
       std::unique_ptr<BusWire> wire = BusWire::connect(address, kDefaultTimeoutMs / 4, true);
       if (!wire) break;
       wires.push_back(wire.get());
       direct_.push_back(std::move(wire));
     }
     if (!wires.empty()) queue_.sendDirect(app->bus, std::move(wires));
+    directName_ = app->bus;
+  }
+
+  // The AT-SPI bridge (GTK 3, and other toolkits through ATK) serves an application's tree on a
+  // socket named after its process in the runtime folder. A lookup that knows the process goes
+  // there straight away: no registry listing every application, no relay through the bus daemon,
+  // and the handshake travels with the first requests. The socket must belong to that process.
+  // The application's name on the accessibility bus, which the references in its answers carry,
+  // comes from its own reference. Without such a socket (GTK 4, Qt), the registry is asked.
+  Element directApplication(int32_t pid) {
+    if (directApp_ || !direct_.empty()) return nullptr;
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (!runtime || !*runtime || pid <= 0) return nullptr;
+    const std::string socket = std::string(runtime) + "/at-spi2-socket-" + std::to_string(pid);
+    if (!g_file_test(socket.c_str(), G_FILE_TEST_EXISTS)) return nullptr;
+    std::unique_ptr<BusWire> wire =
+        BusWire::connect(unixPathAddress(socket), kDefaultTimeoutMs / 4, true);
+    if (!wire || wire->peerPid() != pid) return nullptr;
+    constexpr const char* kRoot = "/org/a11y/atspi/accessible/root";
+    constexpr const char* kAccessible = "org.a11y.atspi.Accessible";
+    const int timeout = std::max(actionTimeoutMs_, kDefaultTimeoutMs);
+    std::vector<VariantPtr> replies =
+        wire->awaitAll({wire->call(nullptr, kRoot, kAccessible, "GetApplication", nullptr, timeout),
+                        wire->call(nullptr, kRoot, kAccessible, "GetChildren", nullptr, timeout),
+                        wire->call(nullptr, kRoot, kProperties, "Get",
+                                   g_variant_new("(ss)", kAccessible, "Name"), timeout)});
+    if (!replies[0] || !g_variant_is_of_type(replies[0].get(), G_VARIANT_TYPE("((so))"))) {
+      return nullptr;
+    }
+    const char* name = nullptr;
+    g_variant_get(replies[0].get(), "((&so))", &name, nullptr);
+    if (!name || !*name) return nullptr;
+    auto node = std::make_shared<Node>();
+    node->bus = name;
+    node->path = kRoot;
+    node->application = true;
+    node->pid = pid;
+    auto keep = [&node](Call call, VariantPtr reply, const char* type) {
+      if (!reply || !g_variant_is_of_type(reply.get(), G_VARIANT_TYPE(type))) return;
+      node->slots[call] = Slot{Slot::State::kDone, std::move(reply)};
+    };
+    keep(kGetChildren, std::move(replies[1]), "(a(so))");
+    keep(kName, std::move(replies[2]), "(v)");
+    queue_.sendDirect(node->bus, {wire.get()});
+    directName_ = node->bus;
+    direct_.push_back(std::move(wire));
+    directApp_ = std::make_shared<AtspiElement>(node);
+    return directApp_;
+  }
+
+  // A D-Bus address for a socket path: bytes other than the safe ones escaped as %XX.
+  static std::string unixPathAddress(const std::string& path) {
+    std::string out = "unix:path=";
+    for (const unsigned char c : path) {
+      if (g_ascii_isalnum(c) ||
+          std::string_view("-_/.\\*").find(static_cast<char>(c)) != std::string_view::npos) {
+        out += static_cast<char>(c);
+      } else {
+        static const char kHex[] = "0123456789abcdef";
+        out += '%';
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
+      }
+    }
+    return out;
   }
 
   // The screens: the compositor's outputs (read once), else X11's root window.
@@ -530,7 +695,9 @@ class AtspiPlatform : public Platform {
     if (!onCompositor()) return x11Screens();
     if (!outputs_) {
       outputs_.emplace();
-      auto outputs = sway_ ? sway_->outputs() : gnome_->outputs();
+      auto outputs = sway_   ? sway_->outputs()
+                     : kwin_ ? std::optional(kwin_->outputs)
+                             : gnome_->outputs();
       for (const mevrik::desktop::Output& o :
            outputs.value_or(std::vector<mevrik::desktop::Output>{})) {
         outputs_->push_back(Rect{static_cast<double>(o.area.x), static_cast<double>(o.area.y),
@@ -541,7 +708,7 @@ class AtspiPlatform : public Platform {
     return *outputs_;
   }
 
-  bool onCompositor() const { return sway_ || gnome_; }
+  bool onCompositor() const { return sway_ || gnome_ || kwin_; }
 
   // What a run reads on Wayland: a process's topmost window, or the window with that id; by
   // default the focused window.
@@ -554,8 +721,9 @@ class AtspiPlatform : public Platform {
   // surface, in the same logical pixels as the compositor's layout, so a record's place is the
   // surface's origin plus its extents.
   std::optional<FrontmostApplication> fromCompositor(std::optional<Wanted> wanted) {
-    std::optional<std::vector<mevrik::desktop::Window>> windows =
-        sway_ ? sway_->windows() : gnome_->windows();
+    std::optional<std::vector<mevrik::desktop::Window>> windows = sway_   ? sway_->windows()
+                                                                  : kwin_ ? kwin_->windows
+                                                                          : gnome_->windows();
     if (!windows) return std::nullopt;
     const mevrik::desktop::Window* chosen = nullptr;
     for (const mevrik::desktop::Window& w : *windows) {
@@ -678,13 +846,18 @@ class AtspiPlatform : public Platform {
   std::optional<std::vector<Rect>> rootScreens_;
   std::unique_ptr<mevrik::desktop::sway::Ipc> sway_;      // in a sway session
   std::unique_ptr<mevrik::desktop::gnome::Shell> gnome_;  // in a GNOME Shell session
+  std::optional<mevrik::desktop::kde::Workspace> kwin_;   // in a KWin session, read at the start
   std::optional<std::vector<Rect>> outputs_;
   std::unique_ptr<BusWire> session_;
   std::unique_ptr<BusWire> a11y_;
   std::vector<std::unique_ptr<BusWire>>
-      direct_;  // to the frontmost application's own server, if it has one
+      direct_;              // to the frontmost application's own server, if it has one
+  std::string directName_;  // that application's name on the bus
+  bool lookup_ = false;     // see prepareLookup
   bool sessionTried_ = false;
   bool a11yTried_ = false;
+  std::optional<std::string> a11yAddress_;  // the launcher's answer, once asked
+  Element directApp_;  // the application reached on its own socket (directApplication)
   RequestQueue queue_{[this] { return a11y(); }};
   Prefetcher tree_{queue_, [this](Node& n) { return onScreen(n); }};
   ActiveWindowState active_;

@@ -187,6 +187,15 @@ class Platform {
   // Whether two references denote the same element.
   virtual bool isEqual(const Element& a, const Element& b) = 0;
 
+  // The run resolves one element by its path instead of walking a window: a backend may leave
+  // out what only a walk needs (reads sent ahead of it, the window's place and scale on the
+  // screen, extra connections). Called before the target is looked up.
+  virtual void prepareLookup() {}
+  // The child at `index` in the element's children as AXChildren lists them, null when there is
+  // none or it cannot be read. A backend that can ask for one child overrides it; this one reads
+  // the whole list.
+  virtual Element childAt(const Element& parent, size_t index);
+
   // Invokes the element's own action: kSuccess; kActionUnsupported when the element has no such
   // action (nothing to press, not editable, cannot take the focus); another code when the
   // application refused or did not answer. `text` is the new text of kSetText, valid UTF-8.

@@ -207,6 +207,14 @@ std::vector<std::optional<Value>> multi(Platform& platform, const Element& eleme
   return out;
 }
 
+Element Platform::childAt(const Element& parent, size_t index) {
+  // The walk's own batched read, so that the list is the one the walk saw.
+  const std::vector<std::optional<Value>> read = multi(*this, parent, kBaseAttributes);
+  const std::vector<Value>* children = asElementList(read[3]);
+  if (!children || index >= children->size()) return nullptr;
+  return (*children)[index].element;
+}
+
 bool isMissing(const Value& value) {
   return value.kind == Value::Kind::kNull || value.kind == Value::Kind::kAxError;
 }

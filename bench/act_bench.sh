@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # vantic-act press next to vantic-click on the same check box of gtk3-widget-factory, on a fresh
 # test desktop: the time from the tool's start until the check box's state has changed, as a
-# pyatspi watcher sees it, alternating the two tools round by round. Build without sanitizers:
+# pyatspi watcher sees it, alternating the two tools round by round, and the CPU time each run
+# took (which load from other processes on the machine disturbs less). Build without sanitizers:
 #   cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release
 #   ninja -C build/release vantic-ax vantic-act vantic-click
 #   bench/act_bench.sh build/release [ROUNDS]
@@ -16,7 +17,7 @@ trap '"$root/e2e/desktop.sh" stop "$dir" >/dev/null 2>&1; rm -rf "$dir"' EXIT
 pid=$("$root/e2e/desktop.sh" launch "$dir" -- gtk3-widget-factory)
 "$build/ax/vantic-ax" --budget 10 --paths >"$dir/snap.json"
 /usr/bin/python3 - "$dir/snap.json" "$build" "$pid" "$rounds" <<'PY'
-import json, statistics, subprocess, sys, time
+import json, os, resource, statistics, subprocess, sys, time
 import pyatspi
 
 snap, build, pid, rounds = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
@@ -35,29 +36,42 @@ assert node.getRole() == pyatspi.ROLE_CHECK_BOX, node.getRoleName()
 def checked():
     return node.getState().contains(pyatspi.STATE_CHECKED)
 
+def cpu():
+    r = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return r.ru_utime + r.ru_stime
+
 def timed(command):
     before = checked()
-    start = time.perf_counter()
+    start, used = time.perf_counter(), cpu()
     subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
+    used = cpu() - used
     while checked() == before:
         if time.perf_counter() - start > 5:
             raise SystemExit("the state did not change: %s" % command)
-    return time.perf_counter() - start
+    return time.perf_counter() - start, used
 
 act = [build + "/act/vantic-act", box["path"], "press", "--pid", pid,
        "--expect-role", "checkbox", "--expect-label", "checkbutton"]
 click = [build + "/click/vantic-click", str(box["x"]), str(box["y"])]
 times = {"vantic-act press": [], "vantic-click": []}
+cpus = {"vantic-act press": [], "vantic-click": []}
 for k in range(rounds):
     order = [("vantic-act press", act), ("vantic-click", click)]
     for name, command in order if k % 2 == 0 else reversed(order):
-        times[name].append(timed(command))
+        wall, used = timed(command)
+        times[name].append(wall)
+        cpus[name].append(used)
         time.sleep(0.05)
 
-print("%-18s %10s %10s %10s  (ms, %d rounds, start to state changed)" % ("tool", "median", "min", "max", rounds))
+print("load average %.1f; %d rounds; ms from start to state changed, and CPU ms of the run"
+      % (os.getloadavg()[0], rounds))
+print("%-18s %10s %10s %10s %10s" % ("tool", "median", "min", "max", "CPU median"))
 for name, values in times.items():
-    print("%-18s %10.1f %10.1f %10.1f" % (name, statistics.median(values) * 1000,
-                                         min(values) * 1000, max(values) * 1000))
-ratio = statistics.median(times["vantic-act press"]) / statistics.median(times["vantic-click"])
-print("ratio vantic-act / vantic-click (medians): %.2f" % ratio)
+    print("%-18s %10.1f %10.1f %10.1f %10.1f" % (
+        name, statistics.median(values) * 1000, min(values) * 1000, max(values) * 1000,
+        statistics.median(cpus[name]) * 1000))
+a, c = "vantic-act press", "vantic-click"
+print("ratio vantic-act / vantic-click: medians %.2f, minimums %.2f, CPU medians %.2f" % (
+    statistics.median(times[a]) / statistics.median(times[c]), min(times[a]) / min(times[c]),
+    statistics.median(cpus[a]) / statistics.median(cpus[c])))
 PY

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "click/platform-injecting.h"
+#include "click/platform-wayland.h"
 #include "desktop/session.h"
 #include "desktop/sway/ipc.h"
 #include "desktop/wlroots/client.h"
@@ -145,7 +146,7 @@ class WlrootsPlatform : public InjectingPlatform {
 
 }  // namespace
 
-std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
+std::unique_ptr<Platform> createWlrootsPlatform(std::string& error) {
   using namespace mevrik::desktop;
   const Session session = detectSession();
   const std::string tail = "no pointer action was performed";

@@ -248,9 +248,11 @@ std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
   // In a Wayland session the X server is XWayland: XTest moves only its own pointer, which the
   // compositor does not give to Wayland windows, so a click would land nowhere or elsewhere.
   const mevrik::desktop::Session session = mevrik::desktop::detectSession();
-  if (session == mevrik::desktop::Session::kWlroots) {
-    // The wlroots backend needs wayland-client, which this statically linked program leaves
-    // out: its sibling program carries it and takes over the same command line.
+  if (session == mevrik::desktop::Session::kWlroots || session == mevrik::desktop::Session::kKde ||
+      session == mevrik::desktop::Session::kGnome) {
+    // The wlroots, KWin and GNOME backends need wayland-client and GIO, which this statically
+    // linked program leaves out: its sibling program carries them and takes over the same command
+    // line.
     handOverToWayland(error);
     return nullptr;
   }

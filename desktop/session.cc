@@ -72,7 +72,7 @@ Session detectSession(const Environment& env) {
 }
 
 bool snapshotsServed(Session session) {
-  return session == Session::kX11;
+  return session == Session::kX11 || session == Session::kWlroots || session == Session::kKde;
 }
 
 std::string_view compositorName(Session session) {
@@ -95,7 +95,7 @@ std::string refusal(Session session, std::string_view tool, std::string_view why
                     std::string_view tail) {
   std::string line = "Wayland session: ";
   line += tool;
-  line += " needs an X11 session or sway (";
+  line += " needs an X11 session, sway or KWin (";
   line += why;
   line += "; the compositor here is ";
   line += compositorName(session);

@@ -47,9 +47,10 @@ bool snapshotsServed(Session session);
 std::string_view compositorName(Session session);
 
 // The line a tool prints when it cannot serve this Wayland session:
-//   "Wayland session: TOOL needs an X11 session or sway (WHY; the compositor here is NAME); TAIL"
-// where `why` says what this one lacks and `tail`
-// what was therefore not done (or what the user can do).
+//   "Wayland session: TOOL needs an X11 session, sway or KWin (WHY; the compositor here is
+//   NAME); TAIL"
+// where `why` says what this one lacks and `tail` what was therefore not done (or what the user
+// can do).
 std::string refusal(Session session, std::string_view tool, std::string_view why,
                     std::string_view nothingDone);
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Applications behind a terminal: vantic-ax --pid, --window and --paths read them without
 # focusing them, and vantic-act presses a check box and sets a field's text by path in GTK and
-# Qt, read back by a snapshot; a path that no longer fits is refused and nothing changes.
+# Qt, read back by a snapshot; a path that no longer fits, another element and an element without
+# the action are refused and nothing changes.
 . "$(dirname "$0")/ax_lib.sh"
 : "${VANTIC_ACT:?set VANTIC_ACT to the vantic-act binary}"
 : "${AX_QT_APP:?set AX_QT_APP to the Qt test application}"
@@ -58,6 +59,9 @@ act "$box.7" press --pid "$gtk"
 [ $status -eq 5 ] || fail "stale path: status $status $(cat "$work/act.json")"
 act "$box" press --pid 999999
 [ $status -eq 4 ] || fail "unknown pid: status $status"
+# A label has no action of its own.
+act "$(query 'records(d, "text", "Inset")[0]["path"]')" press --pid "$gtk"
+[ $status -eq 7 ] || fail "no action: status $status $(cat "$work/act.json")"
 snap "${wide[@]}" --pid "$gtk" --paths
 check 'assert [e for e in d["elements"] if e["path"] == "'"$box"'"][0]["value"] == "1"'
 

@@ -122,6 +122,9 @@ assert head[:8] == b'\x89PNG\r\n\x1a\n' and struct.unpack('>II', head[16:24]) ==
 
 check_app gtk3-widget-factory gtk3-widget-factory
 gtk_window=$app_window
+# Pointer and keys, on the GTK window (Qt 6.4 takes no input-method text from the shell).
+bash "$MEVRIK_REPO/e2e/gnome_input_checks.sh" "$build" "$(pick 'd["pid"]' "$work/launch.json")" ||
+  fail "the pointer and key checks failed"
 if [ -n "$qt_app" ]; then
   check_app ax-qt-app "$qt_app"
   # Back to the GTK window, now behind the Qt one, by its id.

@@ -2,13 +2,13 @@
 # Runs a command inside a private headless Wayland session, as a plain user (compositors refuse
 # or misbehave as root): its own session bus, XDG_RUNTIME_DIR and accessibility bus.
 #
-#   wayland_session.sh sway CMD ARGS...
+#   wayland_session.sh sway|kwin CMD ARGS...
 #
 # With MEVRIK_WAYLAND_SEAT naming the wayland_seat program, a virtual pointer and keyboard stay on
 # the seat for the session's life.
 # Must start as root: it creates the user mevrik-wayland once (useradd) and drops to it. Inside,
-# CMD finds WAYLAND_DISPLAY, SWAYSOCK and a session bus; helpers for it are in wayland_lib.sh.
-# Exits 77 (a skipped test) when it cannot run here: not root, or sway not installed.
+# CMD finds WAYLAND_DISPLAY, SWAYSOCK (sway) and a session bus.
+# Exits 77 (a skipped test) when it cannot run here: not root, or the compositor not installed.
 set -euo pipefail
 compositor=$1
 shift
@@ -16,7 +16,9 @@ user=mevrik-wayland
 
 if [ "${MEVRIK_WAYLAND_INSIDE:-}" != 1 ]; then
   [ "$(id -u)" -eq 0 ] || { echo "SKIP: needs root to create the test user" >&2; exit 77; }
-  command -v sway >/dev/null || { echo "SKIP: sway is not installed" >&2; exit 77; }
+  program=$compositor
+  [ "$compositor" != kwin ] || program=kwin_wayland
+  command -v "$program" >/dev/null || { echo "SKIP: $program is not installed" >&2; exit 77; }
   id "$user" >/dev/null 2>&1 || useradd --create-home --shell /bin/bash "$user"
   base=$(mktemp -d /tmp/mevrik-wayland.XXXXXX)
   chown "$user:" "$base"
@@ -88,6 +90,24 @@ CONF
   SWAYSOCK=$(compgen -G "$XDG_RUNTIME_DIR/sway-ipc.*.sock")
   WAYLAND_DISPLAY=$(basename "$(compgen -G "$XDG_RUNTIME_DIR/wayland-?")")
   export SWAYSOCK WAYLAND_DISPLAY XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=sway
+  ;;
+kwin)
+  # kwin_wayland carries a file capability (cap_sys_resource), which a container may forbid to
+  # exec; a copy has none. Its Qt platform plugin loads only in a process named kwin_wayland.
+  mkdir "$base/kwin"
+  cp "$(command -v kwin_wayland)" "$base/kwin/kwin_wayland"
+  # Restricted interfaces (fake input, screenshots) go to the programs whose desktop entries
+  # ask for them; CMD may write such entries under $XDG_DATA_HOME/applications before it runs
+  # them (KWin reads them when a client binds).
+  export XDG_DATA_HOME=$base/data
+  mkdir -p "$XDG_DATA_HOME/applications"
+  "$base/kwin/kwin_wayland" --virtual --no-lockscreen --no-global-shortcuts --socket wayland-k \
+    --width 1280 --height 800 >"$base/kwin.log" 2>&1 &
+  pids+=($!)
+  ready() { [ -S "$XDG_RUNTIME_DIR/wayland-k" ] && dbus-send --session --print-reply \
+    --dest=org.kde.KWin /KWin org.freedesktop.DBus.Peer.Ping >/dev/null; }
+  wait_for 60 ready || { cat "$base/kwin.log" >&2; exit 1; }
+  export WAYLAND_DISPLAY=wayland-k XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=KDE
   ;;
 *)
   echo "unknown compositor: $compositor" >&2

@@ -8,6 +8,7 @@ xterm in front of gtk3-widget-factory.
 import argparse
 import json
 import os
+import re
 import signal
 import subprocess
 import sys
@@ -108,9 +109,10 @@ def focus_checks(win, term, factory, factory_pid):
     check(status == 0 and focused.get("id") == term["id"] and not focused.get("minimized") and
           [focused.get(k) for k in "xywh"] == [term[k] for k in "xywh"],
           "focus un-minimises and activates the terminal, back in its place: %r" % focused)
-    status, error = run(win, "focus", "--app", "NoSuchApp")
-    check(status == 4 and active_window() == term["id"],
-          "an unknown application gives status 4 and changes nothing: %r" % error)
+    for target in (["--app", "NoSuchApp"], ["--pid", "999999"], ["0x7fffffff"]):
+        status, error = run(win, "focus", *target)
+        check(status == 4 and active_window() == term["id"],
+              "focus %s gives status 4 and changes nothing: %r" % (" ".join(target), error))
 
 
 def launch_checks(win):
@@ -124,6 +126,39 @@ def launch_checks(win):
           "a command that exits at once: %r" % error)
     status, error = run(win, "launch", "no-such-entry")
     check(status == 4, "an unknown desktop id gives status 4: %r" % error)
+    status, error = run(win, "launch", "--timeout", "1", "--", "sleep", "30")
+    check(status == 6 and "showed no window within 1 s" in error.get("error", ""),
+          "a command that never maps a window: %r" % error)
+    started = re.search(r"\(pid (\d+)\)", error.get("error", ""))
+    if started:
+        os.kill(int(started.group(1)), signal.SIGTERM)
+
+
+def partial_ewmh_checks(win, click, factory):
+    """A window manager that announces itself but lacks part of EWMH (here openbox with the
+    root's properties edited): vantic-win refuses at once and acts on no window."""
+    supported = subprocess.run(["xprop", "-root", "-notype", "_NET_SUPPORTED"], capture_output=True,
+                               text=True).stdout.split("=", 1)[1]
+    atoms = [a.strip() for a in supported.split(",") if a.strip() != "_NET_ACTIVE_WINDOW"]
+    subprocess.run(["xprop", "-root", "-f", "_NET_SUPPORTED", "32a", "-set", "_NET_SUPPORTED",
+                    ",".join(atoms)], check=True)
+    before = active_window()
+    status, error = run(win, "focus", factory["id"])
+    check(status == 3 and "activate" in error.get("error", "") and active_window() == before,
+          "without _NET_ACTIVE_WINDOW focus gives status 3 and changes nothing: %r" % error)
+    subprocess.run(["xprop", "-root", "-remove", "_NET_CLIENT_LIST_STACKING"], check=True)
+    no_list_checks(win, click, "without a stacking list", "_NET_CLIENT_LIST_STACKING")
+
+
+def no_list_checks(win, click, case, needle):
+    """list gives status 3 naming what is missing, and a guarded click is refused."""
+    status, error = run(win, "list")
+    check(status == 3 and needle in error.get("error", ""),
+          "%s list gives status 3: %r" % (case, error))
+    refused = subprocess.run([click, "10", "10", "--expect-pid", "1"], capture_output=True,
+                             text=True)
+    check(refused.returncode == 5 and "cannot tell which window" in refused.stderr,
+          "and a guarded click is refused: %r" % refused.stderr)
 
 
 def no_window_manager_checks(win, click, directory):
@@ -132,13 +167,7 @@ def no_window_manager_checks(win, click, directory):
         if name == "openbox":
             os.kill(int(pid), signal.SIGTERM)
             wait_until(lambda: subprocess.run(["kill", "-0", pid]).returncode != 0, 5)
-    status, error = run(win, "list")
-    check(status == 3 and "EWMH" in error.get("error", ""),
-          "without a window manager list gives status 3: %r" % error)
-    refused = subprocess.run([click, "10", "10", "--expect-pid", "1"], capture_output=True,
-                             text=True)
-    check(refused.returncode == 5 and "cannot tell which window" in refused.stderr,
-          "and a guarded click is refused: %r" % refused.stderr)
+    no_list_checks(win, click, "without a window manager", "EWMH")
     env = dict(os.environ, DISPLAY=":4095")
     status, error = run(win, "list", env=env)
     check(status == 1 and "cannot open the X display" in error.get("error", ""),
@@ -161,6 +190,7 @@ def main():
         guard_checks(options.click, options.recorder, factory_pid, over_term, over_factory)
         focus_checks(options.win, term, factory, factory_pid)
         launch_checks(options.win)
+        partial_ewmh_checks(options.win, options.click, factory)
         no_window_manager_checks(options.win, options.click, directory)
     return summary()
 

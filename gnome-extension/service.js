@@ -1,8 +1,12 @@
 // The D-Bus service that lets Mevrik's tools see the windows GNOME Shell manages: on Wayland no
 // client can learn where other clients' windows are, which window has the focus, or where the
 // pointer is, and Mutter's own introspection interface refuses callers outside the shell.
-// This text is shared by every variant; each variant's extension.js imports Gio, GLib, Meta,
-// Shell and the shell's Main and turns MevrikShellService on and off.
+// It also performs vantic-click's and vantic-type's input: Clutter's virtual devices inside the
+// shell place the pointer at absolute points of the layout with no screen-cast stream, and text
+// goes through the shell's input method, so every character arrives exactly without any change to
+// the user's keyboard layout.
+// This text is shared by every variant; each variant's extension.js imports Clutter, Gio, GLib,
+// Meta, Shell and the shell's Main and turns MevrikShellService on and off.
 
 const MEVRIK_BUS_NAME = 'com.fennick.Mevrik.Shell';
 const MEVRIK_OBJECT_PATH = '/com/fennick/Mevrik/Shell';
@@ -28,9 +32,40 @@ const MEVRIK_INTERFACE = `<node>
       <arg type="ay" direction="out" name="png"/>
     </method>
     <signal name="Changed"/>
+    <method name="WindowAt">
+      <arg type="d" direction="in" name="x"/>
+      <arg type="d" direction="in" name="y"/>
+      <arg type="s" direction="out" name="json"/>
+    </method>
+    <method name="PointerMotion">
+      <arg type="d" direction="in" name="x"/>
+      <arg type="d" direction="in" name="y"/>
+      <arg type="b" direction="out" name="on_monitor"/>
+    </method>
+    <method name="PointerButton">
+      <arg type="u" direction="in" name="button"/>
+      <arg type="b" direction="in" name="pressed"/>
+    </method>
+    <method name="PointerScroll">
+      <arg type="i" direction="in" name="horizontal"/>
+      <arg type="i" direction="in" name="vertical"/>
+    </method>
+    <method name="Keys"><arg type="a(ub)" direction="in" name="events"/></method>
+    <method name="CommitText">
+      <arg type="s" direction="in" name="text"/>
+      <arg type="b" direction="out" name="committed"/>
+    </method>
     <property name="Version" type="u" access="read"/>
   </interface>
 </node>`;
+
+// Pause between a key event and a following one whose modifier state must differ: the seat
+// applies virtual key events on the input thread at once, while the Wayland keyboard reads the
+// modifier state when the main loop dispatches each event, so a Shift pressed and released
+// within one burst can reach the client before or after the key it was held for.
+const MEVRIK_KEY_PACE_MS = 10;
+const MEVRIK_MODIFIER_KEYVALS = new Set([0xffe1, 0xffe2, 0xffe3, 0xffe4, 0xffe5, 0xffe7, 0xffe8,
+    0xffe9, 0xffea, 0xffeb, 0xffec, 0xfe03]);
 
 function mevrikRect(rect) {
     return {x: rect.x, y: rect.y, width: rect.width, height: rect.height};
@@ -92,6 +127,8 @@ var MevrikShellService = class {
     }
 
     disable() {
+        this._input?.destroy();
+        this._input = null;
         for (const [source, id] of this._connections ?? [])
             source.disconnect(id);
         this._connections = [];
@@ -187,6 +224,191 @@ var MevrikShellService = class {
                 invocation.return_error_literal(Gio.DBusError, Gio.DBusError.FAILED,
                     `the screen could not be read: ${e.message}`);
             }
+        });
+    }
+
+    // The topmost window shown on the active workspace whose frame holds the point, or null.
+    WindowAt(x, y) {
+        const workspace = global.workspace_manager.get_active_workspace();
+        const hit = mevrikWindows().reverse().find(window => {
+            const r = window.get_frame_rect();
+            return !window.minimized && window.located_on_workspace(workspace) &&
+                x >= r.x && x < r.x + r.width && y >= r.y && y < r.y + r.height;
+        });
+        return JSON.stringify(hit ? mevrikDescribe(hit, global.display.focus_window) : null);
+    }
+
+    PointerMotionAsync([x, y], invocation) {
+        this._inputFor(invocation).motion(x, y, invocation);
+    }
+
+    PointerButtonAsync([button, pressed], invocation) {
+        this._inputFor(invocation).button(invocation.get_sender(), button, pressed);
+        invocation.return_value(null);
+    }
+
+    PointerScrollAsync([horizontal, vertical], invocation) {
+        this._inputFor(invocation).scroll(horizontal, vertical);
+        invocation.return_value(null);
+    }
+
+    KeysAsync([events], invocation) {
+        this._inputFor(invocation).keys(invocation.get_sender(), events, invocation);
+    }
+
+    CommitTextAsync([text], invocation) {
+        this._inputFor(invocation).commit(text, invocation);
+    }
+
+    _inputFor(invocation) {
+        if (!this._input)
+            this._input = new MevrikInput();
+        this._input.watch(invocation.get_sender());
+        return this._input;
+    }
+};
+
+// The virtual pointer and keyboard, made on first use and kept while the extension runs. What a
+// caller holds down is released when it leaves the bus, so a killed run leaves no button or key
+// pressed; what the next caller holds is its own and stays.
+var MevrikInput = class {
+    constructor() {
+        const seat = Clutter.get_default_backend().get_default_seat();
+        this._pointer = seat.create_virtual_device(Clutter.InputDeviceType.POINTER_DEVICE);
+        this._keyboard = seat.create_virtual_device(Clutter.InputDeviceType.KEYBOARD_DEVICE);
+        // Per caller: the watch on its bus name and what it holds down.
+        this._callers = new Map();
+    }
+
+    destroy() {
+        for (const sender of [...this._callers.keys()])
+            this._release(sender);
+        this._pointer = null;
+        this._keyboard = null;
+    }
+
+    watch(sender) {
+        if (this._callers.has(sender))
+            return;
+        const caller = {buttons: new Set(), keys: new Set(), watch: 0};
+        this._callers.set(sender, caller);
+        caller.watch = Gio.bus_watch_name_on_connection(Gio.DBus.session, sender,
+            Gio.BusNameWatcherFlags.NONE, null, () => this._release(sender));
+    }
+
+    _release(sender) {
+        const caller = this._callers.get(sender);
+        if (!caller)
+            return;
+        this._callers.delete(sender);
+        Gio.bus_unwatch_name(caller.watch);
+        const now = GLib.get_monotonic_time();
+        for (const button of caller.buttons)
+            this._pointer?.notify_button(now, button, Clutter.ButtonState.RELEASED);
+        for (const keyval of caller.keys)
+            this._keyboard?.notify_keyval(now, keyval, Clutter.KeyState.RELEASED);
+    }
+
+    _held(sender) {
+        return this._callers.get(sender) ?? {buttons: new Set(), keys: new Set()};
+    }
+
+    // Moves only to a point on a monitor: Clutter would clamp any other to the layout's edge. The
+    // reply comes once the seat is there, so that a position read next sees it.
+    motion(x, y, invocation) {
+        const display = global.display;
+        let onMonitor = false;
+        for (let i = 0; i < display.get_n_monitors(); i++) {
+            const r = display.get_monitor_geometry(i);
+            if (x >= r.x && x < r.x + r.width && y >= r.y && y < r.y + r.height)
+                onMonitor = true;
+        }
+        if (!onMonitor) {
+            invocation.return_value(new GLib.Variant('(b)', [false]));
+            return;
+        }
+        this._pointer.notify_absolute_motion(GLib.get_monotonic_time(), x, y);
+        const deadline = GLib.get_monotonic_time() + 200000;
+        const arrived = () => {
+            const [px, py] = global.get_pointer();
+            if ((px === Math.floor(x) && py === Math.floor(y)) || GLib.get_monotonic_time() > deadline) {
+                invocation.return_value(new GLib.Variant('(b)', [true]));
+                return GLib.SOURCE_REMOVE;
+            }
+            return GLib.SOURCE_CONTINUE;
+        };
+        if (arrived() === GLib.SOURCE_CONTINUE)
+            GLib.timeout_add(GLib.PRIORITY_DEFAULT, 1, arrived);
+    }
+
+    // Clutter's numbers: 1 left, 2 middle, 3 right.
+    button(sender, button, pressed) {
+        const {buttons} = this._held(sender);
+        if (pressed)
+            buttons.add(button);
+        else
+            buttons.delete(button);
+        this._pointer.notify_button(GLib.get_monotonic_time(), button,
+            pressed ? Clutter.ButtonState.PRESSED : Clutter.ButtonState.RELEASED);
+    }
+
+    // Wheel clicks, positive up and left.
+    scroll(horizontal, vertical) {
+        const now = GLib.get_monotonic_time();
+        const steps = (count, positive, negative) => {
+            for (let i = 0; i < Math.min(Math.abs(count), 1000); i++) {
+                this._pointer.notify_discrete_scroll(now, count > 0 ? positive : negative,
+                    Clutter.ScrollSource.WHEEL);
+            }
+        };
+        steps(vertical, Clutter.ScrollDirection.UP, Clutter.ScrollDirection.DOWN);
+        steps(horizontal, Clutter.ScrollDirection.LEFT, Clutter.ScrollDirection.RIGHT);
+    }
+
+    // Presses and releases keyvals in order; the keymap gives each its key. A modifier's change
+    // is paced (MEVRIK_KEY_PACE_MS) so that the keys around it reach the client with the
+    // modifier state they were sent with. The reply comes when the main loop has dispatched the
+    // last event.
+    keys(sender, events, invocation) {
+        const {keys} = this._held(sender);
+        let i = 0;
+        const next = () => {
+            while (i < events.length) {
+                const [keyval, pressed] = events[i++];
+                if (pressed)
+                    keys.add(keyval);
+                else
+                    keys.delete(keyval);
+                this._keyboard.notify_keyval(GLib.get_monotonic_time(), keyval,
+                    pressed ? Clutter.KeyState.PRESSED : Clutter.KeyState.RELEASED);
+                const following = events[i];
+                if (following && (MEVRIK_MODIFIER_KEYVALS.has(keyval) ||
+                                  MEVRIK_MODIFIER_KEYVALS.has(following[0]))) {
+                    GLib.timeout_add(GLib.PRIORITY_LOW, MEVRIK_KEY_PACE_MS, next);
+                    return GLib.SOURCE_REMOVE;
+                }
+            }
+            GLib.timeout_add(GLib.PRIORITY_LOW, MEVRIK_KEY_PACE_MS, () => {
+                invocation.return_value(null);
+                return GLib.SOURCE_REMOVE;
+            });
+            return GLib.SOURCE_REMOVE;
+        };
+        next();
+    }
+
+    // Commits the text to the focused client's text input, as an input method does; false when
+    // no focused element takes text that way (no text field, or an X11 window). The reply comes
+    // after the main loop's idle work, which sends the text to the client.
+    commit(text, invocation) {
+        if (!Main.inputMethod.currentFocus) {
+            invocation.return_value(new GLib.Variant('(b)', [false]));
+            return;
+        }
+        Main.inputMethod.commit(text);
+        GLib.idle_add(GLib.PRIORITY_LOW, () => {
+            invocation.return_value(new GLib.Variant('(b)', [true]));
+            return GLib.SOURCE_REMOVE;
         });
     }
 };

@@ -43,6 +43,8 @@ class Platform {
   virtual Rect screen() = 0;
   // What the screen shows in `area` (inside screen()), or none on failure.
   virtual std::optional<Image> capture(const Rect& area) = 0;
+  // Why the last capture failed, where the system says more than that it did ("" otherwise).
+  virtual std::string captureError() { return {}; }
 };
 
 // The window system's backend of this build. Gives none, with the reason in `error`, when the

@@ -90,7 +90,11 @@ RunResult perform(Platform& platform, const Arguments& arguments) {
   auto visible = clip(area, platform.screen());
   if (!visible) return {status::kFailed, "", "vantic-shot: the area lies outside the screen\n"};
   auto image = platform.capture(*visible);
-  if (!image) return {status::kFailed, "", "vantic-shot: the screen could not be read\n"};
+  if (!image) {
+    const std::string why = platform.captureError();
+    return {status::kFailed, "",
+            "vantic-shot: the screen could not be read" + (why.empty() ? "" : ": " + why) + "\n"};
+  }
   std::string error;
   if (!writePng(arguments.file, *image, error))
     return {status::kFailed, "", "vantic-shot: " + error + "\n"};

@@ -26,8 +26,9 @@ refused() {
 refused "cannot open the X display " DISPLAY=
 refused "cannot open the X display " DISPLAY=:4095
 refused "Wayland session: " WAYLAND_DISPLAY=wayland-0 DISPLAY="${DISPLAY:-:4095}"
-refused "Wayland session: .*GNOME Shell" XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=GNOME \
-  DISPLAY="${DISPLAY:-:4095}"
+# GNOME Shell is refused, or served through the session bus, which is missing here.
+refused ".*GNOME Shell" XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=GNOME \
+  DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent DISPLAY="${DISPLAY:-:4095}"
 
 # shellcheck disable=SC2086
 DISPLAY=:4095 "$tool" $bad >"$out" 2>"$err"

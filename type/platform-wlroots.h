@@ -11,3 +11,10 @@ namespace type {
 std::unique_ptr<Platform> createWlrootsPlatform(std::string& error);
 
 }  // namespace type
+
+namespace type {
+
+// KWin's backend (platform-kwin.cc), which the Linux system backend hands a KDE Plasma session.
+std::unique_ptr<Platform> createKwinPlatform(std::string& error);
+
+}  // namespace type

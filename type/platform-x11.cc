@@ -44,6 +44,7 @@
 #include "desktop/session.h"
 #include "desktop/x11/connection.h"
 #include "desktop/x11/properties.h"
+#include "type/platform-gnome.h"
 #include "type/platform-wlroots.h"
 #include "type/platform.h"
 
@@ -340,6 +341,8 @@ std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
   // so the text would go nowhere or to another window than the one in front.
   const mevrik::desktop::Session session = mevrik::desktop::detectSession();
   if (session == mevrik::desktop::Session::kWlroots) return createWlrootsPlatform(error);
+  if (session == mevrik::desktop::Session::kGnome) return createGnomePlatform(error);
+  if (session == mevrik::desktop::Session::kKde) return createKwinPlatform(error);
   if (mevrik::desktop::isWayland(session)) {
     error = mevrik::desktop::refusal(session, "vantic-type",
                                      "X11 keys do not reach Wayland windows", "nothing was typed");

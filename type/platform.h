@@ -34,6 +34,9 @@ class Platform {
 
   // Process id of the application in front, 0 when there is none.
   virtual int32_t frontmostPid() = 0;
+  // Told before the first key is looked up: whether the strokes are text (true) or chords.
+  // Backends that type text otherwise than with keys read it.
+  virtual void setTextMode(bool) {}
 
   // The key that types `symbol` in the current keyboard map, alone or with Shift; none when the
   // map lacks it.

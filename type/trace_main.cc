@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "common/numbers.h"
+#include "common/trace_options.h"
 #include "type/platform-recorder.h"
 #include "type/type.h"
 
@@ -19,15 +20,6 @@ namespace {
 constexpr char kTraceUsage[] =
     "usage: vantic-type-trace [--pid N] [--spare N] [--held NAME,...] [--caps-lock] "
     "[--stop-after-keys N] -- ARGS...\n";
-
-// Exit status for a bad trace option, distinct from every status of the traced run.
-constexpr int kBadOption = 64;
-
-int fail(const std::string& message) {
-  std::fputs(("vantic-type-trace: " + message + "\n").c_str(), stderr);
-  std::fputs(kTraceUsage, stderr);
-  return kBadOption;
-}
 
 bool readHeld(std::string_view names, std::vector<type::Keysym>& held) {
   while (!names.empty()) {
@@ -45,19 +37,17 @@ bool readHeld(std::string_view names, std::vector<type::Keysym>& held) {
 
 int main(int argc, char** argv) {
   type::RecorderOptions options;
-  int i = 1;
-  for (; i < argc; ++i) {
-    std::string_view arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (arg == "--") {
-      ++i;
-      break;
-    } else if (arg == "--pid" && hasValue) {
-      auto pid = mevrik::parseInt32(argv[++i]);
+  mevrik::TraceOptions line(argc, argv, "vantic-type-trace", kTraceUsage);
+  auto fail = [&line](const std::string& message) { return line.fail(message); };
+  while (const std::optional<std::string_view> option = line.next()) {
+    const std::string_view arg = *option;
+    const bool hasValue = line.hasValue();
+    if (arg == "--pid" && hasValue) {
+      auto pid = mevrik::parseInt32(line.value());
       if (!pid) return fail("--pid needs a 32-bit integer");
       options.pid = *pid;
     } else if ((arg == "--spare" || arg == "--stop-after-keys") && hasValue) {
-      auto count = mevrik::parseInt32(argv[++i]);
+      auto count = mevrik::parseInt32(line.value());
       if (!count || *count < 0) return fail(std::string(arg) + " needs a count");
       if (arg == "--spare") {
         options.spare = static_cast<size_t>(*count);
@@ -65,19 +55,16 @@ int main(int argc, char** argv) {
         options.stopAfterKeys = static_cast<size_t>(*count);
       }
     } else if (arg == "--held" && hasValue) {
-      if (!readHeld(argv[++i], options.held)) return fail("--held needs keysym names");
+      if (!readHeld(line.value(), options.held)) return fail("--held needs keysym names");
     } else if (arg == "--caps-lock") {
       options.capsLock = true;
-    } else if (arg.starts_with("--")) {
-      return fail("unknown option or missing value: " + std::string(arg));
     } else {
-      break;
+      return line.unknown(arg);
     }
   }
 
   type::RunState state;
-  state.args.push_back("vantic-type");
-  for (; i < argc; ++i) state.args.push_back(argv[i]);
+  state.args = line.traced("vantic-type");
 
   type::RecorderPlatform recorder(options);
   state.stopRequested = [&recorder] { return recorder.stopRequested(); };

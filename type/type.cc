@@ -252,6 +252,7 @@ class Typist {
   Typist(Platform& platform, RunState& state) : platform_(platform), state_(state) {}
 
   RunResult run() {
+    platform_.setTextMode(state_.mode == Mode::kText);
     state_.pid = platform_.frontmostPid();
     std::string problem;
     if (!findKeys(problem))
@@ -319,7 +320,18 @@ class Typist {
     const bool anyMissing = std::any_of(found_.begin(), found_.end(), [](auto& k) { return !k; });
     spare_ = anyMissing ? platform_.spareKeyCount() : 0;
     if (anyMissing && spare_ == 0) {
-      problem = "the keyboard map lacks a key that is needed and has no spare key code to bind";
+      // Name the first one, so that the caller knows what to leave out or type otherwise.
+      const size_t missing = static_cast<size_t>(
+          std::find(found_.begin(), found_.end(), std::nullopt) - found_.begin());
+      const Keysym symbol = state_.strokes[missing].symbol;
+      char what[48];
+      if (const std::optional<char32_t> c = characterOf(symbol)) {
+        std::snprintf(what, sizeof what, "U+%04X", static_cast<unsigned>(*c));
+      } else {
+        std::snprintf(what, sizeof what, "the keysym 0x%x", static_cast<unsigned>(symbol));
+      }
+      problem = std::string("the keyboard map has no key for ") + what +
+                " and no spare key code to bind it to";
       return false;
     }
     return true;

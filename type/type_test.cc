@@ -120,10 +120,10 @@ TEST(Type, MissingCharactersGoThroughSpareCodesInBatchesWithWaitsBetweenBindings
             "bind 0xe9=512\nkey 483 down\nkey 512 down\nkey 512 up\nkey 483 up\n"
             "wait reader 2000000\nrestore map\n"
             "out pid=0 sent=keys chords=1 remapped=1 ctrl+é\nexit 0\n");
-  // No spare code at all: nothing is pressed.
+  // No spare code at all: nothing is pressed, and the line names the first missing character.
   EXPECT_EQ(actions({"text", "a世"}, withSpare(0)),
-            "err vantic-type: the keyboard map lacks a key that is needed and has no spare key "
-            "code to bind; nothing was typed\nexit 1\n");
+            "err vantic-type: the keyboard map has no key for U+4E16 and no spare key code to "
+            "bind it to; nothing was typed\nexit 1\n");
 }
 
 TEST(Type, HeldModifiersAndCapsLockArePutBackAlsoWhenStopped) {

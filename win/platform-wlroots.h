@@ -13,3 +13,10 @@ namespace win {
 std::unique_ptr<Platform> createWlrootsPlatform(std::string& error);
 
 }  // namespace win
+
+namespace win {
+
+// KWin's backend (platform-kwin.cc), which the Linux system backend hands a KDE Plasma session.
+std::unique_ptr<Platform> createKwinPlatform(std::string& error);
+
+}  // namespace win

@@ -169,6 +169,7 @@ std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
   const mevrik::desktop::Session session = mevrik::desktop::detectSession();
   if (session == mevrik::desktop::Session::kWlroots) return createWlrootsPlatform(error);
   if (session == mevrik::desktop::Session::kGnome) return createGnomePlatform(error);
+  if (session == mevrik::desktop::Session::kKde) return createKwinPlatform(error);
   if (mevrik::desktop::isWayland(session)) {
     error = mevrik::desktop::refusal(session, "vantic-win", "X11 sees only XWayland's windows",
                                      "nothing was done");

@@ -52,6 +52,9 @@ struct Window {
 struct Desktop {
   std::vector<Window> windows;            // stacking order, topmost first
   std::optional<int64_t> currentDesktop;  // none where the system has no desktops
+  // Whether the system takes requests to activate a window (an X11 window manager may announce
+  // no _NET_ACTIVE_WINDOW): without, focus refuses instead of waiting in vain.
+  bool activates = true;
 };
 
 // What a launch gave: the process started, or why none was.

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/numbers.h"
+#include "common/trace_options.h"
 #include "win/platform-recorder.h"
 #include "win/win.h"
 
@@ -23,16 +24,6 @@ constexpr char kTraceUsage[] =
     "[title=TEXT]']... [--active ID] [--current-desktop N] [--no-window-list] [--activation "
     "activates|ignored|closes] [--launch-pid PID] [--launch-window '...'] [--launch-exits] "
     "[--unknown-application] -- ARGS...\n";
-
-// Distinct from every status of the traced run, so that a caller never mistakes its own mistake
-// for the tool's.
-constexpr int kBadOption = 64;
-
-int fail(const std::string& message) {
-  std::fputs(("vantic-win-trace: " + message + "\n").c_str(), stderr);
-  std::fputs(kTraceUsage, stderr);
-  return kBadOption;
-}
 
 // "ID PID X Y W H" and optional words; title= takes the rest of the text.
 std::optional<win::Window> parseWindow(std::string_view spec) {
@@ -80,15 +71,13 @@ std::optional<win::Window> parseWindow(std::string_view spec) {
 
 int main(int argc, char** argv) {
   win::RecorderOptions options;
-  int i = 1;
-  for (; i < argc; ++i) {
-    std::string_view arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (arg == "--") {
-      ++i;
-      break;
-    } else if ((arg == "--window" || arg == "--launch-window") && hasValue) {
-      auto w = parseWindow(argv[++i]);
+  mevrik::TraceOptions line(argc, argv, "vantic-win-trace", kTraceUsage);
+  auto fail = [&line](const std::string& message) { return line.fail(message); };
+  while (const std::optional<std::string_view> option = line.next()) {
+    const std::string_view arg = *option;
+    const bool hasValue = line.hasValue();
+    if ((arg == "--window" || arg == "--launch-window") && hasValue) {
+      auto w = parseWindow(line.value());
       if (!w) return fail(std::string(arg) + " needs 'ID PID X Y W H [app=NAME] ...'");
       if (arg == "--window") {
         options.desktop.windows.push_back(*w);
@@ -96,19 +85,19 @@ int main(int argc, char** argv) {
         options.launchWindow = *w;
       }
     } else if (arg == "--active" && hasValue) {
-      auto id = mevrik::parseInt64(argv[++i]);
+      auto id = mevrik::parseInt64(line.value());
       if (!id || *id < 0) return fail("--active needs a window id");
       options.active = static_cast<uint64_t>(*id);
     } else if (arg == "--current-desktop" && hasValue) {
-      auto d = mevrik::parseInt64(argv[++i]);
+      auto d = mevrik::parseInt64(line.value());
       if (!d) return fail("--current-desktop needs a number");
       options.desktop.currentDesktop = *d;
     } else if (arg == "--launch-pid" && hasValue) {
-      auto pid = mevrik::parseInt32(argv[++i]);
+      auto pid = mevrik::parseInt32(line.value());
       if (!pid || *pid < 0) return fail("--launch-pid needs a process id");
       options.launchPid = *pid;
     } else if (arg == "--activation" && hasValue) {
-      std::string_view how = argv[++i];
+      std::string_view how = line.value();
       using A = win::RecorderOptions::Activation;
       if (how == "activates") {
         options.activation = A::kActivates;
@@ -125,17 +114,13 @@ int main(int argc, char** argv) {
       options.launchExits = true;
     } else if (arg == "--unknown-application") {
       options.unknownApplication = true;
-    } else if (arg.starts_with("--")) {
-      return fail("unknown option or missing value: " + std::string(arg));
     } else {
-      break;  // the traced arguments begin here
+      return line.unknown(arg);
     }
   }
 
-  std::vector<std::string> args{"vantic-win"};
-  for (; i < argc; ++i) args.push_back(argv[i]);
   win::RecorderPlatform recorder(options);
-  const win::RunResult result = win::run(recorder, args);
+  const win::RunResult result = win::run(recorder, line.traced("vantic-win"));
   recorder.recordResult(result);
   for (const auto& line : recorder.transcript()) std::printf("%s\n", line.c_str());
   return result.status;

@@ -94,6 +94,10 @@ RunResult focus(Platform& platform, const Command& command, const Desktop& befor
   if (!found) return failure(kNotFound, missing);
   const Window window = *found;
   const std::string name = "window " + std::to_string(window.id);
+  if (!before.activates) {
+    return failure(kNoWindowList, "the window manager takes no requests to activate a window; " +
+                                      name + " was left as it is");
+  }
   const bool switched = window.desktop && before.currentDesktop &&
                         *window.desktop != kAllDesktops &&
                         *window.desktop != *before.currentDesktop;

@@ -34,6 +34,8 @@ using dx11::take;
 constexpr uint32_t kTitleLongs = 4096;
 // Most windows listed: far beyond any desktop, and the reply stays small.
 constexpr uint32_t kMostWindows = 65536;
+// Most atoms read of _NET_SUPPORTED (window managers announce a few hundred at most).
+constexpr uint32_t kMostSupported = 1024;
 constexpr uint32_t kAllDesktopsValue = 0xFFFFFFFF;
 
 struct ClientRequests {
@@ -48,10 +50,10 @@ struct ClientRequests {
 WindowReader::WindowReader(xcb_connection_t* connection, xcb_window_t root)
     : c_(connection),
       root_(root),
-      atoms_(c_,
-             {Atom::kSupportingWmCheck, Atom::kClientListStacking, Atom::kActiveWindow,
-              Atom::kCurrentDesktop, Atom::kWmPid, Atom::kWmName, Atom::kUtf8String, Atom::kWmState,
-              Atom::kWmStateHidden, Atom::kWmDesktop, Atom::kFrameExtents, Atom::kRestackWindow}) {}
+      atoms_(c_, {Atom::kSupportingWmCheck, Atom::kClientListStacking, Atom::kActiveWindow,
+                  Atom::kCurrentDesktop, Atom::kWmPid, Atom::kWmName, Atom::kUtf8String,
+                  Atom::kWmState, Atom::kWmStateHidden, Atom::kWmDesktop, Atom::kFrameExtents,
+                  Atom::kRestackWindow, Atom::kSupported}) {}
 
 uint64_t WindowReader::activeWindow() {
   return dx11::readCard32(c_, root_, atoms_[Atom::kActiveWindow], XCB_ATOM_WINDOW).value_or(0);
@@ -68,9 +70,16 @@ std::optional<Desktop> WindowReader::read(std::string& error) {
   const PropertyCookie activeCookie = get(root_, atoms_[Atom::kActiveWindow], XCB_ATOM_WINDOW, 1);
   const PropertyCookie currentCookie =
       get(root_, atoms_[Atom::kCurrentDesktop], XCB_ATOM_CARDINAL, 1);
+  const PropertyCookie supportedCookie =
+      get(root_, atoms_[Atom::kSupported], XCB_ATOM_ATOM, kMostSupported);
 
   const auto check = cardinals(dx11::takeProperty(c_, checkCookie), XCB_ATOM_WINDOW);
-  const auto clients = cardinals(dx11::takeProperty(c_, listCookie), XCB_ATOM_WINDOW);
+  // A window manager that announces itself but keeps no stacking list (the property is absent,
+  // not empty) cannot say which window is on top: it counts as none.
+  const auto listReply = dx11::takeProperty(c_, listCookie);
+  const bool listed = listReply && listReply->type == XCB_ATOM_WINDOW;
+  const auto clients = cardinals(listReply, XCB_ATOM_WINDOW);
+  const auto supported = cardinals(dx11::takeProperty(c_, supportedCookie), XCB_ATOM_ATOM);
   const auto active = cardinals(dx11::takeProperty(c_, activeCookie), XCB_ATOM_WINDOW);
   const auto current = cardinals(dx11::takeProperty(c_, currentCookie), XCB_ATOM_CARDINAL);
 
@@ -96,10 +105,12 @@ std::optional<Desktop> WindowReader::read(std::string& error) {
   }
 
   const auto self = cardinals(dx11::takeProperty(c_, selfCheck), XCB_ATOM_WINDOW);
-  const bool ewmh = !check.empty() && !self.empty() && self[0] == check[0] &&
+  const bool ewmh = !check.empty() && !self.empty() && self[0] == check[0] && listed &&
                     atoms_[Atom::kClientListStacking] != XCB_ATOM_NONE;
   Desktop desktop;
   if (!current.empty()) desktop.currentDesktop = current[0];
+  desktop.activates =
+      std::find(supported.begin(), supported.end(), atoms_[Atom::kActiveWindow]) != supported.end();
   const uint32_t activeWindow = active.empty() ? 0 : active[0];
   for (const ClientRequests& r : requests) {
     auto pid = cardinals(dx11::takeProperty(c_, r.pid), XCB_ATOM_CARDINAL);

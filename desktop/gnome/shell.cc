@@ -60,19 +60,7 @@ std::optional<Window> parseWindow(const json& o) {
   return w;
 }
 
-// Calls a method and gives its reply, or none when the call failed.
-GVariant* call(GDBusConnection* bus, const char* method, GVariant* arguments,
-               const char* replyType) {
-  GError* error = nullptr;
-  GVariant* reply = g_dbus_connection_call_sync(
-      bus, kName, kPath, kInterface, method, arguments, G_VARIANT_TYPE(replyType),
-      G_DBUS_CALL_FLAGS_NO_AUTO_START, kTimeoutMs, nullptr, &error);
-  if (error) g_error_free(error);
-  return reply;
-}
-
-std::optional<std::string> callForText(GDBusConnection* bus, const char* method) {
-  GVariant* reply = call(bus, method, nullptr, "(s)");
+std::optional<std::string> textOf(GVariant* reply) {
   if (!reply) return std::nullopt;
   const char* value = nullptr;
   g_variant_get(reply, "(&s)", &value);
@@ -81,7 +69,38 @@ std::optional<std::string> callForText(GDBusConnection* bus, const char* method)
   return out;
 }
 
+std::optional<bool> boolOf(GVariant* reply) {
+  if (!reply) return std::nullopt;
+  gboolean value = FALSE;
+  g_variant_get(reply, "(b)", &value);
+  g_variant_unref(reply);
+  return value != FALSE;
+}
+
 }  // namespace
+
+// Calls a method and gives its reply, or none when the call failed.
+GVariant* Shell::call(const char* method, GVariant* arguments, const char* replyType) {
+  GError* error = nullptr;
+  GVariant* reply = g_dbus_connection_call_sync(
+      bus_, kName, kPath, kInterface, method, arguments, G_VARIANT_TYPE(replyType),
+      G_DBUS_CALL_FLAGS_NO_AUTO_START, kTimeoutMs, nullptr, &error);
+  lastError_.clear();
+  if (error) {
+    lastError_ = g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_METHOD)
+                     ? "the extension running in this session is older than this program: log "
+                       "out and log in once to start the installed one"
+                     : error->message;
+    g_error_free(error);
+  }
+  return reply;
+}
+
+// Without a callback GDBus asks for no reply, and the message leaves in order with the calls.
+void Shell::send(const char* method, GVariant* arguments) {
+  g_dbus_connection_call(bus_, kName, kPath, kInterface, method, arguments, nullptr,
+                         G_DBUS_CALL_FLAGS_NO_AUTO_START, -1, nullptr, nullptr, nullptr);
+}
 
 std::vector<Window> windowsOf(std::string_view text) {
   std::vector<Window> out;
@@ -129,7 +148,8 @@ std::unique_ptr<Shell> Shell::connect(std::string& error) {
   GError* failure = nullptr;
   GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &failure);
   if (!bus) {
-    error = std::string("no session bus: ") + (failure ? failure->message : "unknown error");
+    error = std::string("no session bus to reach GNOME Shell (") +
+            (failure ? failure->message : "unknown error") + ")";
     if (failure) g_error_free(failure);
     return nullptr;
   }
@@ -151,24 +171,26 @@ std::unique_ptr<Shell> Shell::connect(std::string& error) {
 }
 
 Shell::~Shell() {
+  // Messages sent without waiting must leave before the connection goes.
+  g_dbus_connection_flush_sync(bus_, nullptr, nullptr);
   if (subscription_) g_dbus_connection_signal_unsubscribe(bus_, subscription_);
   g_object_unref(bus_);
 }
 
 std::optional<std::vector<Window>> Shell::windows() {
-  const std::optional<std::string> reply = callForText(bus_, "ListWindows");
+  const std::optional<std::string> reply = textOf(call("ListWindows", nullptr, "(s)"));
   if (!reply) return std::nullopt;
   return windowsOf(*reply);
 }
 
 std::optional<Window> Shell::focused() {
-  const std::optional<std::string> reply = callForText(bus_, "FocusedWindow");
+  const std::optional<std::string> reply = textOf(call("FocusedWindow", nullptr, "(s)"));
   if (!reply) return std::nullopt;
   return windowOf(*reply);
 }
 
 bool Shell::activate(int64_t id) {
-  GVariant* reply = call(bus_, "Activate", g_variant_new("(t)", static_cast<guint64>(id)), "(b)");
+  GVariant* reply = call("Activate", g_variant_new("(t)", static_cast<guint64>(id)), "(b)");
   if (!reply) return false;
   gboolean found = FALSE;
   g_variant_get(reply, "(b)", &found);
@@ -177,7 +199,7 @@ bool Shell::activate(int64_t id) {
 }
 
 std::optional<Point> Shell::pointer() {
-  GVariant* reply = call(bus_, "GetPointer", nullptr, "(ii)");
+  GVariant* reply = call("GetPointer", nullptr, "(ii)");
   if (!reply) return std::nullopt;
   gint32 x = 0;
   gint32 y = 0;
@@ -186,8 +208,44 @@ std::optional<Point> Shell::pointer() {
   return Point{x, y};
 }
 
+bool Shell::windowAt(double x, double y, std::optional<Window>& window) {
+  const std::optional<std::string> reply =
+      textOf(call("WindowAt", g_variant_new("(dd)", x, y), "(s)"));
+  if (!reply) return false;
+  window = windowOf(*reply);
+  return true;
+}
+
+std::optional<bool> Shell::pointerMotion(double x, double y) {
+  return boolOf(call("PointerMotion", g_variant_new("(dd)", x, y), "(b)"));
+}
+
+void Shell::pointerButton(uint32_t button, bool pressed) {
+  send("PointerButton", g_variant_new("(ub)", button, pressed));
+}
+
+void Shell::pointerScroll(int32_t horizontal, int32_t vertical) {
+  send("PointerScroll", g_variant_new("(ii)", horizontal, vertical));
+}
+
+bool Shell::keys(const std::vector<std::pair<uint32_t, bool>>& events) {
+  GVariantBuilder builder;
+  g_variant_builder_init(&builder, G_VARIANT_TYPE("a(ub)"));
+  for (const auto& [keysym, pressed] : events) {
+    g_variant_builder_add(&builder, "(ub)", keysym, static_cast<gboolean>(pressed));
+  }
+  GVariant* reply = call("Keys", g_variant_new("(a(ub))", &builder), "()");
+  if (!reply) return false;
+  g_variant_unref(reply);
+  return true;
+}
+
+std::optional<bool> Shell::commitText(const std::string& text) {
+  return boolOf(call("CommitText", g_variant_new("(s)", text.c_str()), "(b)"));
+}
+
 std::optional<int64_t> Shell::activeWorkspace() {
-  GVariant* reply = call(bus_, "ActiveWorkspace", nullptr, "(i)");
+  GVariant* reply = call("ActiveWorkspace", nullptr, "(i)");
   if (!reply) return std::nullopt;
   gint32 index = 0;
   g_variant_get(reply, "(i)", &index);
@@ -196,7 +254,7 @@ std::optional<int64_t> Shell::activeWorkspace() {
 }
 
 std::optional<std::vector<Output>> Shell::outputs() {
-  const std::optional<std::string> reply = callForText(bus_, "ListMonitors");
+  const std::optional<std::string> reply = textOf(call("ListMonitors", nullptr, "(s)"));
   if (!reply) return std::nullopt;
   return outputsOf(*reply);
 }

@@ -1,6 +1,7 @@
-// GNOME Shell's windows, focus and pointer, through Mevrik's shell extension on the session bus
-// (com.fennick.Mevrik.Shell, installed by scripts/install_gnome_extension.sh): on Wayland GNOME
-// tells no other client where windows are.
+// GNOME Shell's windows, focus and pointer, and pointer and key input, through Mevrik's shell
+// extension on the session bus (com.fennick.Mevrik.Shell, installed by
+// scripts/install_gnome_extension.sh): on Wayland GNOME tells no other client where windows are,
+// and lets no client place the pointer at a point.
 #pragma once
 
 #include <cstdint>
@@ -8,11 +9,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "desktop/windows.h"
 
 typedef struct _GDBusConnection GDBusConnection;
+typedef struct _GVariant GVariant;
 
 namespace mevrik::desktop::gnome {
 
@@ -50,9 +53,35 @@ class Shell {
   // first call starts listening, so a caller that waits in a loop sees every change after it.
   void waitForChange(double seconds);
 
+  // The topmost window shown on the active workspace whose frame holds the point: false when
+  // the shell did not answer, else `window` is that window or none.
+  bool windowAt(double x, double y, std::optional<Window>& window);
+
+  // Input through the extension's virtual pointer and keyboard. What a caller holds down is
+  // released by the shell when its connection closes (the process ends, even by SIGKILL).
+  //
+  // Moves the pointer to a point and answers once it is there: false when the point lies on no
+  // monitor (nothing moves), none when the shell did not answer.
+  std::optional<bool> pointerMotion(double x, double y);
+  // Sent without waiting for an answer; a later call that waits comes after them.
+  void pointerButton(uint32_t button, bool pressed);         // 1 left, 2 middle, 3 right
+  void pointerScroll(int32_t horizontal, int32_t vertical);  // wheel clicks, up and left positive
+  // Presses (true) and releases keysyms in order; answers once they are dispatched.
+  bool keys(const std::vector<std::pair<uint32_t, bool>>& events);
+  // Commits UTF-8 text to the focused element through the shell's input method: false when no
+  // focused element takes text that way, none when the shell did not answer.
+  std::optional<bool> commitText(const std::string& text);
+
+  // Why the last call failed, "" after one that succeeded. A shell that runs an older version of
+  // the extension does not know the input methods: it says so here.
+  const std::string& lastError() const { return lastError_; }
+
  private:
   explicit Shell(GDBusConnection* bus) : bus_(bus) {}
+  GVariant* call(const char* method, GVariant* arguments, const char* replyType);
+  void send(const char* method, GVariant* arguments);
   GDBusConnection* bus_;
+  std::string lastError_;
   unsigned subscription_ = 0;
   bool changed_ = false;
 };

@@ -23,6 +23,7 @@ constexpr std::array<std::string_view, static_cast<size_t>(Atom::kCount)> kAtomN
     "_NET_WM_PING",
     "_GTK_FRAME_EXTENTS",
     "_GTK_APPLICATION_ID",
+    "_NET_SUPPORTED",
 };
 
 }  // namespace

@@ -88,6 +88,7 @@ enum class Atom : uint8_t {
   kWmPing,              // _NET_WM_PING
   kGtkFrameExtents,     // _GTK_FRAME_EXTENTS
   kGtkApplicationId,    // _GTK_APPLICATION_ID
+  kSupported,           // _NET_SUPPORTED
   kCount
 };
 

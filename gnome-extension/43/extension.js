@@ -1,5 +1,5 @@
 // GNOME Shell 43 and 44 load extensions as legacy scripts.
-const {Gio, GLib, Meta, Shell} = imports.gi;
+const {Clutter, Gio, GLib, Meta, Shell} = imports.gi;
 const Main = imports.ui.main;
 
 // @MEVRIK_SERVICE@
