@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <regex>
 
 #include "common/numbers.h"
 
@@ -46,6 +47,12 @@ std::optional<ArgumentError> checkString(const Json& schema, const std::string& 
       return invalid(name + " is " + std::to_string(length) + " characters long, more than the " +
                      std::to_string(most) + " one call takes: split it over several calls");
     }
+  }
+  // The length is checked first: the pattern matcher recurses once per character.
+  if (schema.contains("pattern")) {
+    const std::string pattern = schema["pattern"];
+    if (!std::regex_search(text, std::regex(pattern)))
+      return invalid(name + " must match " + pattern);
   }
   return std::nullopt;
 }
@@ -138,8 +145,10 @@ std::optional<ArgumentError> checkValue(const Json& schema, const std::string& n
   }
   const bool fits = type == "number"    ? value.is_number()
                     : type == "integer" ? isIntegral(value)
+                    : type == "boolean" ? value.is_boolean()
                                         : value.is_string();
   if (!fits) return invalid(name + " must be " + (type == "integer" ? "an " : "a ") + type);
+  if (type == "boolean") return std::nullopt;
   if (type == "string") {
     if (auto error = checkString(schema, name, value.get<std::string>())) return error;
   } else if (auto error = checkNumber(schema, name, value)) {

@@ -1,7 +1,8 @@
 // Checking a tool call's arguments against the tool's input schema, the subset of JSON Schema
-// the tool table uses: "type" (number, integer, string, array of strings, object), "properties",
-// "required", "additionalProperties": false, "enum", "minimum", "maximum", "exclusiveMinimum",
-// "maxLength" (in characters), "minItems" and "maxItems".
+// the tool table uses: "type" (number, integer, boolean, string, array of strings, object),
+// "properties", "required", "additionalProperties": false, "enum", "minimum", "maximum",
+// "exclusiveMinimum", "maxLength" (in characters), "pattern" (an ECMAScript expression that
+// the whole string must match, anchored with ^ and $), "minItems" and "maxItems".
 #pragma once
 
 #include <nlohmann/json.hpp>

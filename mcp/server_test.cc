@@ -29,7 +29,8 @@ class ServerTest : public ::testing::Test {
   void SetUp() override {
     folder_ = fs::temp_directory_path() / ("mcp_test_" + std::to_string(::getpid()));
     fs::create_directories(folder_);
-    for (const char* tool : {"vantic-ax", "vantic-click", "vantic-type"}) {
+    for (const char* tool :
+         {"vantic-ax", "vantic-act", "vantic-click", "vantic-type", "vantic-win"}) {
       const fs::path path = folder_ / tool;
       std::ofstream(path) << "#!/bin/sh\nprintf '%s ' \"$@\" > \"$0.args\"\n"
                              "[ -f \"$0.sleep\" ] && exec sleep \"$(cat \"$0.sleep\")\"\n"
@@ -143,7 +144,7 @@ TEST_F(ServerTest, InitializeNegotiatesTheVersion) {
 TEST_F(ServerTest, ListsTheToolsWithAnnotations) {
   const Json tools =
       (*send(R"({"jsonrpc":"2.0","id":1,"method":"tools/list"})"))["result"]["tools"];
-  ASSERT_EQ(tools.size(), 6u);
+  ASSERT_EQ(tools.size(), 12u);
   EXPECT_EQ(tools[0]["name"], "snapshot");
   EXPECT_EQ(tools[0]["annotations"]["readOnlyHint"], true);
   EXPECT_EQ(tools[1]["name"], "click");
@@ -151,6 +152,10 @@ TEST_F(ServerTest, ListsTheToolsWithAnnotations) {
   EXPECT_EQ(tools[1]["inputSchema"]["required"], Json({"x", "y"}));
   EXPECT_EQ(tools[5]["name"], "screenshot");  // the names in order: stdio_test.py
   EXPECT_EQ(tools[5]["annotations"]["readOnlyHint"], true);
+  EXPECT_EQ(tools[6]["name"], "list_windows");
+  EXPECT_EQ(tools[6]["annotations"]["readOnlyHint"], true);
+  EXPECT_EQ(tools[11]["name"], "set_text");
+  EXPECT_EQ(tools[11]["inputSchema"]["required"], Json({"path", "text"}));
 }
 
 TEST_F(ServerTest, KeyboardTools) {
@@ -227,6 +232,67 @@ TEST_F(ServerTest, ClickCommandLines) {
   }
 }
 
+// The window and element tools: each call's command line, or the tool error that names the
+// argument when the combination cannot be run.
+TEST_F(ServerTest, WindowAndElementCommandLines) {
+  struct Case {
+    std::string tool;
+    Json arguments;
+    std::string commandLine;  // or, for a tool error, a part of its text
+    bool error;
+  };
+  const Case cases[] = {
+      {"list_windows", Json::object(), "list ", false},
+      {"focus_window", {{"window", 4294967295}}, "focus 4294967295 ", false},
+      {"focus_window", {{"pid", 42}, {"timeout", 0.5}}, "focus --pid 42 --timeout 0.5 ", false},
+      {"focus_window", {{"app", "--timeout"}}, "focus --app --timeout ", false},
+      {"focus_window", Json::object(), "give exactly one of window, pid, app", true},
+      {"focus_window", {{"pid", 1}, {"app", "x"}}, "give exactly one of", true},
+      {"focus_window", {{"app", ""}}, "app must not be empty", true},
+      {"launch_app",
+       {{"desktop_id", "org.gnome.Calculator.desktop"}},
+       "launch org.gnome.Calculator.desktop ",
+       false},
+      {"launch_app",
+       {{"command", {"xterm", "-e", "--", "x y"}}, {"timeout", 3}},
+       "launch --timeout 3 -- xterm -e -- x y ",
+       false},
+      {"launch_app", {{"command", {""}}}, "command[0] must name the program", true},
+      {"launch_app", Json::object(), "give exactly one of desktop_id, command", true},
+      {"window_at", {{"x", -5}, {"y", 2.5}}, "at -5 2.5 ", false},
+      {"snapshot",
+       {{"pid", 7}, {"window", 9}, {"paths", true}},
+       "--pid 7 --window 9 --paths ",
+       false},
+      {"snapshot", {{"paths", false}}, " ", false},
+      {"click", {{"x", 1}, {"y", 2}, {"expect_pid", 12}}, "1 2 left --expect-pid 12 ", false},
+      {"press",
+       {{"path", "0.3.1"}, {"pid", 5}, {"expect_role", "checkbox"}},
+       "0.3.1 press --pid 5 --expect-role checkbox ",
+       false},
+      {"set_text",
+       {{"path", "m.2"}, {"text", "--pid 9"}, {"window", 3}, {"expect_label", "-x"}},
+       "m.2 set-text --pid 9 --window 3 --expect-label -x ",
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.tool + " " + c.arguments.dump());
+    const std::string program = c.tool == "snapshot"                        ? "vantic-ax"
+                                : c.tool == "click"                         ? "vantic-click"
+                                : c.tool == "press" || c.tool == "set_text" ? "vantic-act"
+                                                                            : "vantic-win";
+    prepare(program, R"({"id":1})", 0);
+    const Json result = call(c.tool, c.arguments)["result"];
+    EXPECT_EQ(result["isError"], c.error) << result.dump();
+    if (c.error) {
+      EXPECT_PRED_FORMAT2(IsSubstring, c.commandLine, text(result));
+      EXPECT_EQ(ran(program), "(not run)");
+    } else {
+      EXPECT_EQ(ran(program), c.commandLine);
+    }
+  }
+}
+
 TEST_F(ServerTest, ToolOutcomes) {
   struct Case {
     std::string tool;
@@ -242,17 +308,56 @@ TEST_F(ServerTest, ToolOutcomes) {
       {"snapshot", Json::object(), R"({"error":"accessibility not enabled"})", 3, true,
        "accessibility not enabled\nWhat to do: call request_access"},
       {"snapshot", Json::object(), R"({"error":"no frontmost application"})", 4, true,
-       "no frontmost application\nWhat to do: bring"},
+       "no frontmost application\nWhat to do: call list_windows and focus_window"},
       {"snapshot", Json::object(), "not json", 0, true, "vantic-ax failed with status 0: noise"},
       {"snapshot", Json::object(), "{\"app\":\n\"A\"}", 0, true, "failed with status 0"},
       {"request_access", Json::object(), R"({"trusted":true})", 0, false, "is granted"},
       {"request_access", Json::object(), R"({"trusted":false})", 3, false, "not granted yet"},
       {"click", {{"x", 1}, {"y", 2}}, "", 1, true, "vantic-click failed with status 1: noise"},
+      {"click",
+       {{"x", 1}, {"y", 2}, {"expect_pid", 3}},
+       "",
+       5,
+       true,
+       "noise\nWhat to do: focus_window"},
+      {"snapshot",
+       {{"pid", 9}},
+       R"({"error":"no application with pid 9"})",
+       4,
+       true,
+       "no application with pid 9\nWhat to do: call list_windows"},
+      {"focus_window",
+       {{"window", 9}},
+       R"({"error":"no window 9"})",
+       4,
+       true,
+       "no window 9\nWhat to do: call list_windows"},
+      {"list_windows", Json::object(), R"({"error":"no EWMH"})", 3, true, "no EWMH\nWhat to do"},
+      {"list_windows", Json::object(), "", 2, true, "vantic-win failed with status 2: noise"},
+      {"press",
+       {{"path", "0"}},
+       R"({"error":"gone"})",
+       5,
+       true,
+       "gone\nWhat to do: the interface changed"},
+      {"press", {{"path", "0"}}, R"({"error":"no action"})", 7, true, "click the record's x"},
+      {"set_text",
+       {{"path", "0"}, {"text", ""}},
+       R"({"error":"not editable"})",
+       7,
+       true,
+       "use type_text"},
+      {"set_text",
+       {{"path", "0"}, {"text", "a"}},
+       R"({"value":"a","changed":true})",
+       0,
+       false,
+       R"("changed":true)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.tool + " " + c.out);
-    prepare("vantic-ax", c.out, c.status);
-    prepare("vantic-click", c.out, c.status);
+    for (const char* tool : {"vantic-ax", "vantic-act", "vantic-click", "vantic-win"})
+      prepare(tool, c.out, c.status);
     const Json result = call(c.tool, c.arguments)["result"];
     EXPECT_EQ(result["isError"], c.isError);
     EXPECT_PRED_FORMAT2(IsSubstring, c.textPart, text(result)) << result.dump();
@@ -388,6 +493,30 @@ TEST_F(ServerTest, HostileInputsAreAnsweredAndTheServerGoesOn) {
       {toolCall("press_keys", R"({"keys":[")" + std::string(65, 'x') + R"("]})"), id9,
        "keys[0] is 65 characters long"},
       {toolCall("click", R"("x")"), id9, "arguments must be an object"},
+      // the window and element tools' arguments: no value may turn into another option
+      {toolCall("snapshot", R"({"pid":0})"), id9, "pid must be from 1 to 2147483647"},
+      {toolCall("snapshot", R"({"window":4294967296})"), id9, "window must be from 1 to"},
+      {toolCall("snapshot", R"({"paths":1})"), id9, "paths must be a boolean"},
+      {toolCall("click", R"({"x":1,"y":2,"expect_pid":-1})"), id9, "expect_pid must be from 1"},
+      {toolCall("focus_window", R"({"pid":1e10})"), id9, "pid must be from 1 to"},
+      {toolCall("focus_window", R"({"app":"a\u0000b"})"), id9, "app must not contain NUL"},
+      {toolCall("launch_app", R"({"desktop_id":"--timeout"})"), id9, "desktop_id must match ^[^-]"},
+      {toolCall("launch_app", R"({"command":["sh","\u0000"]})"), id9, "command[1] must not"},
+      {toolCall("window_at", R"({"x":1,"y":-1e9})"), id9, "y must be from -1048576"},
+      {toolCall("press", R"({"path":"--pid"})"), id9, "path must match"},
+      {toolCall("press", R"({"path":"0.01"})"), id9, "path must match"},
+      {toolCall("press", R"({"path":"0.1\n2"})"), id9, "path must match"},
+      {toolCall("press", R"({"path":""})"), id9, "path must match"},
+      {toolCall("press", R"({"path":")" + std::string(999, '1') + R"("})"), id9, "path must match"},
+      {toolCall("press", R"({"path":")" + std::string(1001, '1') + R"("})"), id9,
+       "path is 1001 characters long"},
+      {toolCall("press", R"({"path":"0","window":-3})"), id9, "window must be from 1"},
+      {toolCall("set_text", R"({"path":"0"})"), id9, "missing argument text"},
+      {toolCall("set_text", R"({"path":"0","text":"a\u0000"})"), id9, "text must not contain NUL"},
+      {toolCall("set_text", "{\"path\":\"0\",\"text\":\"\xc3(\"}"), idNull, "-32700"},
+      {toolCall("set_text",
+                R"({"path":"0","text":"x","expect_label":")" + std::string(1001, 'l') + R"("})"),
+       id9, "expect_label is 1001 characters long"},
       {R"({"jsonrpc":"2.0","id":1,"method":"ping","params":"x"})", id1, "-32602"},
       // text that is not JSON, or not JSON text the server takes
       {"{\"jsonrpc\":\"2.0\",\"id\":\"\xff\",\"method\":\"ping\"}", idNull, "-32700"},
@@ -416,8 +545,8 @@ TEST_F(ServerTest, HostileInputsAreAnsweredAndTheServerGoesOn) {
     held += failures ==
             ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
   }
-  EXPECT_EQ(ran("vantic-type"), "(not run)");
-  EXPECT_EQ(ran("vantic-click"), "(not run)");
+  for (const char* tool : {"vantic-type", "vantic-click", "vantic-act", "vantic-win"})
+    EXPECT_EQ(ran(tool), "(not run)") << tool;
   std::printf("hostile inputs: %d tried, %d held\n", static_cast<int>(std::size(cases)), held);
 }
 

@@ -32,7 +32,8 @@ assert done.returncode == 0, done
 assert got == expected, got
 assert answers[0]["result"]["protocolVersion"] == "2025-06-18"
 assert [t["name"] for t in answers[2]["result"]["tools"]] == [
-    "snapshot", "click", "request_access", "type_text", "press_keys", "screenshot"]
+    "snapshot", "click", "request_access", "type_text", "press_keys", "screenshot",
+    "list_windows", "focus_window", "launch_app", "window_at", "press", "set_text"]
 # Without a display both tools fail; the failure is a tool error that names it.
 for answer in answers[4:6]:
     assert answer["result"]["isError"] is True, answer
