@@ -7,8 +7,11 @@ POST /v1/responses answers as a streaming Responses API would: step N of the scr
 the number of tool outputs already in the request's input. A step is
   {"call": TOOL, "arguments": {...}}       call a tool of the mevrik namespace
   {"call": TOOL, "pick": {FIELD: VALUE}}   call it with the x and y of the first enabled record
-                                           of the last snapshot output that matches
+                                           that matches, in the newest snapshot output
   {"say": TEXT}                            end the turn with a message
+A call may also take "fields": {ARGUMENT: FIELD} (which of the picked record's fields become
+arguments, default x and y), and "window": {FIELD: VALUE} with "window_fields": {ARGUMENT:
+FIELD}, which fill arguments from the first matching record of the newest window list.
 Each request is logged as one JSON line: the step, the call made and the previous tool output.
 GET /latest.json and POST /api/installations answer as the vendor service does.
 """
@@ -28,18 +31,26 @@ def output_text(item):
     return "\n".join(part.get("text", "") for part in output or [] if isinstance(part, dict))
 
 
-def last_document(text):
-    """The snapshot document inside a tool output (Codex puts a header before our text)."""
-    for line in reversed(text.splitlines()):
-        line = line.strip()
-        if line.startswith("{"):
-            try:
-                document = json.loads(line)
-            except ValueError:
-                continue
-            if "elements" in document:
-                return document
+def last_document(texts, key):
+    """The newest document with `key` inside the tool outputs (Codex puts a header before our
+    text)."""
+    for text in reversed(texts):
+        for line in reversed(text.splitlines()):
+            line = line.strip()
+            if line.startswith("{"):
+                try:
+                    document = json.loads(line)
+                except ValueError:
+                    continue
+                if key in document:
+                    return document
     return None
+
+
+def first_match(records, match, enabled=False):
+    found = [r for r in records if not (enabled and r.get("disabled"))
+             and all(r.get(k) == v for k, v in match.items())]
+    return found[0] if found else None
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -66,17 +77,24 @@ class Handler(http.server.BaseHTTPRequestHandler):
         outputs = [i for i in body.get("input", []) if i.get("type") == "function_call_output"]
         step_number = len(outputs)
         step = script[min(step_number, len(script) - 1)]
-        previous = output_text(outputs[-1]) if outputs else ""
+        texts = [output_text(o) for o in outputs]
+        previous = texts[-1] if texts else ""
         record = {"step": step_number, "previous_output": previous,
                   "tools": [t.get("name") for t in body.get("tools", [])]}
         if "call" in step:
             arguments = dict(step.get("arguments", {}))
             if "pick" in step:
-                document = last_document(previous) or {"elements": []}
-                found = [e for e in document["elements"] if not e["disabled"]
-                         and all(e.get(k) == v for k, v in step["pick"].items())]
-                if found:
-                    arguments.update(x=found[0]["x"], y=found[0]["y"])
+                document = last_document(texts, "elements") or {"elements": []}
+                found = first_match(document["elements"], step["pick"], enabled=True)
+                for name, field in step.get("fields", {"x": "x", "y": "y"}).items():
+                    if found:
+                        arguments[name] = found[field]
+            if "window" in step:
+                document = last_document(texts, "windows") or {"windows": []}
+                found = first_match(document["windows"], step["window"])
+                for name, field in step["window_fields"].items():
+                    if found:
+                        arguments[name] = found[field]
             item = {"type": "function_call", "id": "fc_%d" % step_number,
                     "call_id": "call_%d" % step_number, "namespace": NAMESPACE,
                     "name": step["call"], "arguments": json.dumps(arguments)}
