@@ -21,9 +21,9 @@ class KwinPlatform : public Platform {
  public:
   explicit KwinPlatform(std::unique_ptr<kde::KWin> kwin) : kwin_(std::move(kwin)) {}
 
-  // Topmost first. Minimized windows are not listed: KWin's script leaves them out.
+  // Topmost first, minimized windows among them where KWin keeps them in its stacking.
   std::optional<Desktop> read(std::string& error) override {
-    std::optional<kde::Workspace> workspace = kwin_->read();
+    std::optional<kde::Workspace> workspace = kwin_->read(true);
     if (!workspace) {
       error = "KWin did not answer its script";
       return std::nullopt;
@@ -40,6 +40,7 @@ class KwinPlatform : public Platform {
       out.w = w->content.width;
       out.h = w->content.height;
       out.focused = w->focused;
+      out.minimized = !w->visible;
       desktop.windows.push_back(std::move(out));
     }
     return desktop;
