@@ -451,9 +451,9 @@ var MevrikInput = class {
     // and nothing typed, when the shell has not said which layout is in use.
     typeKeys(sender, events, bindings, invocation) {
         const run = async () => {
-            if (bindings.length > 0 && !await this._bindSpareKeys(bindings))
-                return false;
             try {
+                if (bindings.length > 0 && !await this._bindSpareKeys(bindings))
+                    return false;
                 await this._press(sender, events, true);
                 if (this._restoreKeymap)
                     await mevrikSleep(MEVRIK_KEYMAP_SETTLE_MS);
@@ -497,8 +497,9 @@ var MevrikInput = class {
 
     // Makes the keymap the layout in use plus the bindings, from a symbols file that lives only
     // while Mutter compiles it, and answers once the seat has it. Mutter's keymap-changed signal
-    // comes after the seat's keyboard has the new map, and the shell's own keyboard settings are
-    // left as they are: the map it set (and its layout) goes back in _putKeymapBack.
+    // comes after the seat's keyboard has the new map. The shell's own keyboard settings are left
+    // as they are: _putKeymapBack sets the map and layout they give then (the user may have
+    // switched layouts meanwhile).
     async _bindSpareKeys(bindings) {
         const manager = KeyboardManager.getKeyboardManager();
         const keymap = manager._currentKeymap;
@@ -511,8 +512,9 @@ var MevrikInput = class {
         const text = `default xkb_symbols "basic" {\n    include "${variant ? `${layout}(${variant})` : layout}"\n` +
             `${keys.join('')}};\n`;
         const backend = global.backend;
-        const set = (layouts, variants) => {
-            const args = [layouts, variants, keymap.options];
+        // GNOME 46 and later also give the keyboard model.
+        const set = (layouts, variants, options) => {
+            const args = [layouts, variants, options];
             if ('model' in keymap)
                 args.push(keymap.model);
             backend.set_keymap(...args);
@@ -540,11 +542,12 @@ var MevrikInput = class {
             GLib.file_set_contents(file, text);
             this._restoreKeymap = () => {
                 this.typingKeymap = null;
-                set(keymap.layouts, keymap.variants);
-                backend.lock_layout_group(group);
+                const now = manager._currentKeymap ?? keymap;
+                set(now.layouts, now.variants, now.options);
+                backend.lock_layout_group(manager.currentLayout?.groupIndex ?? group);
             };
             this.typingKeymap = {layouts: MEVRIK_TYPING_LAYOUT, variants: '', options: keymap.options, group: 0};
-            set(MEVRIK_TYPING_LAYOUT, '');
+            set(MEVRIK_TYPING_LAYOUT, '', keymap.options);
             backend.lock_layout_group(0);
         } finally {
             GLib.unlink(file);

@@ -183,6 +183,8 @@ class GnomePlatform : public Platform {
     if (!text) return;
     const std::optional<mevrik::desktop::gnome::Keyboard> keyboard = shell_->keyboard();
     if (!keyboard) {
+      // Asked before the first key: nothing has been typed.
+      refused_ = true;
       lost_ = shell_->lastError();
     } else if (!keyboard->inputMethod) {
       const std::optional<std::string> keymap = seatKeymap();
