@@ -125,7 +125,7 @@ Workspace workspaceOf(std::string_view windowsJson, std::string_view outputsJson
       w.pid = static_cast<int32_t>(number(o, "pid"));
       if (o.contains("title") && o["title"].is_string()) w.title = o["title"];
       if (o.contains("app_id") && o["app_id"].is_string()) w.appId = o["app_id"];
-      w.content = boxOf(o["frame"]);
+      w.content = w.frame = boxOf(o["frame"]);
       const bool buffer = o.contains("buffer") && o["buffer"].is_object();
       w.surfaceX = buffer ? number(o["buffer"], "x") : w.content.x;
       w.surfaceY = buffer ? number(o["buffer"], "y") : w.content.y;
