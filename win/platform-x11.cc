@@ -20,7 +20,6 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "desktop/session.h"
 #include "desktop/x11/connection.h"
 #include "win/launch-posix.h"
 #include "win/platform-gnome.h"
@@ -148,21 +147,9 @@ class X11Platform : public PosixPlatform {
 
 std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
   // In a Wayland session the X server is XWayland, which sees only the X clients' windows.
-  const mevrik::desktop::Session session = mevrik::desktop::detectSession();
-  if (session == mevrik::desktop::Session::kWlroots) return createWlrootsPlatform(error);
-  if (session == mevrik::desktop::Session::kGnome) return createGnomePlatform(error);
-  if (session == mevrik::desktop::Session::kKde) return createKwinPlatform(error);
-  if (mevrik::desktop::isWayland(session)) {
-    error = mevrik::desktop::refusal(session, "vantic-win", "X11 sees only XWayland's windows",
-                                     "nothing was done");
-    return nullptr;
-  }
-  auto display = dx11::connect();
-  if (!display) {
-    error = dx11::unreachable("nothing was done");
-    return nullptr;
-  }
-  return std::make_unique<X11Platform>(std::move(*display));
+  return dx11::Backends<Platform>{dx11::make<Platform, X11Platform>, createWlrootsPlatform,
+                                  createGnomePlatform, createKwinPlatform}
+      .pick("vantic-win", "X11 sees only XWayland's windows", "nothing was done", error);
 }
 
 }  // namespace win
