@@ -19,7 +19,6 @@
 
 #include <sys/mman.h>
 #include <unistd.h>
-#include <wayland-client.h>
 #include <xkbcommon/xkbcommon.h>
 
 #include <algorithm>
@@ -30,6 +29,7 @@
 #include <vector>
 
 #include "desktop/gnome/shell.h"
+#include "desktop/wayland/connection.h"
 
 namespace type {
 namespace {
@@ -58,58 +58,35 @@ void appendUtf8(std::string& out, char32_t c) {
 // keyboard; none when there is no seat or no keyboard. Mutter 43 crashes when a client asks for
 // the keyboard of a seat that has none, so only a seat that announces one is asked.
 std::optional<std::string> seatKeymap() {
-  struct Seat {
-    wl_seat* seat = nullptr;
-    uint32_t capabilities = 0;
-    std::optional<std::string> keymap;
-  } found;
-  wl_display* display = wl_display_connect(nullptr);
-  if (!display) return std::nullopt;
-  wl_registry* registry = wl_display_get_registry(display);
-  static const wl_registry_listener kRegistry = {
-      [](void* data, wl_registry* r, uint32_t name, const char* interface, uint32_t) {
-        auto* seat = static_cast<Seat*>(data);
-        if (!seat->seat && std::string_view(interface) == wl_seat_interface.name)
-          seat->seat = static_cast<wl_seat*>(wl_registry_bind(r, name, &wl_seat_interface, 1));
+  mevrik::desktop::wayland::Connection wayland;
+  std::string error;
+  if (!wayland.open([](void*, wl_registry*, uint32_t, std::string_view, uint32_t) {}, nullptr,
+                    error) ||
+      !wayland.seat || !(wayland.capabilities & WL_SEAT_CAPABILITY_KEYBOARD))
+    return std::nullopt;
+  static const wl_keyboard_listener kKeyboard = {
+      [](void* data, wl_keyboard*, uint32_t format, int32_t fd, uint32_t size) {
+        void* text = format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 && size > 0
+                         ? mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0)
+                         : MAP_FAILED;
+        if (text != MAP_FAILED) {
+          *static_cast<std::optional<std::string>*>(data) = std::string(
+              static_cast<const char*>(text), strnlen(static_cast<const char*>(text), size));
+          munmap(text, size);
+        }
+        close(fd);
       },
-      [](void*, wl_registry*, uint32_t) {}};
-  wl_registry_add_listener(registry, &kRegistry, &found);
-  wl_display_roundtrip(display);
-  static const wl_seat_listener kSeat = {[](void* data, wl_seat*, uint32_t capabilities) {
-                                           static_cast<Seat*>(data)->capabilities = capabilities;
-                                         },
-                                         [](void*, wl_seat*, const char*) {}};
-  if (found.seat) {
-    wl_seat_add_listener(found.seat, &kSeat, &found);
-    wl_display_roundtrip(display);
-  }
-  if (found.seat && (found.capabilities & WL_SEAT_CAPABILITY_KEYBOARD)) {
-    static const wl_keyboard_listener kKeyboard = {
-        [](void* data, wl_keyboard*, uint32_t format, int32_t fd, uint32_t size) {
-          void* text = format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 && size > 0
-                           ? mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0)
-                           : MAP_FAILED;
-          if (text != MAP_FAILED) {
-            static_cast<Seat*>(data)->keymap = std::string(
-                static_cast<const char*>(text), strnlen(static_cast<const char*>(text), size));
-            munmap(text, size);
-          }
-          close(fd);
-        },
-        [](void*, wl_keyboard*, uint32_t, wl_surface*, wl_array*) {},
-        [](void*, wl_keyboard*, uint32_t, wl_surface*) {},
-        [](void*, wl_keyboard*, uint32_t, uint32_t, uint32_t, uint32_t) {},
-        [](void*, wl_keyboard*, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) {},
-        [](void*, wl_keyboard*, int32_t, int32_t) {}};
-    wl_keyboard* keyboard = wl_seat_get_keyboard(found.seat);
-    wl_keyboard_add_listener(keyboard, &kKeyboard, &found);
-    wl_display_roundtrip(display);
-    wl_keyboard_destroy(keyboard);
-  }
-  if (found.seat) wl_seat_destroy(found.seat);
-  wl_registry_destroy(registry);
-  wl_display_disconnect(display);
-  return found.keymap;
+      [](void*, wl_keyboard*, uint32_t, wl_surface*, wl_array*) {},
+      [](void*, wl_keyboard*, uint32_t, wl_surface*) {},
+      [](void*, wl_keyboard*, uint32_t, uint32_t, uint32_t, uint32_t) {},
+      [](void*, wl_keyboard*, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) {},
+      [](void*, wl_keyboard*, int32_t, int32_t) {}};
+  std::optional<std::string> keymap;
+  wl_keyboard* keyboard = wl_seat_get_keyboard(wayland.seat);
+  wl_keyboard_add_listener(keyboard, &kKeyboard, &keymap);
+  wl_display_roundtrip(wayland.display);
+  wl_keyboard_destroy(keyboard);
+  return keymap;
 }
 
 constexpr uint32_t kXkbOffset = 8;  // XKB key codes are Linux input codes plus 8
