@@ -448,7 +448,7 @@ var MevrikInput = class {
     // characters the layout lacks: for this call the keymap becomes the layout in use plus those
     // keys, and the user's keymap and layout come back before the reply, also when the caller
     // leaves the bus midway (its remaining keys are dropped). Calls run one after another. False,
-    // and nothing typed, when the shell has not said which layout is in use.
+    // and nothing typed, when the keymap cannot be changed (the shell has set none).
     typeKeys(sender, events, bindings, invocation) {
         const run = async () => {
             try {
@@ -505,7 +505,9 @@ var MevrikInput = class {
         const keymap = manager._currentKeymap;
         const group = manager.currentLayout?.groupIndex ?? 0;
         const layout = keymap?.layouts.split(',')[group];
-        if (!layout || !bindings.every(([name]) => /^[A-Za-z0-9_+-]{1,15}$/.test(name)))
+        // Shells that set keymaps otherwise are refused rather than guessed at.
+        if (!layout || typeof global.backend.set_keymap !== 'function' ||
+            !bindings.every(([name]) => /^[A-Za-z0-9_+-]{1,15}$/.test(name)))
             return false;
         const variant = keymap.variants.split(',')[group];
         const keys = bindings.map(([name, keysym]) => `    key <${name}> { [ 0x${keysym.toString(16)} ] };\n`);

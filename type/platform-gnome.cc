@@ -273,8 +273,8 @@ class GnomePlatform : public Platform {
     } else if (!*typed) {
       refused_ = true;
       lost_ =
-          "GNOME Shell has not said which keyboard layout is in use, so the characters it "
-          "lacks cannot be bound";
+          "GNOME Shell cannot bind the characters the keyboard layout lacks (it has set no keymap, "
+          "or sets keymaps otherwise than GNOME 43 does)";
     }
     typed_ = typed_ || lost_.empty();
   }
