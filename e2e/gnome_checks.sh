@@ -121,18 +121,19 @@ assert head[:8] == b'\x89PNG\r\n\x1a\n' and struct.unpack('>II', head[16:24]) ==
 }
 
 check_app gtk3-widget-factory gtk3-widget-factory
-gtk_window=$app_window
-# Pointer and keys, on the GTK window (Qt 6.4 takes no input-method text from the shell).
-bash "$MEVRIK_REPO/e2e/gnome_input_checks.sh" "$build" "$(pick 'd["pid"]' "$work/launch.json")" ||
-  fail "the pointer and key checks failed"
+gtk_window=$app_window gtk_pid=$(pick 'd["pid"]' "$work/launch.json") qt_pid=
 if [ -n "$qt_app" ]; then
   check_app ax-qt-app "$qt_app"
+  qt_pid=$(pick 'd["pid"]' "$work/launch.json")
   # Back to the GTK window, now behind the Qt one, by its id.
   "$win" focus "$gtk_window" >"$work/focus.json" || fail "focus $gtk_window status $?"
   "$win" list >"$work/list.json"
   [ "$(pick "[w['id'] for w in d['windows']][:2] == [$gtk_window, $app_window]" "$work/list.json")" = True ] ||
     fail "after focusing $gtk_window the list is $(cat "$work/list.json")"
 fi
+# Pointer and keys, on the GTK window in front, then text into the Qt one.
+bash "$MEVRIK_REPO/e2e/gnome_input_checks.sh" "$build" "$gtk_pid" $qt_pid ||
+  fail "the pointer and key checks failed"
 
 # Without the extension each tool says so in one line and does nothing: on a session bus of
 # their own the extension does not answer, as when it is not installed or switched off.
