@@ -120,12 +120,17 @@ PY
 after=$(atspi checked "$cx" "$cy")
 expected=$([ "$before" = 0 ] && echo True || echo False)
 [ "$after" = "$expected" ] || fail "check box at $cx,$cy: $before -> $after"
-# Characters the seat's layout (US here) lacks are bound for the run in a layout of its own,
-# and the user's layout settings come back byte for byte afterwards.
+# Characters the layout in use (US, the second of two here) lacks are bound for the run in a
+# layout of its own; the user's layout settings come back byte for byte afterwards, and the
+# layout in use stays the second (KWin's reload picks the first).
 read -r tx ty < <(pick '" ".join(str(v) for v in next((e["x"], e["y"]) for e in d["elements"] if e["role"] == "textfield" and not e["disabled"] and not e.get("value") and e["x"] > 0))')
-printf '[Layout]\nDisplayNames=\nLayoutList=us\nOptions=compose:ralt\nUse=true\n\n[Other]\nkept=1\n' \
+printf '[Layout]\nDisplayNames=,\nLayoutList=de,us\nOptions=compose:ralt\nUse=true\nVariantList=nodeadkeys,\n\n[Other]\nkept=1\n' \
   >"$XDG_CONFIG_HOME/kxkbrc"
 cp "$XDG_CONFIG_HOME/kxkbrc" "$work/kxkbrc"
+dbus-send --session --type=signal /Layouts org.kde.keyboard.reloadConfig
+layout() { dbus-send --session --print-reply --dest=org.kde.keyboard /Layouts "org.kde.KeyboardLayouts.$@" 2>/dev/null; }
+for _ in $(seq 50); do layout setLayout uint32:1 >/dev/null && break; sleep 0.1; done
+layout getLayout | grep -q 'uint32 1' || fail "KWin did not take the two layouts"
 "$click" "$tx" "$ty" >/dev/null || fail "click into the text field"
 text='Ça va? 東京 🎉 ok'
 "$type" text "$text" >"$work/type.out" 2>"$work/type.err" || fail "vantic-type status $?: $(cat "$work/type.err")"
@@ -140,6 +145,7 @@ done
 [ "$got" = "$text" ] || fail "typed '$text', the field holds '$got'"
 cmp -s "$work/kxkbrc" "$XDG_CONFIG_HOME/kxkbrc" && [ ! -e "$XDG_CONFIG_HOME/mevrik" ] ||
   fail "the layout settings after typing: $(cat "$XDG_CONFIG_HOME/kxkbrc"; ls "$XDG_CONFIG_HOME")"
+layout getLayout | grep -q 'uint32 1' || fail "the layout in use after typing: $(layout getLayout)"
 # A run killed while its layout is in the settings: --restore (as any later run) puts them back.
 python3 -c 'print("".join(chr(0x4e00 + i) for i in range(600)), end="")' >"$work/long.txt"
 "$type" text "$(cat "$work/long.txt")" >/dev/null 2>&1 &

@@ -2,8 +2,8 @@
 // KWin script for the window in front.
 //
 // - Fake keys are key codes that KWin and every client read through the seat's keymap, the
-//   user's layout: what it gives without modifiers or with Shift (in the first group) is typed
-//   with its own keys, as are the editing, function and modifier keys.
+//   user's layout: what the layout in use gives without modifiers or with Shift is typed with
+//   its own keys, as are the editing, function and modifier keys.
 // - Every other character is bound to spare key codes (the keymap leaves them empty; two
 //   keysyms each, the second with Shift) in a layout of the run's own, which KWin takes from its
 //   layout settings (desktop/kde/layout.h). The settings change only when a text needs it, the
@@ -77,9 +77,11 @@ struct Keymap {
 class KwinPlatform : public Platform {
  public:
   KwinPlatform(std::unique_ptr<kde::FakeInput> input, int32_t frontmost, const std::string& keymap,
-               std::unordered_map<Keysym, Key> keys, std::unique_ptr<kde::RunLayout> layout)
+               size_t group, std::unordered_map<Keysym, Key> keys,
+               std::unique_ptr<kde::RunLayout> layout)
       : input_(std::move(input)),
         frontmost_(frontmost),
+        group_(group),
         keymap_(keymap),
         keys_(std::move(keys)),
         layout_(std::move(layout)) {}
@@ -110,7 +112,7 @@ class KwinPlatform : public Platform {
       if (pair) keys.push_back(Key{code - kXkbOffset, true, shifted});
     }
     std::string why;
-    if (!layout_->switchTo(extra, why)) {
+    if (!layout_->switchTo(extra, group_, why)) {
       lost_ = "could not switch to the run's keyboard layout: " + why;
       return {};
     }
@@ -171,6 +173,7 @@ class KwinPlatform : public Platform {
         lost_ = "KWin did not take up the run's keyboard layout within " +
                 std::to_string(kKeymapTimeoutMs / 1000) + " s";
       }
+      if (group_ > 0) kde::RunLayout::selectLayout(group_);
     }
     if (!lost_.empty()) {
       queued_.clear();
@@ -242,11 +245,13 @@ class KwinPlatform : public Platform {
           });
         },
         kKeymapTimeoutMs);
+    if (group_ > 0) kde::RunLayout::selectLayout(group_);
     restoreTo_.clear();
   }
 
   std::unique_ptr<kde::FakeInput> input_;
   int32_t frontmost_;
+  size_t group_;   // the layout in use, which KWin's reload leaves for the first
   Keymap keymap_;  // the seat's, at connect
   std::unordered_map<Keysym, Key> keys_;
   std::unique_ptr<kde::RunLayout> layout_;  // none where no layout can be switched in
@@ -257,9 +262,9 @@ class KwinPlatform : public Platform {
   std::string lost_;
 };
 
-// Every keysym the keymap's first group gives without modifiers or with Shift alone, with its
-// evdev code; a keysym found both ways keeps the key without Shift.
-std::unordered_map<Keysym, Key> keysOf(const std::string& text) {
+// Every keysym the keymap's group (the layout in use) gives without modifiers or with Shift
+// alone, with its evdev code; a keysym found both ways keeps the key without Shift.
+std::unordered_map<Keysym, Key> keysOf(const std::string& text, xkb_layout_index_t group) {
   std::unordered_map<Keysym, Key> keys;
   xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES);
   if (!context) return keys;
@@ -270,10 +275,14 @@ std::unordered_map<Keysym, Key> keysOf(const std::string& text) {
     for (xkb_keycode_t code = xkb_keymap_min_keycode(keymap);
          code <= xkb_keymap_max_keycode(keymap); ++code) {
       if (code < kXkbOffset) continue;
-      const xkb_level_index_t levels = xkb_keymap_num_levels_for_key(keymap, code, 0);
+      // A key with fewer groups than the keymap gives its last one, as XKB's default wraps.
+      const xkb_layout_index_t groups = xkb_keymap_num_layouts_for_key(keymap, code);
+      if (groups == 0) continue;
+      const xkb_layout_index_t g = group < groups ? group : group % groups;
+      const xkb_level_index_t levels = xkb_keymap_num_levels_for_key(keymap, code, g);
       for (xkb_level_index_t level = 0; level < levels; ++level) {
         xkb_mod_mask_t masks[8];
-        const size_t count = xkb_keymap_key_get_mods_for_level(keymap, code, 0, level, masks, 8);
+        const size_t count = xkb_keymap_key_get_mods_for_level(keymap, code, g, level, masks, 8);
         bool plain = false, shifted = false;
         for (size_t i = 0; i < count; ++i) {
           plain = plain || masks[i] == 0;
@@ -281,7 +290,7 @@ std::unordered_map<Keysym, Key> keysOf(const std::string& text) {
         }
         if (!plain && !shifted) continue;
         const xkb_keysym_t* symbols = nullptr;
-        if (xkb_keymap_key_get_syms_by_level(keymap, code, 0, level, &symbols) != 1) continue;
+        if (xkb_keymap_key_get_syms_by_level(keymap, code, g, level, &symbols) != 1) continue;
         const Key key{code - kXkbOffset, !plain, symbols[0]};
         auto [it, added] = keys.emplace(symbols[0], key);
         if (!added && it->second.shift && plain) it->second = key;
@@ -319,8 +328,10 @@ std::unique_ptr<Platform> createKwinPlatform(std::string& error) {
     return nullptr;
   }
   const std::optional<std::string> keymap = input->seatKeymap();
+  const size_t group = kde::RunLayout::activeLayout();
   std::unordered_map<Keysym, Key> keys =
-      keymap ? keysOf(*keymap) : std::unordered_map<Keysym, Key>{};
+      keymap ? keysOf(*keymap, static_cast<xkb_layout_index_t>(group))
+             : std::unordered_map<Keysym, Key>{};
   if (keys.empty()) {
     error = "KWin gave no keymap for the seat's keyboard" + tail;
     return nullptr;
@@ -331,8 +342,8 @@ std::unique_ptr<Platform> createKwinPlatform(std::string& error) {
   }
   // Without a usable configuration folder only the layout's own characters are typed.
   std::unique_ptr<kde::RunLayout> layout = kde::RunLayout::forUser(why);
-  return std::make_unique<KwinPlatform>(std::move(input), frontmost, *keymap, std::move(keys),
-                                        std::move(layout));
+  return std::make_unique<KwinPlatform>(std::move(input), frontmost, *keymap, group,
+                                        std::move(keys), std::move(layout));
 }
 
 }  // namespace type

@@ -68,21 +68,6 @@ std::string trimmed(std::string_view text) {
   return std::string(text);
 }
 
-// The index of the layout in use when KWin has several (it answers only then).
-size_t activeLayout() {
-  GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-  if (!bus) return 0;
-  guint32 index = 0;
-  if (GVariant* reply = g_dbus_connection_call_sync(
-          bus, "org.kde.keyboard", "/Layouts", "org.kde.KeyboardLayouts", "getLayout", nullptr,
-          G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NO_AUTO_START, 1000, nullptr, nullptr)) {
-    g_variant_get(reply, "(u)", &index);
-    g_variant_unref(reply);
-  }
-  g_object_unref(bus);
-  return index;
-}
-
 }  // namespace
 
 std::optional<std::string> entryOf(std::string_view text, std::string_view group,
@@ -161,7 +146,7 @@ bool RunLayout::inEffect() const {
   return access((config_ + "/mevrik/kxkbrc.saved").c_str(), F_OK) == 0;
 }
 
-bool RunLayout::switchTo(const std::vector<ExtraKey>& keys, std::string& error) {
+bool RunLayout::switchTo(const std::vector<ExtraKey>& keys, size_t active, std::string& error) {
   const std::string folder = config_ + "/mevrik";
   const std::string kxkbrc = config_ + "/kxkbrc", saved = folder + "/kxkbrc.saved";
   const std::string symbols = folder + "/kwin-layout";
@@ -203,7 +188,7 @@ bool RunLayout::switchTo(const std::vector<ExtraKey>& keys, std::string& error) 
   }
   std::vector<std::string> layouts = splitList(layoutList), variants = splitList(variantList);
   variants.resize(layouts.size());
-  const size_t active = layouts.size() > 1 ? std::min(activeLayout(), layouts.size() - 1) : 0;
+  active = std::min(active, layouts.size() - 1);
   if (layouts[active].find("mevrik/kwin-layout") != std::string::npos) {
     error = "the keyboard settings name this program's own layout, and the user's are not saved";
     return false;
@@ -270,6 +255,33 @@ bool RunLayout::putBack() {
   unlink((folder + "/kwin-layout").c_str());
   rmdir(folder.c_str());  // when nothing else of Mevrik's is there
   return true;
+}
+
+// KWin answers on org.kde.keyboard only while it has several layouts.
+size_t RunLayout::activeLayout() {
+  GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+  if (!bus) return 0;
+  guint32 index = 0;
+  if (GVariant* reply = g_dbus_connection_call_sync(
+          bus, "org.kde.keyboard", "/Layouts", "org.kde.KeyboardLayouts", "getLayout", nullptr,
+          G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NO_AUTO_START, 1000, nullptr, nullptr)) {
+    g_variant_get(reply, "(u)", &index);
+    g_variant_unref(reply);
+  }
+  g_object_unref(bus);
+  return index;
+}
+
+void RunLayout::selectLayout(size_t index) {
+  GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+  if (!bus) return;
+  if (GVariant* reply = g_dbus_connection_call_sync(
+          bus, "org.kde.keyboard", "/Layouts", "org.kde.KeyboardLayouts", "setLayout",
+          g_variant_new("(u)", static_cast<guint32>(index)), nullptr,
+          G_DBUS_CALL_FLAGS_NO_AUTO_START, 1000, nullptr, nullptr)) {
+    g_variant_unref(reply);
+  }
+  g_object_unref(bus);
 }
 
 void RunLayout::reload() {

@@ -40,10 +40,11 @@ class RunLayout {
 
   // Whether KWin's settings hold a run's layout now (the user's kxkbrc is saved).
   bool inEffect() const;
-  // Writes the run's layout (the layout in use with `keys` added) and names it in kxkbrc, having
-  // saved the user's kxkbrc first (unless a saved copy is already there). KWin takes it up on
-  // reload(). False, with the reason in `error`, when the files could not be written.
-  bool switchTo(const std::vector<ExtraKey>& keys, std::string& error);
+  // Writes the run's layout (the layout `active` of the user's list, with `keys` added) and names
+  // it in kxkbrc in that place, having saved the user's kxkbrc first (unless a saved copy is
+  // already there). KWin takes it up on reload(). False, with the reason in `error`, when the
+  // files could not be written.
+  bool switchTo(const std::vector<ExtraKey>& keys, size_t active, std::string& error);
   // The keys the run's layout binds, while KWin's settings name it (what KWin gives from its next
   // reload, or its next start, whatever its keymap shows now); none otherwise.
   std::vector<ExtraKey> bindings() const;
@@ -51,7 +52,11 @@ class RunLayout {
   // was nothing to put back or it could not be written.
   bool putBack();
   // Asks KWin to read its layout settings again, with the signal KDE's settings module sends.
+  // KWin then starts again on the first of several layouts.
   static void reload();
+  // The index of the layout in use, 0 when there is only one; and a switch to another.
+  static size_t activeLayout();
+  static void selectLayout(size_t index);
 
  private:
   explicit RunLayout(std::string folder) : config_(std::move(folder)) {}
