@@ -9,14 +9,11 @@
 //   cursor stays where the action left it.
 // - The compositor handles the connection's requests in order, so a round trip before each wait
 //   (platform-injecting.h) keeps the plan's gaps.
-#include <linux/input-event-codes.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "click/platform-injecting.h"
 #include "click/platform-wayland.h"
 #include "desktop/session.h"
 #include "desktop/sway/ipc.h"
@@ -27,13 +24,13 @@ namespace {
 
 using mevrik::desktop::Box;
 
-class WlrootsPlatform : public InjectingPlatform {
+class WlrootsPlatform : public DevicePlatform<mevrik::desktop::wlroots::Client> {
  public:
   WlrootsPlatform(std::unique_ptr<mevrik::desktop::sway::Ipc> ipc,
                   std::unique_ptr<mevrik::desktop::wlroots::Client> client,
                   std::vector<mevrik::desktop::Output> outputs, Box layout)
-      : ipc_(std::move(ipc)),
-        client_(std::move(client)),
+      : DevicePlatform(std::move(client)),
+        ipc_(std::move(ipc)),
         outputs_(std::move(outputs)),
         layout_(layout) {}
 
@@ -57,64 +54,22 @@ class WlrootsPlatform : public InjectingPlatform {
       return lookup;
     }
     for (const auto& w : *windows) {
-      const auto& b = w.frame;
-      if (w.visible && at.x >= static_cast<double>(b.x) &&
-          at.x < static_cast<double>(b.x + b.width) && at.y >= static_cast<double>(b.y) &&
-          at.y < static_cast<double>(b.y + b.height)) {
-        lookup.window = TargetWindow{static_cast<uint64_t>(w.id), w.pid, w.appId, w.title};
+      if (w.visible && holds(w.frame, at)) {
+        lookup.window = targetOf(w);
         break;
       }
     }
     return lookup;
   }
 
-  void warpCursor(Point to) override {
-    if (lost_.empty() && onOutput(to)) client_->pointerTo(to.x, to.y, layout_);
-  }
-
-  std::string lostReason() override {
-    if (!lost_.empty()) return lost_ + "; no pointer action was performed";
-    client_->flush(true);
-    std::string lost = client_->lostReason();
-    return lost.empty() ? lost : lost + "; the pointer action may be incomplete";
-  }
-
  protected:
-  void post(const InjectedEvent& event) override {
-    // After a refused point nothing more is sent, except releasing a button already pressed.
-    const bool release = event.releases();
-    if (!lost_.empty()) {
-      if (release && pressed_) press(event, false);
-      return;
-    }
-    if (!onOutput(event.at) || !client_->pointerTo(event.at.x, event.at.y, layout_)) {
-      char point[64];
-      std::snprintf(point, sizeof point, "the point %.0f,%.0f", event.at.x, event.at.y);
-      lost_ = std::string(point) + " lies on no output (the outputs are " + outputList() + ")";
-      if (release && pressed_) press(event, false);
-      return;
-    }
-    if (event.scroll) {
-      // The core's wheels count up and left as positive; Wayland's axes count down and right.
-      client_->pointerWheel(-event.vertical, -event.horizontal);
-    } else if (event.presses() || release) {
-      press(event, !release);
-    }
-    client_->flush(false);
+  bool moveTo(Point at) override {
+    if (onOutput(outputs_, at) && device_->pointerTo(at.x, at.y, layout_)) return true;
+    refused_ = pointText(at) + " lies on no output (the outputs are " + outputList() + ")";
+    return false;
   }
-
-  void roundTrip() override { client_->flush(true); }
 
  private:
-  bool onOutput(Point at) const {
-    return std::any_of(outputs_.begin(), outputs_.end(), [&](const mevrik::desktop::Output& o) {
-      const Box& b = o.area;
-      return at.x >= static_cast<double>(b.x) && at.y >= static_cast<double>(b.y) &&
-             at.x < static_cast<double>(b.x + b.width) &&
-             at.y < static_cast<double>(b.y + b.height);
-    });
-  }
-
   // "0,0 1280x800 and 1280,0 640x400"
   std::string outputList() const {
     std::string out;
@@ -127,21 +82,9 @@ class WlrootsPlatform : public InjectingPlatform {
     return out;
   }
 
-  void press(const InjectedEvent& event, bool down) {
-    const uint32_t code = event.button == kButtonRight    ? BTN_RIGHT
-                          : event.button == kButtonCenter ? BTN_MIDDLE
-                                                          : BTN_LEFT;
-    client_->pointerButton(code, down);
-    pressed_ = down;
-    client_->flush(false);
-  }
-
   std::unique_ptr<mevrik::desktop::sway::Ipc> ipc_;
-  std::unique_ptr<mevrik::desktop::wlroots::Client> client_;
   std::vector<mevrik::desktop::Output> outputs_;
   Box layout_;
-  std::string lost_;
-  bool pressed_ = false;
 };
 
 }  // namespace

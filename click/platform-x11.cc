@@ -39,7 +39,6 @@
 #include <vector>
 
 #include "click/platform-injecting.h"
-#include "desktop/session.h"
 #include "desktop/x11/connection.h"
 #include "desktop/x11/properties.h"
 #include "win/window-at.h"
@@ -213,8 +212,6 @@ class X11Platform : public InjectingPlatform {
   std::optional<xcb_query_pointer_cookie_t> earlyPointer_;
 };
 
-}  // namespace
-
 // Replaces this process with vantic-click-wayland from the same folder, with the same
 // arguments. Returns only when that fails, with the reason in `error`.
 void handOverToWayland(std::string& error) {
@@ -244,39 +241,17 @@ void handOverToWayland(std::string& error) {
   error = "cannot start " + command + " (" + std::strerror(errno) + ")" + tail;
 }
 
-std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
-  // In a Wayland session the X server is XWayland: XTest moves only its own pointer, which the
-  // compositor does not give to Wayland windows, so a click would land nowhere or elsewhere.
-  const mevrik::desktop::Session session = mevrik::desktop::detectSession();
-  if (session == mevrik::desktop::Session::kWlroots || session == mevrik::desktop::Session::kKde ||
-      session == mevrik::desktop::Session::kGnome) {
-    // The wlroots, KWin and GNOME backends need wayland-client and GIO, which this statically
-    // linked program leaves out: its sibling program carries them and takes over the same command
-    // line.
-    handOverToWayland(error);
-    return nullptr;
-  }
-  if (mevrik::desktop::isWayland(session)) {
-    error = mevrik::desktop::refusal(session, "vantic-click",
-                                     "X11 input does not reach Wayland windows",
-                                     "no pointer action was performed");
-    return nullptr;
-  }
+std::unique_ptr<Platform> createX11Platform(x11::Display display, std::string& error) {
   const std::string nothingDone = "no pointer action was performed";
-  auto display = x11::connect();
-  if (!display) {
-    error = x11::unreachable(nothingDone);
-    return nullptr;
-  }
-  xcb_connection_t* c = display->connection.get();
-  const xcb_window_t root = display->screen->root;
+  xcb_connection_t* c = display.connection.get();
+  const xcb_window_t root = display.screen->root;
 
   // Everything that needs no earlier reply leaves now, in one write (the atoms with the
   // platform); the extension check below waits for the first reply, and the others arrive
   // with it.
   xcb_prefetch_extension_data(c, &xcb_test_id);
   const xcb_query_pointer_cookie_t pointer = xcb_query_pointer(c, root);
-  auto platform = std::make_unique<X11Platform>(std::move(*display), pointer);
+  auto platform = std::make_unique<X11Platform>(std::move(display), pointer);
   const xcb_query_extension_reply_t* xtest = xcb_get_extension_data(c, &xcb_test_id);
   if (xcb_connection_has_error(c)) {
     error = x11::unreachable(nothingDone);
@@ -287,6 +262,22 @@ std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
     return nullptr;
   }
   return platform;
+}
+
+}  // namespace
+
+std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
+  // In a Wayland session the X server is XWayland: XTest moves only its own pointer, which the
+  // compositor does not give to Wayland windows, so a click would land nowhere or elsewhere. The
+  // wlroots, KWin and GNOME backends need wayland-client and GIO, which this statically linked
+  // program leaves out: its sibling program carries them and takes over the same command line.
+  const auto handOver = [](std::string& why) -> std::unique_ptr<Platform> {
+    handOverToWayland(why);
+    return nullptr;
+  };
+  return x11::Backends<Platform>{createX11Platform, handOver, handOver, handOver}.pick(
+      "vantic-click", "X11 input does not reach Wayland windows", "no pointer action was performed",
+      error);
 }
 
 }  // namespace click

@@ -12,6 +12,7 @@
 #include "click/click.h"
 #include "click/platform-recorder.h"
 #include "common/numbers.h"
+#include "common/trace_options.h"
 
 namespace {
 
@@ -19,16 +20,6 @@ constexpr char kTraceUsage[] =
     "usage: vantic-click-trace [--pid N] [--cursor X,Y|none] [--cursor-after none] "
     "[--no-mouse-events] [--no-scroll-events] [--window-at 'ID PID APP [TITLE]'|none|unknown] "
     "-- ARGS...\n";
-
-// Exit status for a bad trace option. Distinct from every status of the traced run (0, 2, 3), so
-// that a caller never mistakes its own mistake for the tool's usage error.
-constexpr int kBadOption = 64;
-
-int fail(const std::string& message) {
-  std::fputs(("vantic-click-trace: " + message + "\n").c_str(), stderr);
-  std::fputs(kTraceUsage, stderr);
-  return kBadOption;
-}
 
 std::optional<click::Point> parseCursor(std::string_view text) {
   size_t comma = text.find(',');
@@ -62,19 +53,17 @@ std::optional<click::TargetWindow> parseWindow(std::string_view text) {
 
 int main(int argc, char** argv) {
   click::RecorderOptions options;
-  int i = 1;
-  for (; i < argc; ++i) {
-    std::string_view arg = argv[i];
-    bool hasValue = i + 1 < argc;
-    if (arg == "--") {
-      ++i;
-      break;
-    } else if (arg == "--pid" && hasValue) {
-      auto pid = mevrik::parseInt32(argv[++i]);
+  mevrik::TraceOptions line(argc, argv, "vantic-click-trace", kTraceUsage);
+  while (const std::optional<std::string_view> option = line.next()) {
+    const std::string_view arg = *option;
+    const bool hasValue = line.hasValue();
+    const auto fail = [&line](const std::string& message) { return line.fail(message); };
+    if (arg == "--pid" && hasValue) {
+      auto pid = mevrik::parseInt32(line.value());
       if (!pid) return fail("--pid needs a 32-bit integer");
       options.pid = *pid;
     } else if (arg == "--cursor" && hasValue) {
-      std::string_view value = argv[++i];
+      const std::string_view value = line.value();
       if (value == "none") {
         options.cursor.reset();
       } else {
@@ -82,10 +71,10 @@ int main(int argc, char** argv) {
         if (!options.cursor) return fail("--cursor needs X,Y or none");
       }
     } else if (arg == "--cursor-after" && hasValue) {
-      if (std::string_view(argv[++i]) != "none") return fail("--cursor-after takes only none");
+      if (std::string_view(line.value()) != "none") return fail("--cursor-after takes only none");
       options.cursorAfterFails = true;
     } else if (arg == "--window-at" && hasValue) {
-      std::string_view value = argv[++i];
+      const std::string_view value = line.value();
       if (value == "unknown") {
         options.windowAtUnknown = true;
       } else if (value != "none") {
@@ -100,16 +89,13 @@ int main(int argc, char** argv) {
     } else if (arg == "--pid" || arg == "--cursor" || arg == "--cursor-after" ||
                arg == "--window-at") {
       return fail(std::string(arg) + " needs a value");
-    } else if (arg.starts_with("--")) {
-      return fail("unknown option " + std::string(arg));
     } else {
-      break;  // the traced arguments begin here; "--" is needed only before one like "--x"
+      return fail("unknown option " + std::string(arg));
     }
   }
 
   click::RunState state;
-  state.args.push_back("vantic-click");
-  for (; i < argc; ++i) state.args.push_back(argv[i]);
+  state.args = line.traced("vantic-click");
 
   click::RecorderPlatform recorder(options);
   click::RunResult result = click::run(recorder, state);

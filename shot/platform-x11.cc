@@ -13,7 +13,6 @@
 #include <bit>
 #include <cstdint>
 
-#include "desktop/session.h"
 #include "desktop/x11/connection.h"
 #include "desktop/x11/properties.h"
 #include "shot/platform-gnome.h"
@@ -120,21 +119,9 @@ class X11Platform : public Platform {
 std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
   // In a Wayland session the X server is XWayland, whose root window holds none of the Wayland
   // windows: the image would be empty where the user sees windows.
-  const mevrik::desktop::Session session = mevrik::desktop::detectSession();
-  if (session == mevrik::desktop::Session::kWlroots) return createWlrootsPlatform(error);
-  if (session == mevrik::desktop::Session::kGnome) return createGnomePlatform(error);
-  if (session == mevrik::desktop::Session::kKde) return createKwinPlatform(error);
-  if (mevrik::desktop::isWayland(session)) {
-    error = mevrik::desktop::refusal(session, "vantic-shot", "X11 does not see Wayland windows",
-                                     "no screenshot was taken");
-    return nullptr;
-  }
-  auto display = x11::connect();
-  if (!display) {
-    error = x11::unreachable("no screenshot was taken");
-    return nullptr;
-  }
-  return std::make_unique<X11Platform>(std::move(*display));
+  return x11::Backends<Platform>{x11::make<Platform, X11Platform>, createWlrootsPlatform,
+                                 createGnomePlatform, createKwinPlatform}
+      .pick("vantic-shot", "X11 does not see Wayland windows", "no screenshot was taken", error);
 }
 
 }  // namespace shot

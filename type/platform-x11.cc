@@ -41,7 +41,6 @@
 #include <type_traits>
 #include <unordered_map>
 
-#include "desktop/session.h"
 #include "desktop/x11/connection.h"
 #include "desktop/x11/properties.h"
 #include "type/platform-gnome.h"
@@ -334,31 +333,13 @@ class X11Platform : public Platform {
   std::unordered_map<Keysym, Key> keys_;  // filled on the first look-up
 };
 
-}  // namespace
-
-std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
-  // In a Wayland session the X server is XWayland: its keys reach only XWayland's own windows,
-  // so the text would go nowhere or to another window than the one in front.
-  const mevrik::desktop::Session session = mevrik::desktop::detectSession();
-  if (session == mevrik::desktop::Session::kWlroots) return createWlrootsPlatform(error);
-  if (session == mevrik::desktop::Session::kGnome) return createGnomePlatform(error);
-  if (session == mevrik::desktop::Session::kKde) return createKwinPlatform(error);
-  if (mevrik::desktop::isWayland(session)) {
-    error = mevrik::desktop::refusal(session, "vantic-type",
-                                     "X11 keys do not reach Wayland windows", "nothing was typed");
-    return nullptr;
-  }
-  auto display = x11::connect();
-  if (!display) {
-    error = x11::unreachable("nothing was typed");
-    return nullptr;
-  }
-  xcb_connection_t* c = display->connection.get();
-  const xcb_setup_t* setup = display->setup;
+std::unique_ptr<Platform> createX11Platform(x11::Display display, std::string& error) {
+  xcb_connection_t* c = display.connection.get();
+  const xcb_setup_t* setup = display.setup;
   // Everything leaves in one write and is answered in one round trip.
   xcb_prefetch_extension_data(c, &xcb_test_id);
   const auto codes = static_cast<uint8_t>(setup->max_keycode - setup->min_keycode + 1);
-  const xcb_window_t root = display->screen->root;
+  const xcb_window_t root = display.screen->root;
   EarlyRequests early{
       xcb_get_keyboard_mapping(c, setup->min_keycode, codes),
       xcb_get_modifier_mapping(c),
@@ -366,7 +347,7 @@ std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
       xcb_query_pointer(c, root),
   };
   // The platform asks for its atoms before it reads the first reply.
-  auto platform = std::make_unique<X11Platform>(std::move(display->connection), root, setup, early);
+  auto platform = std::make_unique<X11Platform>(std::move(display.connection), root, setup, early);
   const xcb_query_extension_reply_t* xtest = xcb_get_extension_data(c, &xcb_test_id);
   if (xcb_connection_has_error(c)) {
     error = x11::unreachable("nothing was typed");
@@ -377,6 +358,16 @@ std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
     return nullptr;
   }
   return platform;
+}
+
+}  // namespace
+
+std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
+  // In a Wayland session the X server is XWayland: its keys reach only XWayland's own windows,
+  // so the text would go nowhere or to another window than the one in front.
+  return x11::Backends<Platform>{createX11Platform, createWlrootsPlatform, createGnomePlatform,
+                                 createKwinPlatform}
+      .pick("vantic-type", "X11 keys do not reach Wayland windows", "nothing was typed", error);
 }
 
 }  // namespace type

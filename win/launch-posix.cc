@@ -9,8 +9,10 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -198,3 +200,60 @@ bool running(int32_t pid) {
 }
 
 }  // namespace win::posix
+
+namespace win {
+
+uint64_t PosixPlatform::activeWindow() {
+  std::string error;
+  const std::optional<Desktop> desktop = read(error);
+  if (!desktop) return 0;
+  const auto w = std::find_if(desktop->windows.begin(), desktop->windows.end(),
+                              [](const Window& w) { return w.focused; });
+  return w == desktop->windows.end() ? 0 : w->id;
+}
+
+bool PosixPlatform::exists(uint64_t id) {
+  std::string error;
+  const std::optional<Desktop> desktop = read(error);
+  return desktop && std::any_of(desktop->windows.begin(), desktop->windows.end(),
+                                [id](const Window& w) { return w.id == id; });
+}
+
+Launched PosixPlatform::launchApplication(const std::string& id) {
+  watch();
+  return posix::launchDesktopEntry(id);
+}
+
+Launched PosixPlatform::launchCommand(const std::vector<std::string>& argv) {
+  watch();
+  return posix::spawnDetached(argv, "");
+}
+
+bool PosixPlatform::running(int32_t pid) {
+  return posix::running(pid);
+}
+
+double PosixPlatform::now() {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+Window recordOf(const mevrik::desktop::Window& w) {
+  Window out;
+  out.id = static_cast<uint64_t>(w.id);
+  out.app = w.appId;
+  out.pid = w.pid;
+  out.title = w.title;
+  out.x = w.frame.x;
+  out.y = w.frame.y;
+  out.w = w.frame.width;
+  out.h = w.frame.height;
+  out.focused = w.focused;
+  out.minimized = w.putAway;
+  out.desktop = w.workspace;
+  out.shown = w.visible;
+  return out;
+}
+
+}  // namespace win

@@ -5,7 +5,35 @@
 #include <string>
 #include <vector>
 
+#include "desktop/windows.h"
 #include "win/platform.h"
+
+namespace win {
+
+// What vantic-win's backends on Linux share: programs start detached (below) and `watch` runs
+// before each launch, so that the window it opens cannot come unseen; time is the monotonic
+// clock; and where the system has no cheaper question, the active window and whether a window
+// still exists come from a fresh read.
+class PosixPlatform : public Platform {
+ public:
+  uint64_t activeWindow() override;
+  bool exists(uint64_t id) override;
+  // Activating a window shows its desktop (workspace) where the system has them.
+  void showDesktop(int64_t) override {}
+  Launched launchApplication(const std::string& id) override;
+  Launched launchCommand(const std::vector<std::string>& argv) override;
+  bool running(int32_t pid) override;
+  double now() override;
+
+ protected:
+  virtual void watch() {}
+};
+
+// A compositor's window as vantic-win records it: its frame, its workspace, and a window out of
+// sight (minimized, sway's scratchpad) as minimized.
+Window recordOf(const mevrik::desktop::Window& window);
+
+}  // namespace win
 
 namespace win::posix {
 

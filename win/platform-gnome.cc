@@ -4,8 +4,6 @@
 // Launching is the POSIX code every Linux session shares.
 #include "win/platform-gnome.h"
 
-#include <time.h>
-
 #include <algorithm>
 
 #include "desktop/gnome/shell.h"
@@ -16,7 +14,7 @@ namespace {
 
 namespace gnome = mevrik::desktop::gnome;
 
-class GnomePlatform : public Platform {
+class GnomePlatform : public PosixPlatform {
  public:
   explicit GnomePlatform(std::unique_ptr<gnome::Shell> shell) : shell_(std::move(shell)) {}
 
@@ -32,20 +30,7 @@ class GnomePlatform : public Platform {
       // The extension lists a window once the shell has shown it; one without a size yet is of
       // no use to a click.
       if (w->frame.width <= 0 || w->frame.height <= 0) continue;
-      Window out;
-      out.id = static_cast<uint64_t>(w->id);
-      out.app = w->appId;
-      out.pid = w->pid;
-      out.title = w->title;
-      out.x = w->frame.x;
-      out.y = w->frame.y;
-      out.w = w->frame.width;
-      out.h = w->frame.height;
-      out.focused = w->focused;
-      out.minimized = w->putAway;
-      out.desktop = w->workspace;
-      out.shown = w->visible;
-      desktop.windows.push_back(std::move(out));
+      desktop.windows.push_back(recordOf(*w));
     }
     return desktop;
   }
@@ -62,39 +47,19 @@ class GnomePlatform : public Platform {
            });
   }
 
-  // Activating a window switches to its workspace.
-  void showDesktop(int64_t) override {}
-
   void activate(const Window& window) override {
     watch();
     shell_->activate(static_cast<int64_t>(window.id));
   }
 
-  Launched launchApplication(const std::string& id) override {
-    watch();
-    return posix::launchDesktopEntry(id);
-  }
-
-  Launched launchCommand(const std::vector<std::string>& argv) override {
-    watch();
-    return posix::spawnDetached(argv, "");
-  }
-
-  bool running(int32_t pid) override { return posix::running(pid); }
-
   void waitForChange(double seconds) override { shell_->waitForChange(seconds); }
 
-  double now() override {
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-  }
-
- private:
+ protected:
   // From here on the shell's change signals wake the waits; listened to before the request, so
   // that no answer can come unseen.
-  void watch() { shell_->waitForChange(0); }
+  void watch() override { shell_->waitForChange(0); }
 
+ private:
   std::unique_ptr<gnome::Shell> shell_;
 };
 

@@ -2,8 +2,6 @@
 // (desktop/kde), which gives the windows with their frames, processes, stacking and the active
 // one, and activates a window. KWin tells no client of changes, so the waits poll; each read is
 // one script, a few tens of milliseconds.
-#include <time.h>
-
 #include <algorithm>
 #include <thread>
 
@@ -17,7 +15,7 @@ namespace {
 
 namespace kde = mevrik::desktop::kde;
 
-class KwinPlatform : public Platform {
+class KwinPlatform : public PosixPlatform {
  public:
   explicit KwinPlatform(std::unique_ptr<kde::KWin> kwin) : kwin_(std::move(kwin)) {}
 
@@ -30,65 +28,17 @@ class KwinPlatform : public Platform {
     }
     Desktop desktop;
     for (auto w = workspace->windows.rbegin(); w != workspace->windows.rend(); ++w) {
-      Window out;
-      out.id = static_cast<uint64_t>(w->id);
-      out.app = w->appId;
-      out.pid = w->pid;
-      out.title = w->title;
-      out.x = w->content.x;
-      out.y = w->content.y;
-      out.w = w->content.width;
-      out.h = w->content.height;
-      out.focused = w->focused;
-      desktop.windows.push_back(std::move(out));
+      desktop.windows.push_back(recordOf(*w));
     }
     return desktop;
   }
 
-  uint64_t activeWindow() override {
-    std::string error;
-    if (auto desktop = read(error)) {
-      for (const Window& w : desktop->windows) {
-        if (w.focused) return w.id;
-      }
-    }
-    return 0;
-  }
-
-  bool exists(uint64_t id) override {
-    std::string error;
-    if (auto desktop = read(error)) {
-      for (const Window& w : desktop->windows) {
-        if (w.id == id) return true;
-      }
-    }
-    return false;
-  }
-
-  // Activating a window shows its virtual desktop.
-  void showDesktop(int64_t) override {}
   bool animates() override { return false; }
 
   void activate(const Window& window) override { kwin_->activate(static_cast<int64_t>(window.id)); }
 
-  Launched launchApplication(const std::string& id) override {
-    return posix::launchDesktopEntry(id);
-  }
-
-  Launched launchCommand(const std::vector<std::string>& argv) override {
-    return posix::spawnDetached(argv, "");
-  }
-
-  bool running(int32_t pid) override { return posix::running(pid); }
-
   void waitForChange(double seconds) override {
     std::this_thread::sleep_for(std::chrono::duration<double>(std::clamp(seconds, 0.0, 0.05)));
-  }
-
-  double now() override {
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
   }
 
  private:

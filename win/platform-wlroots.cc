@@ -5,8 +5,6 @@
 // and no processes, so "at" is refused there.
 #include "win/platform-wlroots.h"
 
-#include <time.h>
-
 #include <cmath>
 #include <map>
 #include <thread>
@@ -23,13 +21,7 @@ namespace sway = mevrik::desktop::sway;
 using mevrik::desktop::wlroots::Toplevel;
 using mevrik::desktop::wlroots::Toplevels;
 
-double monotonicSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
-class SwayPlatform : public Platform {
+class SwayPlatform : public PosixPlatform {
  public:
   explicit SwayPlatform(std::unique_ptr<sway::Ipc> ipc) : ipc_(std::move(ipc)) {}
 
@@ -42,65 +34,19 @@ class SwayPlatform : public Platform {
     Desktop desktop;
     desktop.currentDesktop = tree->currentWorkspace;
     for (const mevrik::desktop::Window& w : tree->windows) {
-      Window out;
-      out.id = static_cast<uint64_t>(w.id);
-      out.app = w.appId;
-      out.pid = w.pid;
-      out.title = w.title;
-      out.x = w.frame.x;
-      out.y = w.frame.y;
-      out.w = w.frame.width;
-      out.h = w.frame.height;
-      out.focused = w.focused;
-      // sway has no minimising; the scratchpad is where it keeps windows out of sight.
-      out.minimized = w.putAway;
-      out.desktop = w.workspace;
-      out.shown = w.visible;
-      desktop.windows.push_back(std::move(out));
+      desktop.windows.push_back(recordOf(w));
     }
     return desktop;
   }
 
-  uint64_t activeWindow() override {
-    auto windows = ipc_->windows();
-    if (!windows) return 0;
-    for (const auto& w : *windows) {
-      if (w.focused) return static_cast<uint64_t>(w.id);
-    }
-    return 0;
-  }
-
-  bool exists(uint64_t id) override {
-    auto windows = ipc_->windows();
-    if (!windows) return false;
-    for (const auto& w : *windows) {
-      if (static_cast<uint64_t>(w.id) == id) return true;
-    }
-    return false;
-  }
-
-  // Focusing a window shows its workspace (and takes it out of the scratchpad): nothing to do
-  // before.
-  void showDesktop(int64_t) override {}
-  // sway draws a window in its place at once.
+  // sway draws a window in its place at once (focusing it also shows its workspace and takes it
+  // out of the scratchpad).
   bool animates() override { return false; }
 
   void activate(const Window& window) override {
     watch();
     ipc_->focus(static_cast<int64_t>(window.id));
   }
-
-  Launched launchApplication(const std::string& id) override {
-    watch();
-    return posix::launchDesktopEntry(id);
-  }
-
-  Launched launchCommand(const std::vector<std::string>& argv) override {
-    watch();
-    return posix::spawnDetached(argv, "");
-  }
-
-  bool running(int32_t pid) override { return posix::running(pid); }
 
   void waitForChange(double seconds) override {
     if (events_) {
@@ -110,23 +56,22 @@ class SwayPlatform : public Platform {
     }
   }
 
-  double now() override { return monotonicSeconds(); }
-
- private:
+ protected:
   // From here on sway's window events (new, focus, close, move...) wake the waits; subscribed
   // before the request, so that no answer can come unseen.
-  void watch() {
+  void watch() override {
     if (events_) return;
     std::string error;
     events_ = sway::Ipc::connect(error);
     if (events_ && !events_->subscribe(R"(["window","workspace"])")) events_.reset();
   }
 
+ private:
   std::unique_ptr<sway::Ipc> ipc_;
   std::unique_ptr<sway::Ipc> events_;
 };
 
-class ToplevelPlatform : public Platform {
+class ToplevelPlatform : public PosixPlatform {
  public:
   explicit ToplevelPlatform(std::unique_ptr<Toplevels> toplevels)
       : toplevels_(std::move(toplevels)) {}
@@ -153,38 +98,12 @@ class ToplevelPlatform : public Platform {
     return desktop;
   }
 
-  uint64_t activeWindow() override {
-    for (const Window& w : listed()) {
-      if (w.focused) return w.id;
-    }
-    return 0;
-  }
-
-  bool exists(uint64_t id) override {
-    for (const Window& w : listed()) {
-      if (w.id == id) return true;
-    }
-    return false;
-  }
-
-  void showDesktop(int64_t) override {}
-
   void activate(const Window& window) override {
     const auto key = keys_.find(window.id);
     if (key != keys_.end()) toplevels_->activate(key->second);
   }
 
-  Launched launchApplication(const std::string& id) override {
-    return posix::launchDesktopEntry(id);
-  }
-
-  Launched launchCommand(const std::vector<std::string>& argv) override {
-    return posix::spawnDetached(argv, "");
-  }
-
-  bool running(int32_t pid) override { return posix::running(pid); }
   void waitForChange(double seconds) override { toplevels_->waitForChange(seconds); }
-  double now() override { return monotonicSeconds(); }
 
  private:
   // The windows in the compositor's order. The protocol gives no lasting handle, so a window's id

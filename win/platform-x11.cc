@@ -15,13 +15,11 @@
 //   updates _NET_ACTIVE_WINDOW and the client list there), so it ends as soon as the answer
 //   comes instead of polling.
 #include <poll.h>
-#include <time.h>
 
 #include <array>
 #include <cmath>
 #include <cstdlib>
 
-#include "desktop/session.h"
 #include "desktop/x11/connection.h"
 #include "win/launch-posix.h"
 #include "win/platform-gnome.h"
@@ -40,7 +38,7 @@ using x11::WindowReader;
 constexpr uint32_t kSourcePager = 2;
 constexpr uint32_t kStackAbove = 0;
 
-class X11Platform : public Platform {
+class X11Platform : public PosixPlatform {
  public:
   X11Platform(dx11::Display display)
       : display_(std::move(display)),
@@ -74,18 +72,6 @@ class X11Platform : public Platform {
     xcb_flush(c_);
   }
 
-  Launched launchApplication(const std::string& id) override {
-    watch();
-    return posix::launchDesktopEntry(id);
-  }
-
-  Launched launchCommand(const std::vector<std::string>& argv) override {
-    watch();
-    return posix::spawnDetached(argv, "");
-  }
-
-  bool running(int32_t pid) override { return posix::running(pid); }
-
   void waitForChange(double seconds) override {
     xcb_flush(c_);
     if (drainEvents()) return;
@@ -95,22 +81,17 @@ class X11Platform : public Platform {
     drainEvents();
   }
 
-  double now() override {
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-  }
-
- private:
+ protected:
   // From here on the root's property changes (the active window, the client list) arrive as
   // events; selected before any request, so that no answer can come unseen.
-  void watch() {
+  void watch() override {
     if (watching_) return;
     watching_ = true;
     const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
     xcb_change_window_attributes(c_, root_, XCB_CW_EVENT_MASK, &mask);
   }
 
+ private:
   // True when events had arrived.
   bool drainEvents() {
     bool any = false;
@@ -166,21 +147,9 @@ class X11Platform : public Platform {
 
 std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
   // In a Wayland session the X server is XWayland, which sees only the X clients' windows.
-  const mevrik::desktop::Session session = mevrik::desktop::detectSession();
-  if (session == mevrik::desktop::Session::kWlroots) return createWlrootsPlatform(error);
-  if (session == mevrik::desktop::Session::kGnome) return createGnomePlatform(error);
-  if (session == mevrik::desktop::Session::kKde) return createKwinPlatform(error);
-  if (mevrik::desktop::isWayland(session)) {
-    error = mevrik::desktop::refusal(session, "vantic-win", "X11 sees only XWayland's windows",
-                                     "nothing was done");
-    return nullptr;
-  }
-  auto display = dx11::connect();
-  if (!display) {
-    error = dx11::unreachable("nothing was done");
-    return nullptr;
-  }
-  return std::make_unique<X11Platform>(std::move(*display));
+  return dx11::Backends<Platform>{dx11::make<Platform, X11Platform>, createWlrootsPlatform,
+                                  createGnomePlatform, createKwinPlatform}
+      .pick("vantic-win", "X11 sees only XWayland's windows", "nothing was done", error);
 }
 
 }  // namespace win

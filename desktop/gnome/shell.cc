@@ -6,6 +6,8 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
+#include "desktop/dbus/bus.h"
+
 namespace mevrik::desktop::gnome {
 namespace {
 
@@ -146,29 +148,13 @@ std::string refusal(std::string_view tool, std::string_view why, std::string_vie
 }
 
 std::unique_ptr<Shell> Shell::connect(std::string& error) {
-  GError* failure = nullptr;
-  GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &failure);
-  if (!bus) {
-    error = std::string("no session bus to reach GNOME Shell (") +
-            (failure ? failure->message : "unknown error") + ")";
-    if (failure) g_error_free(failure);
-    return nullptr;
+  std::string why;
+  if (GDBusConnection* bus = dbus::sessionBusWith(kName, kTimeoutMs, why)) {
+    return std::unique_ptr<Shell>(new Shell(bus));
   }
-  std::unique_ptr<Shell> shell(new Shell(bus));
-  GVariant* owner = g_dbus_connection_call_sync(
-      bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
-      g_variant_new("(s)", kName), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, kTimeoutMs,
-      nullptr, nullptr);
-  gboolean running = FALSE;
-  if (owner) {
-    g_variant_get(owner, "(b)", &running);
-    g_variant_unref(owner);
-  }
-  if (!running) {
-    error = "the extension is not running in this session";
-    return nullptr;
-  }
-  return shell;
+  error = why.empty() ? "the extension is not running in this session"
+                      : "no session bus to reach GNOME Shell (" + why + ")";
+  return nullptr;
 }
 
 Shell::~Shell() {

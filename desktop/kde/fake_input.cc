@@ -5,38 +5,24 @@
 #include <wayland-client.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <string_view>
 
+#include "desktop/wayland/connection.h"
 #include "fake-input-client-protocol.h"
 
 namespace mevrik::desktop::kde {
 
 struct FakeInput::State {
-  wl_display* display = nullptr;
-  wl_registry* registry = nullptr;
-  wl_seat* seat = nullptr;
+  wayland::Connection connection;
   org_kde_kwin_fake_input* input = nullptr;
   wl_keyboard* keyboard = nullptr;
   std::optional<std::string> keymap;
   uint32_t version = 0;
-  uint32_t capabilities = 0;  // the seat's, before the fake device joined it
 
+  // Version 4 has no destructor request: the client's side is freed alone.
   ~State() {
-    // Version 4 has no destructor request: the client's side is freed alone.
-    for (void* proxy :
-         {static_cast<void*>(input), static_cast<void*>(seat), static_cast<void*>(registry)}) {
-      if (proxy) wl_proxy_destroy(static_cast<wl_proxy*>(proxy));
-    }
-    if (display) {
-      // KWin drops the requests it has not read yet when a client hangs up: a round trip makes
-      // sure the last keys and buttons were handled before the connection closes.
-      wl_display_roundtrip(display);
-      wl_display_disconnect(display);
-    }
+    if (input) wl_proxy_destroy(reinterpret_cast<wl_proxy*>(input));
   }
 };
 
@@ -44,27 +30,15 @@ namespace {
 
 using State = FakeInput::State;
 
-void seatCapabilities(void* data, wl_seat*, uint32_t capabilities) {
-  static_cast<State*>(data)->capabilities = capabilities;
-}
-void seatName(void*, wl_seat*, const char*) {}
-const wl_seat_listener kSeatListener = {seatCapabilities, seatName};
-
-void global(void* data, wl_registry* registry, uint32_t name, const char* interface,
+void global(void* data, wl_registry* registry, uint32_t name, std::string_view interface,
             uint32_t version) {
   auto* state = static_cast<State*>(data);
-  const std::string_view which(interface);
-  if (which == wl_seat_interface.name && !state->seat) {
-    state->seat = static_cast<wl_seat*>(
-        wl_registry_bind(registry, name, &wl_seat_interface, std::min<uint32_t>(version, 2)));
-    wl_seat_add_listener(state->seat, &kSeatListener, state);
-  } else if (which == org_kde_kwin_fake_input_interface.name && !state->input) {
+  if (interface == org_kde_kwin_fake_input_interface.name && !state->input) {
     state->version = std::min<uint32_t>(version, 4);
     state->input = static_cast<org_kde_kwin_fake_input*>(
         wl_registry_bind(registry, name, &org_kde_kwin_fake_input_interface, state->version));
   }
 }
-void globalRemove(void*, wl_registry*, uint32_t) {}
 
 void keyboardKeymap(void* data, wl_keyboard*, uint32_t format, int32_t fd, uint32_t size) {
   auto* state = static_cast<State*>(data);
@@ -86,7 +60,6 @@ void keyboardModifiers(void*, wl_keyboard*, uint32_t, uint32_t, uint32_t, uint32
 void keyboardRepeat(void*, wl_keyboard*, int32_t, int32_t) {}
 const wl_keyboard_listener kKeyboardListener = {keyboardKeymap, keyboardEnter,     keyboardLeave,
                                                 keyboardKey,    keyboardModifiers, keyboardRepeat};
-const wl_registry_listener kRegistryListener = {global, globalRemove};
 
 }  // namespace
 
@@ -95,19 +68,9 @@ FakeInput::~FakeInput() = default;
 
 std::unique_ptr<FakeInput> FakeInput::connect(const std::string& application, std::string& error) {
   auto state = std::make_unique<State>();
-  state->display = wl_display_connect(nullptr);
-  if (!state->display) {
-    const char* name = std::getenv("WAYLAND_DISPLAY");
-    error = std::string("cannot connect to the Wayland display \"") + (name ? name : "") + "\"";
-    return nullptr;
-  }
-  state->registry = wl_display_get_registry(state->display);
-  wl_registry_add_listener(state->registry, &kRegistryListener, state.get());
-  // The globals, then the seat's capabilities.
-  if (wl_display_roundtrip(state->display) < 0 || wl_display_roundtrip(state->display) < 0) {
-    error = "the Wayland compositor did not answer";
-    return nullptr;
-  }
+  // KWin drops the requests it has not read yet when a client hangs up.
+  state->connection.syncOnClose = true;
+  if (!state->connection.open(global, state.get(), error)) return nullptr;
   if (!state->input || state->version < 3) {
     // KWin lists the protocol only to programs it trusts; an older KWin lacks absolute motion.
     error = state->input
@@ -118,16 +81,8 @@ std::unique_ptr<FakeInput> FakeInput::connect(const std::string& application, st
   }
   org_kde_kwin_fake_input_authenticate(state->input, application.c_str(),
                                        "acts for the user's coding agent");
-  // The fake device joins the seat when the client authenticates; a seat that had no pointer
-  // gains one, and applications make their wl_pointer only once they hear of it: events sent
-  // before that reach nobody. A desktop with a mouse never waits here; a headless one does.
-  const uint32_t before = state->capabilities;
-  wl_display_roundtrip(state->display);
-  if (!(before & WL_SEAT_CAPABILITY_POINTER) || !(before & WL_SEAT_CAPABILITY_KEYBOARD)) {
-    timespec wait{0, 200 * 1000 * 1000};
-    while (nanosleep(&wait, &wait) != 0) {
-    }
-  }
+  // The fake device joins the seat when the client authenticates.
+  state->connection.awaitDevices(WL_SEAT_CAPABILITY_POINTER | WL_SEAT_CAPABILITY_KEYBOARD, true);
   return std::unique_ptr<FakeInput>(new FakeInput(std::move(state)));
 }
 
@@ -166,29 +121,23 @@ bool FakeInput::key(uint32_t code, bool down) {
 }
 
 std::optional<std::string> FakeInput::seatKeymap() {
+  wayland::Connection& c = state_->connection;
   if (!state_->keyboard) {
-    wl_display_roundtrip(state_->display);
-    if (!state_->seat || !(state_->capabilities & WL_SEAT_CAPABILITY_KEYBOARD)) return std::nullopt;
-    state_->keyboard = wl_seat_get_keyboard(state_->seat);
+    wl_display_roundtrip(c.display);
+    if (!c.seat || !(c.capabilities & WL_SEAT_CAPABILITY_KEYBOARD)) return std::nullopt;
+    state_->keyboard = wl_seat_get_keyboard(c.seat);
     wl_keyboard_add_listener(state_->keyboard, &kKeyboardListener, state_.get());
-    wl_display_roundtrip(state_->display);
+    wl_display_roundtrip(c.display);
   }
   return state_->keymap;
 }
 
 bool FakeInput::flush(bool sync) {
-  if (sync) return wl_display_roundtrip(state_->display) >= 0;
-  while (wl_display_flush(state_->display) < 0) {
-    if (errno != EAGAIN) return false;
-    wl_display_dispatch_pending(state_->display);
-  }
-  return true;
+  return state_->connection.flush(sync);
 }
 
 std::string FakeInput::lostReason() {
-  const int code = wl_display_get_error(state_->display);
-  if (code == 0) return {};
-  return std::string("the Wayland compositor closed the connection (") + std::strerror(code) + ")";
+  return state_->connection.lostReason();
 }
 
 }  // namespace mevrik::desktop::kde

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "desktop/dbus/bus.h"
+
 namespace mevrik::desktop::kde {
 namespace {
 
@@ -123,7 +125,7 @@ Workspace workspaceOf(std::string_view windowsJson, std::string_view outputsJson
       w.pid = static_cast<int32_t>(number(o, "pid"));
       if (o.contains("title") && o["title"].is_string()) w.title = o["title"];
       if (o.contains("app_id") && o["app_id"].is_string()) w.appId = o["app_id"];
-      w.content = boxOf(o["frame"]);
+      w.content = w.frame = boxOf(o["frame"]);
       const bool buffer = o.contains("buffer") && o["buffer"].is_object();
       w.surfaceX = buffer ? number(o["buffer"], "x") : w.content.x;
       w.surfaceY = buffer ? number(o["buffer"], "y") : w.content.y;
@@ -144,28 +146,12 @@ Workspace workspaceOf(std::string_view windowsJson, std::string_view outputsJson
 }
 
 std::unique_ptr<KWin> KWin::connect(std::string& error) {
-  GError* failure = nullptr;
-  GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &failure);
-  if (!bus) {
-    error = std::string("no session bus: ") + (failure ? failure->message : "unknown error");
-    if (failure) g_error_free(failure);
-    return nullptr;
+  std::string why;
+  if (GDBusConnection* bus = dbus::sessionBusWith(kKWin, kCallTimeoutMs, why)) {
+    return std::unique_ptr<KWin>(new KWin(bus));
   }
-  std::unique_ptr<KWin> kwin(new KWin(bus));
-  GVariant* owner = g_dbus_connection_call_sync(
-      bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
-      g_variant_new("(s)", kKWin), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs,
-      nullptr, nullptr);
-  gboolean running = FALSE;
-  if (owner) {
-    g_variant_get(owner, "(b)", &running);
-    g_variant_unref(owner);
-  }
-  if (!running) {
-    error = "KWin is not on the session bus (org.kde.KWin)";
-    return nullptr;
-  }
-  return kwin;
+  error = why.empty() ? "KWin is not on the session bus (org.kde.KWin)" : "no session bus: " + why;
+  return nullptr;
 }
 
 KWin::~KWin() {

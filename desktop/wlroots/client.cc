@@ -6,11 +6,10 @@
 #include <wayland-client.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <ctime>
 
+#include "desktop/wayland/connection.h"
 #include "screencopy-client-protocol.h"
 #include "virtual-keyboard-client-protocol.h"
 #include "virtual-pointer-client-protocol.h"
@@ -23,9 +22,7 @@ struct Client::State {
     std::string name;
   };
 
-  wl_display* display = nullptr;
-  wl_registry* registry = nullptr;
-  wl_seat* seat = nullptr;
+  wayland::Connection connection;
   wl_shm* shm = nullptr;
   zwlr_virtual_pointer_manager_v1* pointerManager = nullptr;
   zwp_virtual_keyboard_manager_v1* keyboardManager = nullptr;
@@ -34,25 +31,18 @@ struct Client::State {
   zwlr_virtual_pointer_v1* pointer = nullptr;
   zwp_virtual_keyboard_v1* keyboard = nullptr;
   bool keymapSet = false;
-  uint32_t capabilities = 0;  // the seat's, before our devices joined it
 
   ~State() {
     if (pointer) zwlr_virtual_pointer_v1_destroy(pointer);
     if (keyboard) zwp_virtual_keyboard_v1_destroy(keyboard);
     // The globals' proxies have no destructor request in their first versions: the client's
     // side is freed alone.
-    for (void* proxy : {static_cast<void*>(seat), static_cast<void*>(shm),
-                        static_cast<void*>(pointerManager), static_cast<void*>(keyboardManager),
-                        static_cast<void*>(screencopy), static_cast<void*>(registry)}) {
+    for (void* proxy : {static_cast<void*>(shm), static_cast<void*>(pointerManager),
+                        static_cast<void*>(keyboardManager), static_cast<void*>(screencopy)}) {
       if (proxy) wl_proxy_destroy(static_cast<wl_proxy*>(proxy));
     }
     for (const OutputEntry& entry : outputs)
       wl_proxy_destroy(reinterpret_cast<wl_proxy*>(entry.output));
-    if (display) {
-      // Whatever is still queued leaves before the connection closes.
-      wl_display_flush(display);
-      wl_display_disconnect(display);
-    }
   }
 };
 
@@ -82,25 +72,15 @@ void outputDescription(void*, wl_output*, const char*) {}
 const wl_output_listener kOutputListener = {outputGeometry, outputMode, outputDone,
                                             outputScale,    outputName, outputDescription};
 
-void seatCapabilities(void* data, wl_seat*, uint32_t capabilities) {
-  static_cast<State*>(data)->capabilities = capabilities;
-}
-void seatName(void*, wl_seat*, const char*) {}
-const wl_seat_listener kSeatListener = {seatCapabilities, seatName};
-
 template <typename T>
 T* bind(wl_registry* registry, uint32_t name, const wl_interface* interface, uint32_t version) {
   return static_cast<T*>(wl_registry_bind(registry, name, interface, version));
 }
 
-void global(void* data, wl_registry* registry, uint32_t name, const char* interface,
+void global(void* data, wl_registry* registry, uint32_t name, std::string_view which,
             uint32_t version) {
   auto* state = static_cast<State*>(data);
-  const std::string_view which(interface);
-  if (which == wl_seat_interface.name && !state->seat) {
-    state->seat = bind<wl_seat>(registry, name, &wl_seat_interface, std::min<uint32_t>(version, 2));
-    wl_seat_add_listener(state->seat, &kSeatListener, state);
-  } else if (which == wl_shm_interface.name) {
+  if (which == wl_shm_interface.name) {
     state->shm = bind<wl_shm>(registry, name, &wl_shm_interface, 1);
   } else if (which == wl_output_interface.name) {
     auto* output =
@@ -118,9 +98,6 @@ void global(void* data, wl_registry* registry, uint32_t name, const char* interf
         bind<zwlr_screencopy_manager_v1>(registry, name, &zwlr_screencopy_manager_v1_interface, 1);
   }
 }
-void globalRemove(void*, wl_registry*, uint32_t) {}
-const wl_registry_listener kRegistryListener = {global, globalRemove};
-
 // A file in memory of that size, for the keymap and for shared-memory buffers.
 int memoryFile(size_t size) {
   const int fd = memfd_create("mevrik", MFD_CLOEXEC);
@@ -164,24 +141,13 @@ Client::~Client() = default;
 
 std::unique_ptr<Client> Client::connect(unsigned needs, std::string& error) {
   auto state = std::make_unique<State>();
-  state->display = wl_display_connect(nullptr);
-  if (!state->display) {
-    const char* name = std::getenv("WAYLAND_DISPLAY");
-    error = std::string("cannot connect to the Wayland display \"") + (name ? name : "") + "\"";
-    return nullptr;
-  }
-  state->registry = wl_display_get_registry(state->display);
-  wl_registry_add_listener(state->registry, &kRegistryListener, state.get());
-  // The globals, then the outputs' names.
-  if (wl_display_roundtrip(state->display) < 0 || wl_display_roundtrip(state->display) < 0) {
-    error = "the Wayland compositor did not answer";
-    return nullptr;
-  }
+  if (!state->connection.open(global, state.get(), error)) return nullptr;
   auto missing = [&error](const char* protocol) {
     error = std::string("the compositor does not offer ") + protocol;
     return nullptr;
   };
-  if ((needs & (kPointer | kKeyboard)) && !state->seat) return missing("a seat (wl_seat)");
+  wl_seat* seat = state->connection.seat;
+  if ((needs & (kPointer | kKeyboard)) && !seat) return missing("a seat (wl_seat)");
   if ((needs & kPointer) && !state->pointerManager) {
     return missing("virtual pointers (zwlr_virtual_pointer_manager_v1)");
   }
@@ -193,24 +159,15 @@ std::unique_ptr<Client> Client::connect(unsigned needs, std::string& error) {
   }
   if (needs & kPointer) {
     state->pointer =
-        zwlr_virtual_pointer_manager_v1_create_virtual_pointer(state->pointerManager, state->seat);
+        zwlr_virtual_pointer_manager_v1_create_virtual_pointer(state->pointerManager, seat);
   }
   if (needs & kKeyboard) {
-    state->keyboard = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(
-        state->keyboardManager, state->seat);
+    state->keyboard =
+        zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(state->keyboardManager, seat);
   }
-  // A seat that had no pointer (or keyboard) gains one with ours, and applications then make
-  // their wl_pointer (wl_keyboard) only once they hear of it: events sent before that reach
-  // nobody. A desktop with a mouse and a keyboard never waits here; a headless one does, once.
-  const bool newPointer = (needs & kPointer) && !(state->capabilities & WL_SEAT_CAPABILITY_POINTER);
-  const bool newKeyboard =
-      (needs & kKeyboard) && !(state->capabilities & WL_SEAT_CAPABILITY_KEYBOARD);
-  if (newPointer || newKeyboard) {
-    wl_display_roundtrip(state->display);
-    timespec wait{0, 200 * 1000 * 1000};
-    while (nanosleep(&wait, &wait) != 0) {
-    }
-  }
+  state->connection.awaitDevices(((needs & kPointer) ? WL_SEAT_CAPABILITY_POINTER : 0) |
+                                     ((needs & kKeyboard) ? WL_SEAT_CAPABILITY_KEYBOARD : 0),
+                                 false);
   return std::unique_ptr<Client>(new Client(std::move(state)));
 }
 
@@ -304,7 +261,7 @@ std::optional<Capture> Client::capture(const std::string& output, const Box& are
   zwlr_screencopy_frame_v1_add_listener(handle, &kFrameListener, &frame);
   auto dispatchUntil = [&](auto done) {
     while (!done() && !frame.failed) {
-      if (wl_display_dispatch(state_->display) < 0) return false;
+      if (wl_display_dispatch(state_->connection.display) < 0) return false;
     }
     return !frame.failed;
   };
@@ -357,23 +314,16 @@ std::optional<Capture> Client::capture(const std::string& output, const Box& are
 }
 
 bool Client::flush(bool sync) {
-  if (sync) return wl_display_roundtrip(state_->display) >= 0;
-  while (wl_display_flush(state_->display) < 0) {
-    if (errno != EAGAIN) return false;
-    wl_display_dispatch_pending(state_->display);
-  }
-  return true;
+  return state_->connection.flush(sync);
 }
 
 void Client::waitForEnd() {
-  while (wl_display_dispatch(state_->display) >= 0) {
+  while (wl_display_dispatch(state_->connection.display) >= 0) {
   }
 }
 
 std::string Client::lostReason() {
-  const int code = wl_display_get_error(state_->display);
-  if (code == 0) return {};
-  return std::string("the Wayland compositor closed the connection (") + std::strerror(code) + ")";
+  return state_->connection.lostReason();
 }
 
 }  // namespace mevrik::desktop::wlroots

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <string_view>
 
+#include "desktop/wayland/connection.h"
 #include "foreign-toplevel-client-protocol.h"
 
 namespace mevrik::desktop::wlroots {
@@ -19,22 +20,15 @@ struct Toplevels::State {
     bool described = false;
   };
 
-  wl_display* display = nullptr;
-  wl_registry* registry = nullptr;
-  wl_seat* seat = nullptr;
+  wayland::Connection connection;
   zwlr_foreign_toplevel_manager_v1* manager = nullptr;
   std::vector<std::unique_ptr<Entry>> entries;
 
   ~State() {
     for (const auto& entry : entries) zwlr_foreign_toplevel_handle_v1_destroy(entry->handle);
-    if (manager) zwlr_foreign_toplevel_manager_v1_stop(manager);
-    for (void* proxy :
-         {static_cast<void*>(seat), static_cast<void*>(manager), static_cast<void*>(registry)}) {
-      if (proxy) wl_proxy_destroy(static_cast<wl_proxy*>(proxy));
-    }
-    if (display) {
-      wl_display_flush(display);
-      wl_display_disconnect(display);
+    if (manager) {
+      zwlr_foreign_toplevel_manager_v1_stop(manager);
+      wl_proxy_destroy(reinterpret_cast<wl_proxy*>(manager));
     }
   }
 };
@@ -104,20 +98,15 @@ void toplevel(void* data, zwlr_foreign_toplevel_manager_v1*,
 void finished(void*, zwlr_foreign_toplevel_manager_v1*) {}
 const zwlr_foreign_toplevel_manager_v1_listener kManagerListener = {toplevel, finished};
 
-void global(void* data, wl_registry* registry, uint32_t name, const char* interface,
+void global(void* data, wl_registry* registry, uint32_t name, std::string_view interface,
             uint32_t version) {
   auto* s = static_cast<State*>(data);
-  const std::string_view which(interface);
-  if (which == wl_seat_interface.name && !s->seat) {
-    s->seat = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
-  } else if (which == zwlr_foreign_toplevel_manager_v1_interface.name && !s->manager) {
+  if (interface == zwlr_foreign_toplevel_manager_v1_interface.name && !s->manager) {
     s->manager = static_cast<zwlr_foreign_toplevel_manager_v1*>(wl_registry_bind(
         registry, name, &zwlr_foreign_toplevel_manager_v1_interface, std::min(version, 3u)));
     zwlr_foreign_toplevel_manager_v1_add_listener(s->manager, &kManagerListener, s);
   }
 }
-void globalRemove(void*, wl_registry*, uint32_t) {}
-const wl_registry_listener kRegistryListener = {global, globalRemove};
 
 }  // namespace
 
@@ -126,15 +115,13 @@ Toplevels::~Toplevels() = default;
 
 std::unique_ptr<Toplevels> Toplevels::connect(std::string& error) {
   auto s = std::make_unique<State>();
-  s->display = wl_display_connect(nullptr);
-  if (!s->display) {
+  if (!s->connection.connect(global, s.get())) {
     error = "the Wayland compositor cannot be reached (WAYLAND_DISPLAY)";
     return nullptr;
   }
-  s->registry = wl_display_get_registry(s->display);
-  wl_registry_add_listener(s->registry, &kRegistryListener, s.get());
+  wl_display* display = s->connection.display;
   // The first round trip binds the manager, the second brings the windows it announces on bind.
-  if (wl_display_roundtrip(s->display) < 0) {
+  if (wl_display_roundtrip(display) < 0) {
     error = "the Wayland compositor closed the connection";
     return nullptr;
   }
@@ -142,7 +129,7 @@ std::unique_ptr<Toplevels> Toplevels::connect(std::string& error) {
     error = "the compositor offers no window list (wlr-foreign-toplevel-management)";
     return nullptr;
   }
-  if (wl_display_roundtrip(s->display) < 0) {
+  if (wl_display_roundtrip(display) < 0) {
     error = "the Wayland compositor closed the connection";
     return nullptr;
   }
@@ -158,18 +145,19 @@ std::vector<Toplevel> Toplevels::list() const {
 }
 
 bool Toplevels::activate(uint32_t key) {
-  if (!state_->seat) return false;
+  wl_seat* seat = state_->connection.seat;
+  if (!seat) return false;
   for (const auto& entry : state_->entries) {
     if (!entry->described || entry->shown.key != key) continue;
     if (entry->shown.minimized) zwlr_foreign_toplevel_handle_v1_unset_minimized(entry->handle);
-    zwlr_foreign_toplevel_handle_v1_activate(entry->handle, state_->seat);
-    return wl_display_flush(state_->display) >= 0;
+    zwlr_foreign_toplevel_handle_v1_activate(entry->handle, seat);
+    return wl_display_flush(state_->connection.display) >= 0;
   }
   return false;
 }
 
 bool Toplevels::waitForChange(double seconds) {
-  wl_display* display = state_->display;
+  wl_display* display = state_->connection.display;
   if (wl_display_dispatch_pending(display) > 0) return true;
   while (wl_display_prepare_read(display) != 0) {
     if (wl_display_dispatch_pending(display) > 0) return true;

@@ -21,7 +21,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <type_traits>
+
+#include "desktop/session.h"
 
 namespace mevrik::desktop::x11 {
 
@@ -62,6 +65,43 @@ std::optional<Display> connect();
 
 // "cannot open the X display "NAME"; " followed by what was therefore not done.
 std::string unreachable(const std::string& consequence);
+
+// A tool's backends, one per session family it serves. Each gives none, with the line to print
+// in `error`, when it cannot serve; the X11 one is handed the display.
+template <class Platform>
+struct Backends {
+  std::unique_ptr<Platform> (*x11)(Display display, std::string& error);
+  std::unique_ptr<Platform> (*wlroots)(std::string& error);
+  std::unique_ptr<Platform> (*gnome)(std::string& error);
+  std::unique_ptr<Platform> (*kde)(std::string& error);
+
+  // The backend for the session `tool` runs in. Another Wayland compositor is refused with why
+  // X11 does not serve it (its X server is XWayland, which sees only its own clients); that line
+  // and the one for a display out of reach end with what was therefore not done.
+  std::unique_ptr<Platform> pick(std::string_view tool, std::string_view whyNotX11,
+                                 std::string_view nothingDone, std::string& error) const {
+    const Session session = detectSession();
+    if (session == Session::kWlroots) return wlroots(error);
+    if (session == Session::kGnome) return gnome(error);
+    if (session == Session::kKde) return kde(error);
+    if (isWayland(session)) {
+      error = refusal(session, tool, whyNotX11, nothingDone);
+      return nullptr;
+    }
+    std::optional<Display> display = connect();
+    if (!display) {
+      error = unreachable(std::string(nothingDone));
+      return nullptr;
+    }
+    return x11(std::move(*display), error);
+  }
+};
+
+// An X11 backend made of the display alone.
+template <class Platform, class Backend>
+std::unique_ptr<Platform> make(Display display, std::string&) {
+  return std::make_unique<Backend>(std::move(display));
+}
 
 // A name for the X server of $DISPLAY that tells it from the other servers this user reaches:
 // "x11-N" for local display N (":N", "unix:N"), "x11-HOST-N" for one over the network. None
