@@ -200,7 +200,7 @@ class AtspiPlatform : public Platform {
                std::fabs(w - targetFacts_.width);
         // GNOME Shell tells the surface's width, which GTK reports as its window, at the
         // toolkit's scale (see calibrateScale).
-        if (active_.width > 0 && w > 0) {
+        if (onCompositor() && active_.width > 0 && w > 0) {
           const double scale = std::max(1.0, std::round(static_cast<double>(active_.width) / w));
           miss = std::min(miss, std::fabs(x - targetFacts_.contentX) +
                                     std::fabs(y - targetFacts_.contentY) +
