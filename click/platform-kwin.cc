@@ -3,8 +3,9 @@
 //
 // - KWin maps absolute motion onto its outputs and would clamp a point outside all of them to
 //   the nearest edge: such a point is refused instead, before any event.
-// - A Wayland client cannot read the cursor's position, so the report says "?" for it and the
-//   cursor stays where the action left it.
+// - The script tells where the pointer is: with the workspace when the run starts, and once more
+//   at the end, after KWin has handled every event. The cursor is put back by a motion to where
+//   it was (Wayland has no warp), which applications see as the pointer leaving.
 // - Fake input has no delivery to one process: every event goes to the seat.
 #include "click/platform-wayland.h"
 #include "desktop/kde/fake_input.h"
@@ -19,8 +20,11 @@ using mevrik::desktop::Window;
 class KwinPlatform : public DevicePlatform<mevrik::desktop::kde::FakeInput> {
  public:
   KwinPlatform(std::unique_ptr<mevrik::desktop::kde::FakeInput> input,
+               std::unique_ptr<mevrik::desktop::kde::KWin> kwin,
                mevrik::desktop::kde::Workspace workspace)
-      : DevicePlatform(std::move(input)), workspace_(std::move(workspace)) {}
+      : DevicePlatform(std::move(input)),
+        kwin_(std::move(kwin)),
+        workspace_(std::move(workspace)) {}
 
   // The workspace was read once when the run started: a KWin script per question would cost
   // more than the whole action.
@@ -31,7 +35,17 @@ class KwinPlatform : public DevicePlatform<mevrik::desktop::kde::FakeInput> {
     return 0;
   }
 
-  std::optional<Point> cursorPosition() override { return std::nullopt; }
+  std::optional<Point> cursorPosition() override {
+    auto at = workspace_.cursor;
+    if (readCursor_) {
+      roundTrip();
+      const auto now = kwin_->read();
+      at = now ? now->cursor : std::nullopt;
+    }
+    readCursor_ = true;
+    if (!at) return std::nullopt;
+    return Point{static_cast<double>(at->first), static_cast<double>(at->second)};
+  }
 
   // The windows come bottom of the stack first: the last one that holds the point is on top.
   WindowLookup windowAt(Point at) override {
@@ -55,7 +69,9 @@ class KwinPlatform : public DevicePlatform<mevrik::desktop::kde::FakeInput> {
   }
 
  private:
+  std::unique_ptr<mevrik::desktop::kde::KWin> kwin_;
   mevrik::desktop::kde::Workspace workspace_;
+  bool readCursor_ = false;  // the first read is the one the workspace brought
 };
 
 }  // namespace
@@ -79,7 +95,7 @@ std::unique_ptr<Platform> createKwinPlatform(std::string& error) {
     error = why + tail;
     return nullptr;
   }
-  return std::make_unique<KwinPlatform>(std::move(input), std::move(*workspace));
+  return std::make_unique<KwinPlatform>(std::move(input), std::move(kwin), std::move(*workspace));
 }
 
 }  // namespace click

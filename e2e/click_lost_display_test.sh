@@ -16,7 +16,13 @@ export DISPLAY=":$(tr -dc 0-9 <"$dir/display")"
 status=0
 "$tool" 10 10 drag 600 400 >"$dir/out" 2>"$dir/err" &
 click=$!
-sleep 0.06
+# Wait until the tool holds its connection (a socket descriptor), so that a slow start under a
+# loaded machine still meets the server, then let the first steps go out.
+for _ in $(seq 400); do
+  ls -l "/proc/$click/fd" 2>/dev/null | grep -q 'socket:' && break
+  sleep 0.01
+done
+sleep 0.04
 kill "$xvfb"
 wait "$xvfb" 2>/dev/null || true
 xvfb=""

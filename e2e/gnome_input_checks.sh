@@ -3,11 +3,13 @@
 # native Wayland gtk3-widget-factory: a check box clicked at its snapshot record's centre and read
 # back through AT-SPI with the cursor put back, "Ça va? 東京 🎉 ok" typed into an empty field and read back
 # exactly, a chord, a point on no monitor refused, and both tools' line where the extension is
-# missing.
+# missing. With the Qt test window's pid, the same text typed into its line edit as key codes
+# (Qt 6.4 takes no input-method text from the shell), and the keymap as it was after a run that
+# is killed while the layout carries its characters.
 #
-#   gnome_input_checks.sh BUILD_DIR PID   (run inside the session, PID being the application's)
+#   gnome_input_checks.sh BUILD_DIR PID [QT_PID]   (run inside the session)
 set -euo pipefail
-build=$1 pid=$2
+build=$1 pid=$2 qt_pid=${3:-}
 click=$build/click/vantic-click type=$build/type/vantic-type ax=$build/ax/vantic-ax
 export XDG_CURRENT_DESKTOP=GNOME WAYLAND_DISPLAY=${WAYLAND_DISPLAY:-wayland-0}
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
@@ -107,3 +109,61 @@ err=$(dbus-run-session -- "$type" text ok 2>&1 >/dev/null) || status=$?
 [ "$status" = 1 ] && grep -qx "vantic-type: Wayland session: vantic-type needs Mevrik's GNOME Shell extension .* log out and log in once; nothing was typed" <<<"$err" ||
   fail "type without the extension: status $status, '$err'"
 echo "without the extension: status 1 and one line from each tool"
+[ -n "$qt_pid" ] || exit 0
+
+# The keymap as the shell has it, and the line edit's text (read through AT-SPI).
+keyboard() {
+  shell Keyboard | python3 -c '
+import ast, json, sys
+k = json.loads(ast.literal_eval(sys.stdin.read())[0])
+print(json.dumps([k["layouts"], k["variants"], k["options"], k["group"]]))'
+}
+qt_text() {
+  python3 - <<'PY'
+import pyatspi
+def walk(node, depth=0):
+    if depth > 40: return
+    yield node
+    for child in node:
+        if child is not None: yield from walk(child, depth + 1)
+app = next(a for a in pyatspi.Registry.getDesktop(0) if a and a.name == "ax-qt-app")
+edit = next(n for n in walk(app) if n.getRoleName() == "text" and n.getState().contains(pyatspi.STATE_SHOWING))
+t = edit.queryText()
+print(t.getText(0, t.characterCount))
+PY
+}
+"$build/win/vantic-win" focus --pid "$qt_pid" >/dev/null || fail "focusing the Qt window: status $?"
+"$ax" --budget 20 >"$snap" || fail "vantic-ax on Qt: status $?"
+read -r tx ty < <(pick '" ".join(str(v) for v in next((e["x"], e["y"]) for e in d["elements"] if e["role"] == "textfield"))')
+"$click" "$tx" "$ty" >/dev/null || fail "click into the Qt line edit: status $?"
+keymap=$(keyboard)
+out=$("$type" text "$text") || fail "vantic-type into Qt: status $?"
+# Ç, 東, 京 and 🎉 are not on the US layout: each is typed through a spare key code.
+[ "$out" = "pid=$qt_pid sent=text characters=14 remapped=4" ] || fail "type report on Qt: $out"
+got=$(qt_text)
+[ "$got" = "$text" ] || fail "typed '$text' into Qt, the line edit holds '$got'"
+[ "$(keyboard)" = "$keymap" ] || fail "the keymap was $keymap before the run, $(keyboard) after"
+echo "'$text' typed into Qt as keys and read back; the keymap is back: $keymap"
+
+# A run killed while the layout carries its characters: the shell puts the user's keymap back.
+"$type" key ctrl+a BackSpace >/dev/null || fail "clearing the Qt line edit: status $?"
+# Capitals between small letters keep the shell pacing Shift: the run lasts seconds.
+"$type" text "é$(printf 'aA%.0s' $(seq 150))" >/dev/null 2>&1 &
+runner=$!
+for _ in $(seq 100); do
+  [ "$(keyboard)" = "$keymap" ] || break
+  sleep 0.02
+done
+during=$(keyboard)
+kill -KILL "$runner" 2>/dev/null || true
+wait "$runner" 2>/dev/null || true
+[[ $during == '["mevrik-typing",'* ]] || fail "the run did not bind its characters: $during"
+for _ in $(seq 40); do
+  [ "$(keyboard)" != "$keymap" ] || break
+  sleep 0.05
+done
+[ "$(keyboard)" = "$keymap" ] || fail "after a killed run the keymap is $(keyboard), was $keymap"
+[ ! -e "$HOME/.config/xkb" ] || fail "the run left $(find "$HOME/.config/xkb")"
+got=$(qt_text)
+[[ $got == é* ]] && [ ${#got} -lt 301 ] || fail "the killed run typed '$got'"
+echo "a run killed during $during typed ${#got} of 301 characters; the keymap is back"

@@ -1,20 +1,38 @@
 // Drives desktop/kde's KWin client for e2e/kwin_checks.sh:
 //   kwin_client PID   prints the window of PID as "ID X Y WIDTH HEIGHT SURFACE_X SURFACE_Y",
 //                     activates it, then prints "focused ID" as KWin tells it afterwards.
+//   kwin_client seat  keeps a fake input device on the seat, as a desktop's mouse and keyboard
+//                     are, until its standard input closes; prints "ready" once it is there.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "desktop/kde/fake_input.h"
 #include "desktop/kde/kwin.h"
 
 int main(int argc, char** argv) {
   using namespace mevrik::desktop;
   if (argc != 2) {
-    std::fprintf(stderr, "usage: kwin_client PID\n");
+    std::fprintf(stderr, "usage: kwin_client PID|seat\n");
     return 2;
   }
-  const int pid = std::atoi(argv[1]);
   std::string error;
+  if (std::string(argv[1]) == "seat") {
+    auto input = kde::FakeInput::connect("kwin_client", error);
+    if (!input) {
+      std::fprintf(stderr, "%s\n", error.c_str());
+      return 1;
+    }
+    std::printf("ready\n");
+    std::fflush(stdout);
+    char byte;
+    while (read(0, &byte, 1) > 0) {
+    }
+    return 0;
+  }
+  const int pid = std::atoi(argv[1]);
   auto kwin = kde::KWin::connect(error);
   if (!kwin) {
     std::fprintf(stderr, "%s\n", error.c_str());

@@ -102,6 +102,10 @@ kwin)
   # them (KWin reads them when a client binds).
   export XDG_DATA_HOME=$base/data
   mkdir -p "$XDG_DATA_HOME/applications"
+  # KWin's settings (kxkbrc, which vantic-type changes for a run) belong to this session alone:
+  # the user's home outlives it.
+  export XDG_CONFIG_HOME=$base/config
+  mkdir -m 700 "$XDG_CONFIG_HOME"
   "$base/kwin/kwin_wayland" --virtual --no-lockscreen --no-global-shortcuts --socket wayland-k \
     --width 1280 --height 800 >"$base/kwin.log" 2>&1 &
   pids+=($!)

@@ -4,9 +4,10 @@
 // It also performs vantic-click's and vantic-type's input: Clutter's virtual devices inside the
 // shell place the pointer at absolute points of the layout with no screen-cast stream, and text
 // goes through the shell's input method, so every character arrives exactly without any change to
-// the user's keyboard layout.
+// the user's keyboard layout. Clients that take no input-method text (Qt 6.4, X11 windows) get
+// key codes instead, with the characters their layout lacks bound to spare codes for the call.
 // This text is shared by every variant; each variant's extension.js imports Clutter, Gio, GLib,
-// Meta, Shell and the shell's Main and turns MevrikShellService on and off.
+// Meta, Shell, the shell's Main and KeyboardManager and turns MevrikShellService on and off.
 
 const MEVRIK_BUS_NAME = 'com.fennick.Mevrik.Shell';
 const MEVRIK_OBJECT_PATH = '/com/fennick/Mevrik/Shell';
@@ -55,6 +56,12 @@ const MEVRIK_INTERFACE = `<node>
       <arg type="s" direction="in" name="text"/>
       <arg type="b" direction="out" name="committed"/>
     </method>
+    <method name="Keyboard"><arg type="s" direction="out" name="json"/></method>
+    <method name="TypeKeys">
+      <arg type="a(ub)" direction="in" name="events"/>
+      <arg type="a(su)" direction="in" name="bindings"/>
+      <arg type="b" direction="out" name="typed"/>
+    </method>
     <property name="Version" type="u" access="read"/>
   </interface>
 </node>`;
@@ -66,6 +73,23 @@ const MEVRIK_INTERFACE = `<node>
 const MEVRIK_KEY_PACE_MS = 10;
 const MEVRIK_MODIFIER_KEYVALS = new Set([0xffe1, 0xffe2, 0xffe3, 0xffe4, 0xffe5, 0xffe7, 0xffe8,
     0xffe9, 0xffea, 0xffeb, 0xffec, 0xfe03]);
+// The same for key codes: the Linux input codes of Ctrl, Shift, Alt, Meta (left and right), Caps
+// Lock and AltGr's usual key.
+const MEVRIK_MODIFIER_CODES = new Set([29, 42, 54, 56, 58, 97, 100, 125, 126]);
+// The layout that carries the spare codes' bindings for one TypeKeys call: a symbols file of that
+// name in the user's xkb folder, which Mutter reads before the system's.
+const MEVRIK_TYPING_LAYOUT = 'mevrik-typing';
+// After its last key event, how long a call waits before the keymap goes back: the seat hands key
+// events to the main loop, which sends them to the client at its next frame, and a client must
+// have them before the keymap they were typed with is replaced.
+const MEVRIK_KEYMAP_SETTLE_MS = 50;
+
+function mevrikSleep(ms) {
+    return new Promise(resolve => GLib.timeout_add(GLib.PRIORITY_LOW, ms, () => {
+        resolve();
+        return GLib.SOURCE_REMOVE;
+    }));
+}
 
 function mevrikRect(rect) {
     return {x: rect.x, y: rect.y, width: rect.width, height: rect.height};
@@ -140,7 +164,7 @@ var MevrikShellService = class {
     }
 
     get Version() {
-        return 2;
+        return 3;
     }
 
     ListWindows() {
@@ -260,6 +284,31 @@ var MevrikShellService = class {
         this._inputFor(invocation).commit(text, invocation);
     }
 
+    // Whether the focused element takes input-method text, and the keymap the seat has: the one
+    // the shell set, with the layout in use (its index in `layouts`), or a TypeKeys call's own.
+    // The seat's keymap reaches Wayland clients only through a keyboard on the seat, so the
+    // extension's virtual keyboard joins it first: a session may have no other.
+    KeyboardAsync(_, invocation) {
+        this._inputFor(invocation).ready.then(() => {
+            const manager = KeyboardManager.getKeyboardManager();
+            const keymap = this._input?.typingKeymap ?? {
+                ...manager._currentKeymap,
+                group: manager.currentLayout?.groupIndex ?? 0,
+            };
+            invocation.return_value(new GLib.Variant('(s)', [JSON.stringify({
+                input_method: Boolean(Main.inputMethod.currentFocus),
+                layouts: keymap.layouts ?? null,
+                variants: keymap.variants ?? null,
+                options: keymap.options ?? null,
+                group: keymap.group,
+            })]));
+        });
+    }
+
+    TypeKeysAsync([events, bindings], invocation) {
+        this._inputFor(invocation).typeKeys(invocation.get_sender(), events, bindings, invocation);
+    }
+
     _inputFor(invocation) {
         if (!this._input)
             this._input = new MevrikInput();
@@ -274,6 +323,26 @@ var MevrikShellService = class {
 var MevrikInput = class {
     constructor() {
         const seat = Clutter.get_default_backend().get_default_seat();
+        // Settles once the keyboard has joined the seat (or after a second, should the signal
+        // not come).
+        this.ready = new Promise(resolve => {
+            let added = 0, timer = 0;
+            const done = () => {
+                seat.disconnect(added);
+                if (timer)
+                    GLib.source_remove(timer);
+                resolve();
+            };
+            timer = GLib.timeout_add(GLib.PRIORITY_DEFAULT, 1000, () => {
+                timer = 0;
+                done();
+                return GLib.SOURCE_REMOVE;
+            });
+            added = seat.connect('device-added', (_, device) => {
+                if (device.get_device_type() === Clutter.InputDeviceType.KEYBOARD_DEVICE)
+                    done();
+            });
+        });
         this._pointer = seat.create_virtual_device(Clutter.InputDeviceType.POINTER_DEVICE);
         this._keyboard = seat.create_virtual_device(Clutter.InputDeviceType.KEYBOARD_DEVICE);
         // Per caller: the watch on its bus name and what it holds down.
@@ -283,6 +352,7 @@ var MevrikInput = class {
     destroy() {
         for (const sender of [...this._callers.keys()])
             this._release(sender);
+        this._putKeymapBack();
         this._pointer = null;
         this._keyboard = null;
     }
@@ -290,7 +360,7 @@ var MevrikInput = class {
     watch(sender) {
         if (this._callers.has(sender))
             return;
-        const caller = {buttons: new Set(), keys: new Set(), watch: 0};
+        const caller = {buttons: new Set(), keys: new Set(), codes: new Set(), watch: 0};
         this._callers.set(sender, caller);
         caller.watch = Gio.bus_watch_name_on_connection(Gio.DBus.session, sender,
             Gio.BusNameWatcherFlags.NONE, null, () => this._release(sender));
@@ -307,10 +377,12 @@ var MevrikInput = class {
             this._pointer?.notify_button(now, button, Clutter.ButtonState.RELEASED);
         for (const keyval of caller.keys)
             this._keyboard?.notify_keyval(now, keyval, Clutter.KeyState.RELEASED);
+        for (const code of caller.codes)
+            this._keyboard?.notify_key(now, code, Clutter.KeyState.RELEASED);
     }
 
     _held(sender) {
-        return this._callers.get(sender) ?? {buttons: new Set(), keys: new Set()};
+        return this._callers.get(sender) ?? {buttons: new Set(), keys: new Set(), codes: new Set()};
     }
 
     // Moves only to a point on a monitor: Clutter would clamp any other to the layout's edge. The
@@ -365,36 +437,133 @@ var MevrikInput = class {
         steps(horizontal, Clutter.ScrollDirection.LEFT, Clutter.ScrollDirection.RIGHT);
     }
 
-    // Presses and releases keyvals in order; the keymap gives each its key. A modifier's change
-    // is paced (MEVRIK_KEY_PACE_MS) so that the keys around it reach the client with the
-    // modifier state they were sent with. The reply comes when the main loop has dispatched the
-    // last event.
+    // Presses and releases keyvals in order; the keymap gives each its key. The reply comes when
+    // the main loop has dispatched the last event.
     keys(sender, events, invocation) {
-        const {keys} = this._held(sender);
-        let i = 0;
-        const next = () => {
-            while (i < events.length) {
-                const [keyval, pressed] = events[i++];
-                if (pressed)
-                    keys.add(keyval);
-                else
-                    keys.delete(keyval);
-                this._keyboard.notify_keyval(GLib.get_monotonic_time(), keyval,
-                    pressed ? Clutter.KeyState.PRESSED : Clutter.KeyState.RELEASED);
-                const following = events[i];
-                if (following && (MEVRIK_MODIFIER_KEYVALS.has(keyval) ||
-                                  MEVRIK_MODIFIER_KEYVALS.has(following[0]))) {
-                    GLib.timeout_add(GLib.PRIORITY_LOW, MEVRIK_KEY_PACE_MS, next);
-                    return GLib.SOURCE_REMOVE;
-                }
+        this._press(sender, events, false).then(() => invocation.return_value(null));
+    }
+
+    // Presses and releases keys by their Linux input codes, as a keyboard does, for clients that
+    // take no input-method text. `bindings` (xkb key name, keysym) gives spare codes the
+    // characters the layout lacks: for this call the keymap becomes the layout in use plus those
+    // keys, and the user's keymap and layout come back before the reply, also when the caller
+    // leaves the bus midway (its remaining keys are dropped). Calls run one after another. False,
+    // and nothing typed, when the keymap cannot be changed (the shell has set none).
+    typeKeys(sender, events, bindings, invocation) {
+        const run = async () => {
+            try {
+                if (bindings.length > 0 && !await this._bindSpareKeys(bindings))
+                    return false;
+                await this._press(sender, events, true);
+                if (this._restoreKeymap)
+                    await mevrikSleep(MEVRIK_KEYMAP_SETTLE_MS);
+            } finally {
+                this._putKeymapBack();
             }
-            GLib.timeout_add(GLib.PRIORITY_LOW, MEVRIK_KEY_PACE_MS, () => {
-                invocation.return_value(null);
+            return true;
+        };
+        this._queue = (this._queue ?? Promise.resolve()).then(run).then(
+            typed => invocation.return_value(new GLib.Variant('(b)', [typed])),
+            error => invocation.return_error_literal(Gio.DBusError, Gio.DBusError.FAILED,
+                `the keys could not be typed: ${error.message}`));
+    }
+
+    // Sends key events in order. A modifier's change is paced (MEVRIK_KEY_PACE_MS) so that the keys
+    // around it reach the client with the modifier state they were sent with. Ends once the main
+    // loop has had time to dispatch the last event, or early when the caller has left the bus.
+    async _press(sender, events, byCode) {
+        const caller = this._held(sender);
+        const held = byCode ? caller.codes : caller.keys;
+        const modifiers = byCode ? MEVRIK_MODIFIER_CODES : MEVRIK_MODIFIER_KEYVALS;
+        for (let i = 0; i < events.length; i++) {
+            if (!this._callers.has(sender))
+                return;
+            const [key, pressed] = events[i];
+            if (pressed)
+                held.add(key);
+            else
+                held.delete(key);
+            const state = pressed ? Clutter.KeyState.PRESSED : Clutter.KeyState.RELEASED;
+            if (byCode)
+                this._keyboard.notify_key(GLib.get_monotonic_time(), key, state);
+            else
+                this._keyboard.notify_keyval(GLib.get_monotonic_time(), key, state);
+            const following = events[i + 1];
+            if (following && (modifiers.has(key) || modifiers.has(following[0])))
+                await mevrikSleep(MEVRIK_KEY_PACE_MS);
+        }
+        await mevrikSleep(MEVRIK_KEY_PACE_MS);
+    }
+
+    // Makes the keymap the layout in use plus the bindings, from a symbols file that lives only
+    // while Mutter compiles it, and answers once the seat has it. Mutter's keymap-changed signal
+    // comes after the seat's keyboard has the new map. The shell's own keyboard settings are left
+    // as they are: _putKeymapBack sets the map and layout they give then (the user may have
+    // switched layouts meanwhile).
+    async _bindSpareKeys(bindings) {
+        const manager = KeyboardManager.getKeyboardManager();
+        const keymap = manager._currentKeymap;
+        const group = manager.currentLayout?.groupIndex ?? 0;
+        const layout = keymap?.layouts.split(',')[group];
+        // Shells that set keymaps otherwise are refused rather than guessed at.
+        if (!layout || typeof global.backend.set_keymap !== 'function' ||
+            !bindings.every(([name]) => /^[A-Za-z0-9_+-]{1,15}$/.test(name)))
+            return false;
+        const variant = keymap.variants.split(',')[group];
+        const keys = bindings.map(([name, keysym]) => `    key <${name}> { [ 0x${keysym.toString(16)} ] };\n`);
+        const text = `default xkb_symbols "basic" {\n    include "${variant ? `${layout}(${variant})` : layout}"\n` +
+            `${keys.join('')}};\n`;
+        const backend = global.backend;
+        // GNOME 46 and later also give the keyboard model.
+        const set = (layouts, variants, options) => {
+            const args = [layouts, variants, options];
+            if ('model' in keymap)
+                args.push(keymap.model);
+            backend.set_keymap(...args);
+        };
+        const changed = new Promise(resolve => {
+            let handler = 0;
+            const timer = GLib.timeout_add(GLib.PRIORITY_DEFAULT, 500, () => {
+                backend.disconnect(handler);
+                resolve();
                 return GLib.SOURCE_REMOVE;
             });
-            return GLib.SOURCE_REMOVE;
-        };
-        next();
+            handler = backend.connect('keymap-changed', () => {
+                backend.disconnect(handler);
+                GLib.source_remove(timer);
+                resolve();
+            });
+        });
+        // The folders are made for the file if need be and go with it, so nothing of ours stays.
+        const config = GLib.get_user_config_dir();
+        const folders = [GLib.build_filenamev([config, 'xkb']), GLib.build_filenamev([config, 'xkb', 'symbols'])]
+            .filter(folder => !GLib.file_test(folder, GLib.FileTest.IS_DIR));
+        const file = GLib.build_filenamev([config, 'xkb', 'symbols', MEVRIK_TYPING_LAYOUT]);
+        try {
+            GLib.mkdir_with_parents(GLib.path_get_dirname(file), 0o700);
+            GLib.file_set_contents(file, text);
+            this._restoreKeymap = () => {
+                this.typingKeymap = null;
+                const now = manager._currentKeymap ?? keymap;
+                set(now.layouts, now.variants, now.options);
+                backend.lock_layout_group(manager.currentLayout?.groupIndex ?? group);
+            };
+            this.typingKeymap = {layouts: MEVRIK_TYPING_LAYOUT, variants: '', options: keymap.options, group: 0};
+            set(MEVRIK_TYPING_LAYOUT, '', keymap.options);
+            backend.lock_layout_group(0);
+        } finally {
+            GLib.unlink(file);
+            for (const folder of folders.reverse())
+                GLib.rmdir(folder);
+        }
+        await changed;
+        return true;
+    }
+
+    _putKeymapBack() {
+        const restore = this._restoreKeymap;
+        this._restoreKeymap = null;
+        restore?.();
     }
 
     // Commits the text to the focused client's text input, as an input method does; false when

@@ -19,16 +19,18 @@ class KwinPlatform : public PosixPlatform {
  public:
   explicit KwinPlatform(std::unique_ptr<kde::KWin> kwin) : kwin_(std::move(kwin)) {}
 
-  // Topmost first. Minimized windows are not listed: KWin's script leaves them out.
+  // Topmost first, minimized windows among them where KWin keeps them in its stacking.
   std::optional<Desktop> read(std::string& error) override {
-    std::optional<kde::Workspace> workspace = kwin_->read();
+    std::optional<kde::Workspace> workspace = kwin_->read(true);
     if (!workspace) {
       error = "KWin did not answer its script";
       return std::nullopt;
     }
     Desktop desktop;
     for (auto w = workspace->windows.rbegin(); w != workspace->windows.rend(); ++w) {
-      desktop.windows.push_back(recordOf(*w));
+      Window out = recordOf(*w);
+      out.minimized = !w->visible;  // KWin's script marks only minimized windows hidden
+      desktop.windows.push_back(std::move(out));
     }
     return desktop;
   }

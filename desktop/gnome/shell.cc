@@ -19,6 +19,8 @@ constexpr char kInterface[] = "com.fennick.Mevrik.Shell";
 // The shell answers from its main loop, which a window being mapped, or painting in software on a
 // busy machine, can hold for seconds; a shell that takes longer has frozen the desktop anyway.
 constexpr int kTimeoutMs = 10000;
+// Added for each key event of a TypeKeys call, which the shell may pace.
+constexpr int kKeyTimeoutMs = 50;
 // The shell paints and encodes a screenshot itself; a large screen on a busy machine takes a while.
 constexpr int kScreenshotTimeoutMs = 20000;
 
@@ -83,11 +85,12 @@ std::optional<bool> boolOf(GVariant* reply) {
 }  // namespace
 
 // Calls a method and gives its reply, or none when the call failed.
-GVariant* Shell::call(const char* method, GVariant* arguments, const char* replyType) {
+GVariant* Shell::call(const char* method, GVariant* arguments, const char* replyType,
+                      int timeoutMs) {
   GError* error = nullptr;
   GVariant* reply = g_dbus_connection_call_sync(
       bus_, kName, kPath, kInterface, method, arguments, G_VARIANT_TYPE(replyType),
-      G_DBUS_CALL_FLAGS_NO_AUTO_START, kTimeoutMs, nullptr, &error);
+      G_DBUS_CALL_FLAGS_NO_AUTO_START, timeoutMs > 0 ? timeoutMs : kTimeoutMs, nullptr, &error);
   lastError_.clear();
   if (error) {
     lastError_ = g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_METHOD)
@@ -132,6 +135,15 @@ std::vector<Output> outputsOf(std::string_view text) {
     out.push_back(output);
   }
   return out;
+}
+
+std::optional<Keyboard> keyboardOf(std::string_view reply) {
+  const json o = json::parse(reply, nullptr, false);
+  if (!o.is_object()) return std::nullopt;
+  Keyboard keyboard;
+  keyboard.inputMethod = field(o, "input_method") == true;
+  keyboard.group = static_cast<uint32_t>(std::max<int64_t>(0, number(o, "group")));
+  return keyboard;
 }
 
 std::string refusal(std::string_view tool, std::string_view why, std::string_view tail) {
@@ -229,6 +241,29 @@ bool Shell::keys(const std::vector<std::pair<uint32_t, bool>>& events) {
 
 std::optional<bool> Shell::commitText(const std::string& text) {
   return boolOf(call("CommitText", g_variant_new("(s)", text.c_str()), "(b)"));
+}
+
+std::optional<Keyboard> Shell::keyboard() {
+  const std::optional<std::string> reply = textOf(call("Keyboard", nullptr, "(s)"));
+  if (!reply) return std::nullopt;
+  return keyboardOf(*reply);
+}
+
+std::optional<bool> Shell::typeKeys(const std::vector<std::pair<uint32_t, bool>>& events,
+                                    const std::vector<std::pair<std::string, uint32_t>>& bindings) {
+  GVariantBuilder keys;
+  g_variant_builder_init(&keys, G_VARIANT_TYPE("a(ub)"));
+  for (const auto& [code, pressed] : events) {
+    g_variant_builder_add(&keys, "(ub)", code, static_cast<gboolean>(pressed));
+  }
+  GVariantBuilder bound;
+  g_variant_builder_init(&bound, G_VARIANT_TYPE("a(su)"));
+  for (const auto& [name, keysym] : bindings) {
+    g_variant_builder_add(&bound, "(su)", name.c_str(), keysym);
+  }
+  // The shell paces the keys around modifier changes, and a busy one takes longer for each.
+  const int timeoutMs = kTimeoutMs + kKeyTimeoutMs * static_cast<int>(events.size());
+  return boolOf(call("TypeKeys", g_variant_new("(a(ub)a(su))", &keys, &bound), "(b)", timeoutMs));
 }
 
 std::optional<int64_t> Shell::activeWorkspace() {

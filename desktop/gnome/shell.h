@@ -24,6 +24,13 @@ struct Point {
   int64_t y = 0;
 };
 
+// The keyboard as the shell has it: whether the focused element takes input-method text, and the
+// index of the layout in use among the keymap's groups.
+struct Keyboard {
+  bool inputMethod = false;
+  uint32_t group = 0;
+};
+
 class Shell {
  public:
   // None, with the reason in `error`, when there is no session bus or the extension is not
@@ -71,6 +78,14 @@ class Shell {
   // Commits UTF-8 text to the focused element through the shell's input method: false when no
   // focused element takes text that way, none when the shell did not answer.
   std::optional<bool> commitText(const std::string& text);
+  // The keyboard's state; none when the shell did not answer.
+  std::optional<Keyboard> keyboard();
+  // Presses (true) and releases keys by their Linux input codes, with `bindings` (xkb key name,
+  // keysym) added to the layout in use for the call; the shell puts its keymap back before it
+  // answers, or when this process leaves the bus. False when the shell does not know the layout
+  // in use (nothing is typed), none when it did not answer.
+  std::optional<bool> typeKeys(const std::vector<std::pair<uint32_t, bool>>& events,
+                               const std::vector<std::pair<std::string, uint32_t>>& bindings);
 
   // Why the last call failed, "" after one that succeeded. A shell that runs an older version of
   // the extension does not know the input methods: it says so here.
@@ -78,7 +93,8 @@ class Shell {
 
  private:
   explicit Shell(GDBusConnection* bus) : bus_(bus) {}
-  GVariant* call(const char* method, GVariant* arguments, const char* replyType);
+  // Waits `timeoutMs` for the answer, or the usual time when 0.
+  GVariant* call(const char* method, GVariant* arguments, const char* replyType, int timeoutMs = 0);
   void send(const char* method, GVariant* arguments);
   GDBusConnection* bus_;
   std::string lastError_;
@@ -92,6 +108,7 @@ class Shell {
 std::vector<Window> windowsOf(std::string_view json);
 std::optional<Window> windowOf(std::string_view json);
 std::vector<Output> outputsOf(std::string_view json);
+std::optional<Keyboard> keyboardOf(std::string_view json);
 
 // The one line a tool prints in a GNOME session whose shell does not run the extension: what
 // went wrong (`why`, as connect gave it), what the user does about it, and what was therefore not

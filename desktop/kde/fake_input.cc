@@ -1,11 +1,14 @@
 #include "desktop/kde/fake_input.h"
 
+#include <poll.h>
 #include <sys/mman.h>
 #include <unistd.h>
 #include <wayland-client.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <string_view>
 
 #include "desktop/wayland/connection.h"
@@ -130,6 +133,36 @@ std::optional<std::string> FakeInput::seatKeymap() {
     wl_display_roundtrip(c.display);
   }
   return state_->keymap;
+}
+
+bool FakeInput::waitForKeymap(const std::function<bool(const std::string&)>& wanted,
+                              int timeoutMs) {
+  if (!seatKeymap()) return false;
+  timespec start{};
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  wl_display* display = state_->connection.display;
+  for (;;) {
+    if (state_->keymap && wanted(*state_->keymap)) return true;
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const long elapsed =
+        (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+    if (elapsed >= timeoutMs) return false;
+    while (wl_display_prepare_read(display) != 0) {
+      if (wl_display_dispatch_pending(display) < 0) return false;
+    }
+    if (wl_display_flush(display) < 0 && errno != EAGAIN) {
+      wl_display_cancel_read(display);
+      return false;
+    }
+    pollfd ready{wl_display_get_fd(display), POLLIN, 0};
+    if (poll(&ready, 1, static_cast<int>(timeoutMs - elapsed)) > 0) {
+      if (wl_display_read_events(display) < 0) return false;
+    } else {
+      wl_display_cancel_read(display);
+    }
+    if (wl_display_dispatch_pending(display) < 0) return false;
+  }
 }
 
 bool FakeInput::flush(bool sync) {

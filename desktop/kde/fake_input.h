@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -35,6 +36,11 @@ class FakeInput {
   // The seat's keymap (XKB text format), which gives fake keys their meaning; none when the
   // seat has no keyboard or the compositor sent none.
   std::optional<std::string> seatKeymap();
+  // Reads the compositor's events until the seat's keymap is one that `wanted` accepts (the
+  // current one first), for at most `timeoutMs`. KWin sends a new keymap to every client's
+  // keyboard at once, so once this client has it, every key sent afterwards reaches the focused
+  // client after its copy. False on timeout or when the connection fails.
+  bool waitForKeymap(const std::function<bool(const std::string&)>& wanted, int timeoutMs);
 
   // Sends everything queued; waits until the compositor has handled it when `sync`.
   bool flush(bool sync);

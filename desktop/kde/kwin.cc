@@ -25,8 +25,9 @@ constexpr int kScriptTimeoutMs = 5000;
 
 // The workspace as the scripts answer it: windows bottom of the stack first, with their frame
 // (what the user sees and a click reaches) and their buffer, whose origin is the surface's
-// (client-side shadows included), and the outputs' areas. A window's id is the first 52 bits of
-// KWin's UUID for it, which a script's numbers hold exactly.
+// (client-side shadows included), whether it is minimized, and the outputs' areas and the
+// pointer's position. A window's id is the first 52 bits of KWin's UUID for it, which a script's
+// numbers hold exactly.
 constexpr char kPrologue[] = R"JS(
 (function () {
   function box(g) {
@@ -48,10 +49,9 @@ constexpr char kEpilogue[] = R"JS(
   var windows = [];
   for (var i = 0; i < clients.length; ++i) {
     var c = clients[i];
-    if (c.minimized) continue;
     windows.push({id: idOf(c), pid: c.pid, title: String(c.caption),
                   app_id: String(c.resourceClass), frame: box(c.frameGeometry),
-                  buffer: box(c.bufferGeometry), focused: c.active});
+                  buffer: box(c.bufferGeometry), focused: c.active, minimized: c.minimized});
   }
   var outputs = [];
   try {
@@ -60,7 +60,10 @@ constexpr char kEpilogue[] = R"JS(
   } catch (e) {
     outputs = [box(workspace.virtualScreenGeometry)];
   }
-  callDBus(SERVICE, PATH, INTERFACE, "Answer", JSON.stringify(windows), JSON.stringify(outputs));
+  var cursor = null;
+  if (workspace.cursorPos) cursor = {x: workspace.cursorPos.x, y: workspace.cursorPos.y};
+  callDBus(SERVICE, PATH, INTERFACE, "Answer", JSON.stringify(windows),
+           JSON.stringify({outputs: outputs, cursor: cursor}));
 })();
 )JS";
 
@@ -114,7 +117,7 @@ void unload(GDBusConnection* bus, const std::string& plugin) {
 
 }  // namespace
 
-Workspace workspaceOf(std::string_view windowsJson, std::string_view outputsJson) {
+Workspace workspaceOf(std::string_view windowsJson, std::string_view screenJson) {
   Workspace out;
   const json windows = json::parse(windowsJson, nullptr, false);
   if (windows.is_array()) {
@@ -130,12 +133,16 @@ Workspace workspaceOf(std::string_view windowsJson, std::string_view outputsJson
       w.surfaceX = buffer ? number(o["buffer"], "x") : w.content.x;
       w.surfaceY = buffer ? number(o["buffer"], "y") : w.content.y;
       w.focused = o.value("focused", false) == true;
+      w.visible = o.value("minimized", false) != true;
       out.windows.push_back(std::move(w));
     }
   }
-  const json outputs = json::parse(outputsJson, nullptr, false);
-  if (outputs.is_array()) {
-    for (const json& o : outputs) {
+  const json screen = json::parse(screenJson, nullptr, false);
+  if (!screen.is_object()) return out;
+  if (const auto cursor = screen.find("cursor"); cursor != screen.end() && cursor->is_object())
+    out.cursor = std::make_pair(number(*cursor, "x"), number(*cursor, "y"));
+  if (const auto outputs = screen.find("outputs"); outputs != screen.end() && outputs->is_array()) {
+    for (const json& o : *outputs) {
       if (!o.is_object()) continue;
       Output output;
       output.area = boxOf(o);
@@ -158,10 +165,14 @@ KWin::~KWin() {
   g_object_unref(bus_);
 }
 
-std::optional<Workspace> KWin::read() {
+std::optional<Workspace> KWin::read(bool withMinimized) {
   auto answer = runScript(std::string(kPrologue) + kEpilogue, kScriptTimeoutMs);
   if (!answer) return std::nullopt;
-  return workspaceOf(answer->first, answer->second);
+  Workspace workspace = workspaceOf(answer->first, answer->second);
+  if (!withMinimized) {
+    std::erase_if(workspace.windows, [](const Window& w) { return !w.visible; });
+  }
+  return workspace;
 }
 
 bool KWin::activate(int64_t id) {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "desktop/windows.h"
@@ -21,6 +22,7 @@ namespace mevrik::desktop::kde {
 struct Workspace {
   std::vector<Window> windows;  // bottom of the stack first
   std::vector<Output> outputs;
+  std::optional<std::pair<int64_t, int64_t>> cursor;  // the pointer, in the outputs' pixels
 };
 
 // Pixels as KWin's screenshot interface gave them, 8-bit RGB, rows top to bottom, no padding.
@@ -39,8 +41,9 @@ class KWin {
   KWin& operator=(const KWin&) = delete;
 
   // The managed windows (normal windows and dialogs) and the outputs; none when KWin did not
-  // answer. Each call runs a script, so callers read once per run.
-  std::optional<Workspace> read();
+  // answer. Minimized windows are left out unless asked for (then with `visible` false). Each
+  // call runs a script, so callers read once per run.
+  std::optional<Workspace> read(bool withMinimized = false);
   // Raises and focuses the window (unminimizing it). False when no window has that id or KWin
   // did not answer.
   bool activate(int64_t id);
@@ -60,6 +63,6 @@ class KWin {
 };
 
 // The parsing of the script's answer, apart from the bus, for tests.
-Workspace workspaceOf(std::string_view windowsJson, std::string_view outputsJson);
+Workspace workspaceOf(std::string_view windowsJson, std::string_view screenJson);
 
 }  // namespace mevrik::desktop::kde
