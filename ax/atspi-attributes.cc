@@ -313,7 +313,9 @@ double scaleOf(const ActiveWindowState& active, Node& n) {
 // those. Toolkits scale around different points: GTK 3 and Chromium divide root-window positions
 // by the factor, Qt divides each monitor's area from that monitor's top-left corner, so that on
 // a second monitor logical points start at its corner. The candidate that puts the window's
-// reported corner nearest to where its content really starts is the one.
+// reported corner nearest to where its content really starts is the one. GNOME Shell on Wayland
+// counts the monitors' own pixels unless fractional scaling is on, so a window on a 2x monitor
+// is twice as wide on the screen as its toolkit says: the same ratio, of the surface's widths.
 void calibrateScale(ActiveWindowState& active, const Node& window) {
   active.scale = 1.0;
   active.scaleCentre = Point{0, 0};
@@ -347,6 +349,7 @@ void calibrateScale(ActiveWindowState& active, const Node& window) {
 // smaller than the compositor's therefore starts inside it: centred across, with the border
 // below as wide as those at the sides and the title bar above. Toolkits whose surface carries
 // shadows (GTK) report the whole surface, which is at least as large, and keep its origin.
+// Sizes are compared on the screen, at the scale calibrateScale found.
 void fitSurface(ActiveWindowState& active, const Node& window) {
   if (!active.surfaceRelative || !active.content || window.pid != active.pid) return;
   GVariant* r = replyOf(window, kGetExtents);
@@ -354,10 +357,11 @@ void fitSurface(ActiveWindowState& active, const Node& window) {
   int32_t x = 0, y = 0, w = 0, h = 0;
   g_variant_get(r, "((iiii))", &x, &y, &w, &h);
   const Rect& c = *active.content;
-  if (w <= 0 || h <= 0 || w >= c.w || h > c.h) return;
-  const double side = (c.w - w) / 2;
+  const double sw = w * active.scale, sh = h * active.scale;
+  if (w <= 0 || h <= 0 || sw >= c.w || sh > c.h) return;
+  const double side = (c.w - sw) / 2;
   active.originX = c.x + side;
-  active.originY = c.y + c.h - h - side;
+  active.originY = c.y + c.h - sh - side;
 }
 
 std::optional<Rect> screenExtents(const ActiveWindowState& active, Node& node) {

@@ -198,6 +198,14 @@ class AtspiPlatform : public Platform {
         g_variant_get(r, "((iiii))", &x, &y, &w, &h);
         miss = std::fabs(x - targetFacts_.contentX) + std::fabs(y - targetFacts_.contentY) +
                std::fabs(w - targetFacts_.width);
+        // GNOME Shell tells the surface's width, which GTK reports as its window, at the
+        // toolkit's scale (see calibrateScale).
+        if (onCompositor() && active_.width > 0 && w > 0) {
+          const double scale = std::max(1.0, std::round(static_cast<double>(active_.width) / w));
+          miss = std::min(miss, std::fabs(x - targetFacts_.contentX) +
+                                    std::fabs(y - targetFacts_.contentY) +
+                                    std::fabs(w * scale - active_.width));
+        }
       }
       if (!named && miss > kSlack) continue;
       if (named) miss -= kSlack * 4;  // a matching name outranks any geometry
@@ -752,6 +760,9 @@ class AtspiPlatform : public Platform {
       active_.content =
           Rect{static_cast<double>(w.content.x), static_cast<double>(w.content.y),
                static_cast<double>(w.content.width), static_cast<double>(w.content.height)};
+      // The surface's width on the screen against the toolkit's own tells the monitor's scale
+      // where the screen counts the monitors' pixels (see calibrateScale).
+      active_.width = static_cast<int>(w.surfaceWidth);
     }
     // windowElement finds the frame by its title or by where the content lies in the surface.
     targetWindow_ = static_cast<unsigned long>(w.id);

@@ -41,6 +41,7 @@ TEST(SwayTree, PlacesWindowsAndTheirSurfaces) {
        "window_rect":{"x":2,"y":0,"width":1276,"height":771},
        "geometry":{"x":26,"y":23,"width":1415,"height":732}}],
      "floating_nodes":[{"id":7,"pid":43,"app_id":null,"name":"xterm","focused":false,
+       "shell":"xwayland","window_properties":{"class":"XTerm"},
        "rect":{"x":10,"y":20,"width":300,"height":200},
        "window_rect":{"x":0,"y":0,"width":300,"height":200}}]}]})");
   ASSERT_EQ(windows.size(), 2u);
@@ -55,7 +56,10 @@ TEST(SwayTree, PlacesWindowsAndTheirSurfaces) {
   EXPECT_EQ(windows[0].content.width, 1276);
   EXPECT_EQ(windows[0].surfaceX, 1282 - 26);
   EXPECT_EQ(windows[0].surfaceY, 27 - 23);
-  EXPECT_EQ(windows[1].appId, "");
+  EXPECT_FALSE(windows[0].xwayland);
+  // An X11 client: its class stands for the app_id, its toolkit speaks screen positions.
+  EXPECT_EQ(windows[1].appId, "XTerm");
+  EXPECT_TRUE(windows[1].xwayland);
   EXPECT_EQ(windows[1].surfaceX, 10);
   // Not JSON, or not a tree: no windows rather than a crash.
   EXPECT_TRUE(sway::windowsOfTree("{").empty());

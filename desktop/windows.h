@@ -27,6 +27,10 @@ struct Window {
   // relative to their surface, which can begin before the content (client-side shadows).
   int64_t surfaceX = 0;
   int64_t surfaceY = 0;
+  // The surface's width on the screen, 0 when the compositor does not tell it. Where the screen's
+  // pixels are the monitors' own (GNOME Shell on a 2x monitor), a toolkit's coordinates are
+  // smaller than the screen's by that monitor's scale.
+  int64_t surfaceWidth = 0;
   bool focused = false;
   // Shown on an output: not on a hidden workspace, behind another tab, under a fullscreen window
   // of its workspace or put away (the scratchpad).

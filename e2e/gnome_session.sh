@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs a command inside a private headless GNOME Shell session (Wayland, no X11), as a plain user:
+# Runs a command inside a private headless GNOME Shell session (Wayland, no X11, two monitors:
+# 1280x800 and 2560x1600), as a plain user:
 # its own system bus, session bus, XDG_RUNTIME_DIR, home and accessibility bus, with Mevrik's
 # shell extension installed by the product's script before the shell starts.
 #
@@ -101,7 +102,7 @@ export NO_AT_BRIDGE=0 QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 GTK_A11Y=atspi
 bash "$MEVRIK_REPO/scripts/install_gnome_extension.sh" >"$base/installer.out" ||
   { cat "$base/installer.out" >&2; echo "the extension's installer failed" >&2; exit 1; }
 started=$SECONDS
-gnome-shell --headless --wayland --no-x11 --virtual-monitor 1280x800 >>"$base/session.log" 2>&1 &
+gnome-shell --headless --wayland --no-x11 --virtual-monitor 1280x800 --virtual-monitor 2560x1600 >>"$base/session.log" 2>&1 &
 pids+=($!)
 extension() {
   gdbus call --session --dest com.fennick.Mevrik.Shell --object-path /com/fennick/Mevrik/Shell \

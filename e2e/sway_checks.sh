@@ -3,7 +3,8 @@
 # Wayland applications, GTK 3 and Qt 6: a snapshot, a click on a check box at its record's centre
 # read back through AT-SPI, text typed into an empty field and read back exactly, a screenshot of
 # the window; vantic-win's list, at and focus across two workspaces, through sway's IPC and
-# through the foreign-toplevel list.
+# through the foreign-toplevel list; the same for an X11 application under XWayland on a scaled
+# second output.
 #
 #   sway_checks.sh BUILD_DIR [QT_APP]
 set -euo pipefail
@@ -122,11 +123,11 @@ PY
     fail "$name: shot report $(cat "$work/shot.out") (window ${ww}x$wh at scale $2)"
 }
 
-# check_app NAME CMD...: starts the application (NAME on the accessibility bus) and checks every
-# tool on its window.
+# check_app NAME SCALE CMD...: starts the application (NAME on the accessibility bus) on an output
+# of that scale and checks every tool on its window; leaves it running.
 check_app() {
-  local name=$1
-  shift
+  local name=$1 scale=$2
+  shift 2
   start_app "$@"
   snapshot "$name"
   [ -z "${MEVRIK_WAYLAND_KEEP:-}" ] || cp "$work/snap.json" "$MEVRIK_WAYLAND_KEEP-$name.json"
@@ -142,9 +143,11 @@ check_app() {
   got=$(atspi text "$name" "$tx" "$ty" "$wx" "$wy")
   [ "$got" = "$text" ] || fail "$name: typed '$text', the field holds '$got'"
 
-  shot_window "$name" 1
+  shot_window "$name" "$scale"
   if [ -n "${MEVRIK_WAYLAND_KEEP:-}" ]; then cp "$work/window.png" "$MEVRIK_WAYLAND_KEEP-$name.png"; fi
   echo "$name: check box at $cx,$cy switched, '$got' typed and read back, ${ww}x$wh screenshot"
+}
+stop_app() {
   kill "$pid"
   wait "$pid" 2>/dev/null || true
 }
@@ -245,12 +248,34 @@ PY
   swaymsg -q workspace 1
 }
 
-check_app gtk3-widget-factory gtk3-widget-factory
-if [ -n "$qt_app" ]; then check_app ax-qt-app "$qt_app"; fi
+# An X11 GTK application under XWayland, which sway starts for the first X11 client, on the second
+# output at scale 2: its toolkit speaks positions in XWayland's root window, which is sway's layout
+# in points, and draws at scale 1, which sway enlarges. vantic-win names it by its X11 class.
+check_xwayland() {
+  local out
+  swaymsg -q exec "echo \$DISPLAY >$work/display"
+  wait_for_file "$work/display"
+  swaymsg -q output HEADLESS-2 resolution 2560x1600 scale 2
+  swaymsg -q focus output HEADLESS-2
+  check_app gtk3-widget-factory 2 env GDK_BACKEND=x11 DISPLAY="$(cat "$work/display")" gtk3-widget-factory
+  [ "${cx%.*}" -ge 1280 ] || fail "X11: the check box at $cx,$cy is not on HEADLESS-2"
+  out=$("$win" at "$cx" "$cy") || fail "X11: vantic-win at status $?"
+  echo "$out" | grep -q "\"app\":\"Gtk3-widget-factory\",\"pid\":$pid," || fail "X11: vantic-win at $cx $cy: $out"
+  stop_app
+}
+wait_for_file() {
+  for _ in $(seq 50); do [ -s "$1" ] && return; sleep 0.1; done
+  fail "no $1"
+}
+
+check_app gtk3-widget-factory 1 gtk3-widget-factory
+stop_app
+if [ -n "$qt_app" ]; then check_app ax-qt-app 1 "$qt_app"; stop_app; fi
 check_windows
 if [ -n "$qt_app" ]; then
   check_outputs ax-qt-app "$qt_app"
 else
   check_outputs gtk3-widget-factory gtk3-widget-factory
 fi
+check_xwayland
 echo "sway checks passed"

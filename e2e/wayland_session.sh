@@ -76,9 +76,10 @@ wait_for() {  # wait_for SECONDS CMD...: until CMD succeeds
 
 case $compositor in
 sway)
+  # XWayland starts with the first X11 client, so a session without one does not pay for it.
   cat >"$base/sway.conf" <<CONF
 output HEADLESS-1 resolution 1280x800 position 0 0
-xwayland disable
+xwayland enable
 default_border pixel 2
 CONF
   WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \

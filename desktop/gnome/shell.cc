@@ -54,6 +54,7 @@ std::optional<Window> parseWindow(const json& o) {
                number(frame, "height")};
   w.surfaceX = buffer.is_object() ? number(buffer, "x") : w.content.x;
   w.surfaceY = buffer.is_object() ? number(buffer, "y") : w.content.y;
+  if (buffer.is_object()) w.surfaceWidth = number(buffer, "width");
   w.frame = w.content;
   w.focused = field(o, "focused") == true;
   // Minimized windows are out of sight as sway's scratchpad keeps them.

@@ -168,6 +168,7 @@ void collect(const json& node, int64_t drawn, Context context, Walk& walk) {
     w.surfaceX = w.content.x - geometry.x;
     w.surfaceY = w.content.y - geometry.y;
     w.focused = boolean(node, "focused");
+    w.xwayland = stringField(node, "shell") == "xwayland";
     const json& visible = field(node, "visible");
     w.visible = visible.is_boolean() ? visible.get<bool>() : !context.putAway;
     w.putAway = context.putAway;
