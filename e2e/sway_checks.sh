@@ -251,16 +251,37 @@ PY
 # An X11 GTK application under XWayland, which sway starts for the first X11 client, on the second
 # output at scale 2: its toolkit speaks positions in XWayland's root window, which is sway's layout
 # in points, and draws at scale 1, which sway enlarges. vantic-win names it by its X11 class.
+# vantic-type reaches it through XWayland's X server ($DISPLAY, as sway gives its programs): runs
+# back to back each arrive whole, and without DISPLAY the run is refused before any key.
 check_xwayland() {
-  local out
+  local out status expected got i
   swaymsg -q exec "echo \$DISPLAY >$work/display"
   wait_for_file "$work/display"
+  export DISPLAY
+  DISPLAY=$(cat "$work/display")
   swaymsg -q output HEADLESS-2 resolution 2560x1600 scale 2
   swaymsg -q focus output HEADLESS-2
-  check_app gtk3-widget-factory 2 env GDK_BACKEND=x11 DISPLAY="$(cat "$work/display")" gtk3-widget-factory
+  check_app gtk3-widget-factory 2 env GDK_BACKEND=x11 gtk3-widget-factory
   [ "${cx%.*}" -ge 1280 ] || fail "X11: the check box at $cx,$cy is not on HEADLESS-2"
   out=$("$win" at "$cx" "$cy") || fail "X11: vantic-win at status $?"
   echo "$out" | grep -q "\"app\":\"Gtk3-widget-factory\",\"pid\":$pid," || fail "X11: vantic-win at $cx $cy: $out"
+  expected='Ça va? 東京 🎉 ok'
+  # Runs straight after each other, each binding another character to the same spare key: a key
+  # read through the previous run's map would give that run's character.
+  for i in € ß 東 é "a b"; do
+    "$type" text " $i" >"$work/type.out" || fail "X11: vantic-type ' $i' status $?"
+    expected+=" $i"
+  done
+  got=$(atspi text gtk3-widget-factory "$tx" "$ty" "$wx" "$wy")
+  [ "$got" = "$expected" ] || fail "X11: runs back to back: the field holds '$got', not '$expected'"
+  "$type" key ctrl+a BackSpace shift+x >/dev/null || fail "X11: vantic-type key status $?"
+  status=0
+  env -u DISPLAY "$type" text "y" >"$work/type.out" 2>&1 || status=$?
+  [ $status = 1 ] && grep -q "XWayland.*nothing was typed" "$work/type.out" ||
+    fail "X11: vantic-type without DISPLAY: status $status $(cat "$work/type.out")"
+  got=$(atspi text gtk3-widget-factory "$tx" "$ty" "$wx" "$wy")
+  [ "$got" = X ] || fail "X11: after the chord and the refusal the field holds '$got'"
+  echo "X11: 5 runs back to back read back exactly, a chord, a run without DISPLAY refused"
   stop_app
 }
 wait_for_file() {

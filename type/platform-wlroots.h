@@ -10,6 +10,10 @@ namespace type {
 
 std::unique_ptr<Platform> createWlrootsPlatform(std::string& error);
 
+// The X11 backend on XWayland's X server ($DISPLAY), for an X11 window in front under a
+// Wayland compositor (platform-x11.cc).
+std::unique_ptr<Platform> createXwaylandPlatform(std::string& error);
+
 }  // namespace type
 
 namespace type {

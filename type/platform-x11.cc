@@ -362,6 +362,22 @@ std::unique_ptr<Platform> createX11Platform(x11::Display display, std::string& e
 
 }  // namespace
 
+std::unique_ptr<Platform> createXwaylandPlatform(std::string& error) {
+  const char* name = std::getenv("DISPLAY");
+  if (!name || !*name) {
+    error =
+        "the window in front is an X11 window under XWayland, which takes keys through "
+        "XWayland's X server, and DISPLAY does not name it; nothing was typed";
+    return nullptr;
+  }
+  std::optional<x11::Display> display = x11::connect();
+  if (!display) {
+    error = x11::unreachable("nothing was typed");
+    return nullptr;
+  }
+  return createX11Platform(std::move(*display), error);
+}
+
 std::unique_ptr<Platform> createSystemPlatform(std::string& error) {
   // In a Wayland session the X server is XWayland: its keys reach only XWayland's own windows,
   // so the text would go nowhere or to another window than the one in front.
