@@ -161,6 +161,7 @@ wait $typing 2>/dev/null || true
 out=$("$type" --restore) && [[ "$out" =~ ^restored=[1-9] ]] || fail "vantic-type --restore: $out"
 cmp -s "$work/kxkbrc" "$XDG_CONFIG_HOME/kxkbrc" && [ ! -e "$XDG_CONFIG_HOME/mevrik" ] ||
   fail "the layout settings after --restore: $(cat "$XDG_CONFIG_HOME/kxkbrc"; ls "$XDG_CONFIG_HOME")"
+layout getLayout | grep -q 'uint32 1' || fail "the layout in use after --restore: $(layout getLayout)"
 
 # A screenshot of the window in front: its frame on the output, at scale 1.
 for _ in $(seq 25); do
