@@ -127,12 +127,12 @@ class KwinPlatform : public Platform {
   std::vector<Keysym> keysymsAtStart(uint32_t code) override {
     const char* name =
         keymap_.keymap ? xkb_keymap_key_get_name(keymap_.keymap, code + kXkbOffset) : nullptr;
-    for (const kde::ExtraKey& key :
-         layout_&& name ? layout_->bindings() : std::vector<kde::ExtraKey>{}) {
+    const std::vector<kde::ExtraKey> bound =
+        layout_ != nullptr && name != nullptr ? layout_->bindings() : std::vector<kde::ExtraKey>{};
+    for (const kde::ExtraKey& key : bound) {
       if (key.name != name) continue;
-      std::vector<Keysym> row = {xkb_keysym_from_name(key.alone.c_str(), XKB_KEYSYM_NO_FLAGS),
-                                 xkb_keysym_from_name(key.shifted.c_str(), XKB_KEYSYM_NO_FLAGS)};
-      return row;
+      return {xkb_keysym_from_name(key.alone.c_str(), XKB_KEYSYM_NO_FLAGS),
+              xkb_keysym_from_name(key.shifted.c_str(), XKB_KEYSYM_NO_FLAGS)};
     }
     return keymap_.entry(code + kXkbOffset);
   }
