@@ -150,7 +150,7 @@ layout getLayout | grep -q 'uint32 1' || fail "the layout in use after typing: $
 python3 -c 'print("".join(chr(0x4e00 + i) for i in range(600)), end="")' >"$work/long.txt"
 "$type" text "$(cat "$work/long.txt")" >/dev/null 2>&1 &
 typing=$!
-for _ in $(seq 200); do
+for _ in $(seq 500); do
   cmp -s "$work/kxkbrc" "$XDG_CONFIG_HOME/kxkbrc" || break
   sleep 0.02
 done
