@@ -150,7 +150,7 @@ layout getLayout | grep -q 'uint32 1' || fail "the layout in use after typing: $
 python3 -c 'print("".join(chr(0x4e00 + i) for i in range(600)), end="")' >"$work/long.txt"
 "$type" text "$(cat "$work/long.txt")" >/dev/null 2>&1 &
 typing=$!
-for _ in $(seq 200); do
+for _ in $(seq 500); do
   cmp -s "$work/kxkbrc" "$XDG_CONFIG_HOME/kxkbrc" || break
   sleep 0.02
 done
@@ -161,6 +161,7 @@ wait $typing 2>/dev/null || true
 out=$("$type" --restore) && [[ "$out" =~ ^restored=[1-9] ]] || fail "vantic-type --restore: $out"
 cmp -s "$work/kxkbrc" "$XDG_CONFIG_HOME/kxkbrc" && [ ! -e "$XDG_CONFIG_HOME/mevrik" ] ||
   fail "the layout settings after --restore: $(cat "$XDG_CONFIG_HOME/kxkbrc"; ls "$XDG_CONFIG_HOME")"
+layout getLayout | grep -q 'uint32 1' || fail "the layout in use after --restore: $(layout getLayout)"
 
 # A screenshot of the window in front: its frame on the output, at scale 1.
 for _ in $(seq 25); do

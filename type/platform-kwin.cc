@@ -97,24 +97,20 @@ class KwinPlatform : public Platform {
   // Two keysyms a code: one alone, one with Shift.
   size_t spareKeyCount() override { return layout_ ? 2 * spareCodes().size() : 0; }
 
+  // The layout is written and switched in by the next flush(), once the journal lists it.
   std::vector<Key> bindSpareKeys(const std::vector<Keysym>& symbols) override {
     const std::vector<xkb_keycode_t> spare = spareCodes();
     std::vector<Key> keys;
-    std::vector<kde::ExtraKey> extra;
+    extra_.clear();
     for (size_t i = 0; i < symbols.size() && i / 2 < spare.size(); i += 2) {
       const xkb_keycode_t code = spare[i / 2];
       // A lone last keysym fills both levels.
       const bool pair = i + 1 < symbols.size();
       const Keysym shifted = pair ? symbols[i + 1] : symbols[i];
-      extra.push_back(
+      extra_.push_back(
           {xkb_keymap_key_get_name(keymap_.keymap, code), nameOf(symbols[i]), nameOf(shifted)});
       keys.push_back(Key{code - kXkbOffset, false, symbols[i]});
       if (pair) keys.push_back(Key{code - kXkbOffset, true, shifted});
-    }
-    std::string why;
-    if (!layout_->switchTo(extra, group_, why)) {
-      lost_ = "could not switch to the run's keyboard layout: " + why;
-      return {};
     }
     bound_ = keys;
     switchPending_ = true;
@@ -131,12 +127,12 @@ class KwinPlatform : public Platform {
   std::vector<Keysym> keysymsAtStart(uint32_t code) override {
     const char* name =
         keymap_.keymap ? xkb_keymap_key_get_name(keymap_.keymap, code + kXkbOffset) : nullptr;
-    for (const kde::ExtraKey& key :
-         layout_&& name ? layout_->bindings() : std::vector<kde::ExtraKey>{}) {
+    const std::vector<kde::ExtraKey> bound =
+        layout_ != nullptr && name != nullptr ? layout_->bindings() : std::vector<kde::ExtraKey>{};
+    for (const kde::ExtraKey& key : bound) {
       if (key.name != name) continue;
-      std::vector<Keysym> row = {xkb_keysym_from_name(key.alone.c_str(), XKB_KEYSYM_NO_FLAGS),
-                                 xkb_keysym_from_name(key.shifted.c_str(), XKB_KEYSYM_NO_FLAGS)};
-      return row;
+      return {xkb_keysym_from_name(key.alone.c_str(), XKB_KEYSYM_NO_FLAGS),
+              xkb_keysym_from_name(key.shifted.c_str(), XKB_KEYSYM_NO_FLAGS)};
     }
     return keymap_.entry(code + kXkbOffset);
   }
@@ -165,8 +161,14 @@ class KwinPlatform : public Platform {
       putBackPending_ = false;
       putBackLayout();
     }
-    if (switchPending_) {
+    if (switchPending_ && lost_.empty()) {
       switchPending_ = false;
+      std::string why;
+      if (!layout_->switchTo(extra_, group_, why)) {
+        lost_ = "could not switch to the run's keyboard layout: " + why;
+        queued_.clear();
+        return;
+      }
       kde::RunLayout::reload();
       if (!input_->waitForKeymap([this](const std::string& text) { return carries(text, bound_); },
                                  kKeymapTimeoutMs)) {
@@ -232,7 +234,8 @@ class KwinPlatform : public Platform {
     for (const Key& key : bound_)
       restoreTo_.emplace(key.code + kXkbOffset, keymap_.entry(key.code + kXkbOffset));
     bound_.clear();
-    if (!layout_->putBack()) {
+    const std::optional<size_t> group = layout_->putBack();
+    if (!group) {
       lost_ = "could not put the keyboard settings (kxkbrc) back";
       return;
     }
@@ -245,7 +248,7 @@ class KwinPlatform : public Platform {
           });
         },
         kKeymapTimeoutMs);
-    if (group_ > 0) kde::RunLayout::selectLayout(group_);
+    if (*group > 0) kde::RunLayout::selectLayout(*group);
     restoreTo_.clear();
   }
 
@@ -256,6 +259,7 @@ class KwinPlatform : public Platform {
   std::unordered_map<Keysym, Key> keys_;
   std::unique_ptr<kde::RunLayout> layout_;  // none where no layout can be switched in
   std::vector<Key> bound_;                  // the current binding's keys
+  std::vector<kde::ExtraKey> extra_;        // and its lines in the run's layout
   std::map<xkb_keycode_t, std::vector<Keysym>> restoreTo_;  // entries the put-back gives back
   std::vector<std::pair<uint32_t, bool>> queued_;
   bool switchPending_ = false, putBackPending_ = false;

@@ -171,7 +171,9 @@ bool RunLayout::switchTo(const std::vector<ExtraKey>& keys, size_t active, std::
       user = copy->substr(line + 1);
   } else {
     user = readFile(kxkbrc);
-    if (!writeFile(saved, std::string(kSavedHeader) + (user ? "present\n" + *user : "absent\n"))) {
+    // The layout in use goes with it: KWin's reload leaves it for the first.
+    if (!writeFile(saved, std::string(kSavedHeader) + (user ? "present " : "absent ") +
+                              std::to_string(active) + "\n" + user.value_or(""))) {
       error = "cannot save the keyboard settings to " + saved + ": " + std::strerror(errno);
       return false;
     }
@@ -239,22 +241,33 @@ std::vector<ExtraKey> RunLayout::bindings() const {
   return keys;
 }
 
-bool RunLayout::putBack() {
+std::optional<size_t> RunLayout::putBack() {
   const std::string folder = config_ + "/mevrik";
   const std::string kxkbrc = config_ + "/kxkbrc", saved = folder + "/kxkbrc.saved";
   const auto copy = readFile(saved);
-  if (!copy || copy->rfind(kSavedHeader, 0) != 0) return false;
+  if (!copy || copy->rfind(kSavedHeader, 0) != 0) return std::nullopt;
   const size_t line = copy->find('\n');
-  if (line == std::string::npos) return false;
+  if (line == std::string::npos) return std::nullopt;
   const bool present = copy->compare(sizeof kSavedHeader - 1, 7, "present") == 0;
-  if (present ? !writeFile(kxkbrc, copy->substr(line + 1))
-              : unlink(kxkbrc.c_str()) != 0 && errno != ENOENT) {
-    return false;
+  const size_t active =
+      std::strtoul(copy->c_str() + sizeof kSavedHeader - 1 + (present ? 8 : 7), nullptr, 10);
+  // Settings that name another layout now are the user's newer ones: they stay.
+  const auto settings = readFile(kxkbrc);
+  const bool ours =
+      settings && entryOf(*settings, "Layout", "LayoutList")
+                          .value_or("")
+                          .find(folder.substr(1) + "/kwin-layout") != std::string::npos;
+  if (ours && (present ? !writeFile(kxkbrc, copy->substr(line + 1))
+                       : unlink(kxkbrc.c_str()) != 0 && errno != ENOENT)) {
+    return std::nullopt;
   }
-  unlink(saved.c_str());
-  unlink((folder + "/kwin-layout").c_str());
+  // With what a run killed while writing may have left.
+  for (const std::string& file : {saved, folder + "/kwin-layout", saved + ".new",
+                                  folder + "/kwin-layout.new", kxkbrc + ".new"}) {
+    unlink(file.c_str());
+  }
   rmdir(folder.c_str());  // when nothing else of Mevrik's is there
-  return true;
+  return active;
 }
 
 // KWin answers on org.kde.keyboard only while it has several layouts.

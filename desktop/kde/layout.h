@@ -48,9 +48,10 @@ class RunLayout {
   // The keys the run's layout binds, while KWin's settings name it (what KWin gives from its next
   // reload, or its next start, whatever its keymap shows now); none otherwise.
   std::vector<ExtraKey> bindings() const;
-  // Puts the user's kxkbrc back as it was saved and removes the run's files. False when there
+  // Puts the user's kxkbrc back as it was saved (unless it names another layout by now) and
+  // removes the run's files. Gives the index of the layout that was in use, or none when there
   // was nothing to put back or it could not be written.
-  bool putBack();
+  std::optional<size_t> putBack();
   // Asks KWin to read its layout settings again, with the signal KDE's settings module sends.
   // KWin then starts again on the first of several layouts.
   static void reload();
