@@ -318,6 +318,7 @@ double scaleOf(const ActiveWindowState& active, Node& n) {
 // is twice as wide on the screen as its toolkit says: the same ratio, of the surface's widths.
 void calibrateScale(ActiveWindowState& active, const Node& window) {
   active.scale = 1.0;
+  active.ratio = 0;
   active.scaleCentre = Point{0, 0};
   active.reportedX = active.reportedY = 0;
   if (window.pid != active.pid) return;
@@ -332,6 +333,7 @@ void calibrateScale(ActiveWindowState& active, const Node& window) {
   if (!active.width) return;
   if (w <= 0) return;
   double ratio = static_cast<double>(active.width) / w;
+  active.ratio = ratio;
   double whole = std::round(ratio);
   if (whole < 2 || std::fabs(ratio - whole) >= 0.15) return;
   active.scale = whole;

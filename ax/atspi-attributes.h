@@ -22,6 +22,8 @@ struct ActiveWindowState {
   std::string title;
   int width = 0;
   double scale = 1.0;
+  // That width over the toolkit's own, 0 until calibrateScale has both.
+  double ratio = 0;
   // Where the window's content starts on the root window, for a toolkit that gives extents
   // relative to the window (GTK 4), and for telling how a toolkit scales.
   double originX = 0;

@@ -711,6 +711,7 @@ class AtspiPlatform : public Platform {
         outputs_->push_back(Rect{static_cast<double>(o.area.x), static_cast<double>(o.area.y),
                                  static_cast<double>(o.area.width),
                                  static_cast<double>(o.area.height)});
+        outputScales_.push_back(o.scale);
       }
     }
     return *outputs_;
@@ -791,7 +792,50 @@ class AtspiPlatform : public Platform {
     }
     if (!out.name && !w.appId.empty()) out.name = w.appId;
     screenList();
+    monitorScale_.reset();
+    if (gnome_ && !w.xwayland) monitorScale_ = scaleOfMonitorUnder(w.frame);
     return out;
+  }
+
+  // The scale of the monitor a window is on as Mutter counts it: the one holding most of its
+  // frame. None when the window lies on no monitor.
+  std::optional<double> scaleOfMonitorUnder(const mevrik::desktop::Box& frame) const {
+    std::optional<double> scale;
+    double most = 0;
+    for (size_t i = 0; i < outputs_->size() && i < outputScales_.size(); ++i) {
+      const Rect& o = (*outputs_)[i];
+      const double across = std::min(o.x + o.w, static_cast<double>(frame.x + frame.width)) -
+                            std::max(o.x, static_cast<double>(frame.x));
+      const double down = std::min(o.y + o.h, static_cast<double>(frame.y + frame.height)) -
+                          std::max(o.y, static_cast<double>(frame.y));
+      if (across > 0 && down > 0 && across * down > most)
+        most = across * down, scale = outputScales_[i];
+    }
+    return scale;
+  }
+
+  // GNOME Shell counts the monitors' own pixels, so a window's surface is its monitor's scale
+  // times wider on the screen than its toolkit says, and that factor is what the records are
+  // scaled by. Qt 6.4 draws at the scale of the first monitor the shell announces, whichever
+  // monitor its window is on, while Mutter sizes the window by its own monitor's scale: the
+  // factor found is not the monitor's, and neither the records nor what is drawn lie where a
+  // click lands. Where Mutter lays the monitors out in points every toolkit's factor is 1,
+  // whatever the monitor's scale.
+  std::optional<std::string> misplacedWindow() override {
+    if (!gnome_ || !monitorScale_ || active_.ratio <= 0 || active_.scale == *monitorScale_) {
+      return std::nullopt;
+    }
+    if (active_.scale == 1.0 && gnome_->layoutInPoints() == std::optional(true))
+      return std::nullopt;
+    char found[32], monitor[32];
+    g_snprintf(found, sizeof found, "%.3g", active_.ratio);
+    g_snprintf(monitor, sizeof monitor, "%g", *monitorScale_);
+    return std::string("Wayland session: GNOME Shell shows the window ") +
+           std::to_string(targetWindow_) + " at " + found +
+           " times its application's size on a monitor of scale " + monitor +
+           ", so its elements' centres would miss (Qt draws its windows at one monitor's scale "
+           "on every monitor): move the window to a monitor of the scale it is drawn at, or give "
+           "the monitors one scale; no snapshot was taken";
   }
 
   // Without X11: the application one of whose windows has the ACTIVE state.
@@ -859,6 +903,8 @@ class AtspiPlatform : public Platform {
   std::unique_ptr<mevrik::desktop::gnome::Shell> gnome_;  // in a GNOME Shell session
   std::optional<mevrik::desktop::kde::Workspace> kwin_;   // in a KWin session, read at the start
   std::optional<std::vector<Rect>> outputs_;
+  std::vector<double> outputScales_;    // each output's scale, as outputs_
+  std::optional<double> monitorScale_;  // of the monitor the target window is on (GNOME Shell)
   std::unique_ptr<BusWire> session_;
   std::unique_ptr<BusWire> a11y_;
   std::vector<std::unique_ptr<BusWire>>

@@ -191,6 +191,9 @@ class Platform {
   // out what only a walk needs (reads sent ahead of it, the window's place and scale on the
   // screen, extra connections). Called before the target is looked up.
   virtual void prepareLookup() {}
+  // After the walk: why the records' places cannot be trusted (the window is drawn at another
+  // scale than the one the compositor gives it), none when they can.
+  virtual std::optional<std::string> misplacedWindow() { return std::nullopt; }
   // The child at `index` in the element's children as AXChildren lists them, null when there is
   // none or it cannot be read. A backend that can ask for one child overrides it; this one reads
   // the whole list.

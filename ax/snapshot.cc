@@ -235,6 +235,11 @@ RunResult runSnapshot(Platform& platform, const std::vector<std::string>& args) 
   // The messaging timeout cut the snapshot short: a document without the window must not pass
   // for a complete one. (Set after the menu-bar pass, which a truncated walk would skip.)
   if (unanswered) state.truncated = true;
+  // Centres that would miss are worse than none: such a window is refused like a session that is
+  // not served.
+  if (std::optional<std::string> why = platform.misplacedWindow()) {
+    return {errorLine(*why), kExitNotTrusted};
+  }
 
   const double elapsed = platform.now() - state.tStart;
   return {snapshotDocument(state, *frontmost, elapsed), kExitOk};

@@ -206,7 +206,13 @@ Tool snapshotTool() {
       if (auto result = documentResult(child)) return *result;
     }
     if (child.status == status::ax::kNotTrusted) {
-      return textResult(errorText(child.out) +
+      // A Wayland session or window the tool cannot serve is no matter of access: its line tells
+      // the remedy.
+      const std::string error = errorText(child.out);
+      if (error.starts_with("Wayland session: ")) {
+        return textResult(error + "\nWhat to do: as the line says, then snapshot again.", true);
+      }
+      return textResult(error +
                             "\nWhat to do: call request_access (or open Mevrik and turn on "
                             "accessibility), restart the application, then snapshot again.",
                         true);

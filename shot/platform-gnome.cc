@@ -8,9 +8,8 @@
 
 #include <png.h>
 
-#include <algorithm>
-
 #include "desktop/gnome/shell.h"
+#include "shot/compositor.h"
 
 namespace shot {
 namespace {
@@ -42,21 +41,10 @@ class GnomePlatform : public Platform {
   std::optional<Window> frontmostWindow() override {
     const std::optional<mevrik::desktop::Window> w = shell_->focused();
     if (!w) return std::nullopt;
-    return Window{w->pid, Rect{w->content.x, w->content.y, w->content.width, w->content.height}};
+    return windowOf(*w);
   }
 
-  Rect screen() override {
-    Box box = outputs_.front().area;
-    for (const Output& o : outputs_) {
-      const int64_t right = std::max(box.x + box.width, o.area.x + o.area.width);
-      const int64_t bottom = std::max(box.y + box.height, o.area.y + o.area.height);
-      box.x = std::min(box.x, o.area.x);
-      box.y = std::min(box.y, o.area.y);
-      box.width = right - box.x;
-      box.height = bottom - box.y;
-    }
-    return Rect{box.x, box.y, box.width, box.height};
-  }
+  Rect screen() override { return layoutBounds(outputs_); }
 
   std::optional<Image> capture(const Rect& area) override {
     std::string error;

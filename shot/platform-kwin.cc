@@ -6,10 +6,9 @@
 //   the report's scale says so.
 // - A window's area is its frame: what the user sees of it, KWin's title bar included, GTK's
 //   client-side shadows left out.
-#include <algorithm>
-
 #include "desktop/kde/kwin.h"
 #include "desktop/session.h"
+#include "shot/compositor.h"
 #include "shot/platform-wlroots.h"
 
 namespace shot {
@@ -23,36 +22,14 @@ class KwinPlatform : public Platform {
                mevrik::desktop::kde::Workspace workspace)
       : kwin_(std::move(kwin)), workspace_(std::move(workspace)) {}
 
-  std::optional<Window> frontmostWindow() override {
-    for (const mevrik::desktop::Window& w : workspace_.windows) {
-      if (!w.focused) continue;
-      return Window{w.pid, Rect{w.content.x, w.content.y, w.content.width, w.content.height}};
-    }
-    return std::nullopt;
-  }
+  std::optional<Window> frontmostWindow() override { return focusedWindow(workspace_.windows); }
 
-  Rect screen() override {
-    Box box = workspace_.outputs.front().area;
-    for (const auto& o : workspace_.outputs) {
-      const int64_t right = std::max(box.x + box.width, o.area.x + o.area.width);
-      const int64_t bottom = std::max(box.y + box.height, o.area.y + o.area.height);
-      box.x = std::min(box.x, o.area.x);
-      box.y = std::min(box.y, o.area.y);
-      box.width = right - box.x;
-      box.height = bottom - box.y;
-    }
-    return Rect{box.x, box.y, box.width, box.height};
-  }
+  Rect screen() override { return layoutBounds(workspace_.outputs); }
 
   std::optional<Image> capture(const Rect& area) override {
     auto pixels = kwin_->capture(Box{area.x, area.y, area.width, area.height}, error_);
     if (!pixels) return std::nullopt;
-    Image image;
-    image.width = pixels->width;
-    image.height = pixels->height;
-    image.scale = static_cast<double>(pixels->width) / static_cast<double>(area.width);
-    image.rgb = std::move(pixels->rgb);
-    return image;
+    return imageOf(std::move(*pixels), area);
   }
 
   std::string captureError() override { return error_; }

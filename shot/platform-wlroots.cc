@@ -9,11 +9,10 @@
 //   scales.
 #include "shot/platform-wlroots.h"
 
-#include <algorithm>
-
 #include "desktop/session.h"
 #include "desktop/sway/ipc.h"
 #include "desktop/wlroots/client.h"
+#include "shot/compositor.h"
 
 namespace shot {
 namespace {
@@ -29,26 +28,10 @@ class WlrootsPlatform : public Platform {
       : ipc_(std::move(ipc)), client_(std::move(client)), outputs_(std::move(outputs)) {}
 
   std::optional<Window> frontmostWindow() override {
-    for (const mevrik::desktop::Window& w :
-         ipc_->windows().value_or(std::vector<mevrik::desktop::Window>{})) {
-      if (!w.focused) continue;
-      return Window{w.pid, Rect{w.content.x, w.content.y, w.content.width, w.content.height}};
-    }
-    return std::nullopt;
+    return focusedWindow(ipc_->windows().value_or(std::vector<mevrik::desktop::Window>{}));
   }
 
-  Rect screen() override {
-    Box box = outputs_.front().area;
-    for (const Output& o : outputs_) {
-      const int64_t right = std::max(box.x + box.width, o.area.x + o.area.width);
-      const int64_t bottom = std::max(box.y + box.height, o.area.y + o.area.height);
-      box.x = std::min(box.x, o.area.x);
-      box.y = std::min(box.y, o.area.y);
-      box.width = right - box.x;
-      box.height = bottom - box.y;
-    }
-    return Rect{box.x, box.y, box.width, box.height};
-  }
+  Rect screen() override { return layoutBounds(outputs_); }
 
   std::optional<Image> capture(const Rect& area) override {
     for (const Output& o : outputs_) {
@@ -60,12 +43,7 @@ class WlrootsPlatform : public Platform {
       auto pixels = client_->capture(outputs_.size() == 1 ? std::string() : o.name,
                                      Box{area.x - b.x, area.y - b.y, area.width, area.height});
       if (!pixels) return std::nullopt;
-      Image image;
-      image.width = pixels->width;
-      image.height = pixels->height;
-      image.scale = static_cast<double>(pixels->width) / static_cast<double>(area.width);
-      image.rgb = std::move(pixels->rgb);
-      return image;
+      return imageOf(std::move(*pixels), area);
     }
     return std::nullopt;
   }

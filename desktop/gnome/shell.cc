@@ -281,6 +281,28 @@ std::optional<std::vector<Output>> Shell::outputs() {
   return outputsOf(*reply);
 }
 
+// Mutter's own display configuration says how it lays the monitors out: "layout-mode" 1 is in
+// points, 2 in the monitors' pixels (GNOME 43's default, and what a Mutter without the property
+// does).
+std::optional<bool> Shell::layoutInPoints() {
+  GVariant* reply = g_dbus_connection_call_sync(
+      bus_, "org.gnome.Mutter.DisplayConfig", "/org/gnome/Mutter/DisplayConfig",
+      "org.gnome.Mutter.DisplayConfig", "GetCurrentState", nullptr, nullptr,
+      G_DBUS_CALL_FLAGS_NO_AUTO_START, kTimeoutMs, nullptr, nullptr);
+  if (!reply) return std::nullopt;
+  std::optional<bool> inPoints;
+  if (g_variant_is_of_type(reply, G_VARIANT_TYPE("(ua((ssss)a(siiddada{sv})a{sv})"
+                                                 "a(iiduba(ssss)a{sv})a{sv})"))) {
+    GVariant* properties = g_variant_get_child_value(reply, 3);
+    guint32 mode = 2;
+    g_variant_lookup(properties, "layout-mode", "u", &mode);
+    inPoints = mode == 1;
+    g_variant_unref(properties);
+  }
+  g_variant_unref(reply);
+  return inPoints;
+}
+
 std::optional<std::string> Shell::screenshot(const Box& area, std::string& error) {
   GError* failure = nullptr;
   GVariant* reply = g_dbus_connection_call_sync(

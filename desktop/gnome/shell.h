@@ -52,6 +52,10 @@ class Shell {
   std::optional<int64_t> activeWorkspace();
   // The monitors in the layout, the primary one first; none when the shell does not answer.
   std::optional<std::vector<Output>> outputs();
+  // Whether Mutter lays the monitors out in points (its experimental fractional scaling, where a
+  // toolkit's coordinates are the layout's on every monitor) rather than in the monitors' own
+  // pixels; none when Mutter's display configuration did not answer.
+  std::optional<bool> layoutInPoints();
   // A PNG of what the screen shows in `area` (logical pixels), at the monitors' scale; none, with
   // the shell's reason in `error`, when it could not be taken.
   std::optional<std::string> screenshot(const Box& area, std::string& error);
