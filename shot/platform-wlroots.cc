@@ -63,6 +63,11 @@ std::unique_ptr<Platform> createWlrootsPlatform(std::string& error) {
   auto ipc = sway::Ipc::connect(why);
   std::optional<std::vector<Output>> outputs;
   if (ipc) outputs = ipc->outputs();
+  if (ipc && !outputs) {
+    // sway answered the connection, then went away: that is not a session the tool cannot serve.
+    error = "sway's IPC stopped answering (the compositor went away?); " + tail;
+    return nullptr;
+  }
   if (!outputs || outputs->empty()) {
     error = refusal(Session::kWlroots, "vantic-shot",
                     "the windows and outputs come from sway's IPC: " +

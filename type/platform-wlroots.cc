@@ -154,7 +154,10 @@ class WlrootsPlatform : public Platform {
 
   bool waitForReader(uint32_t) override { return client_->flush(true); }
 
-  std::string lostReason() override { return client_->lostReason(); }
+  std::string lostReason() override {
+    const std::string lost = client_->lostReason();
+    return lost.empty() ? lost : lost + "; typing may be incomplete";
+  }
 
  private:
   std::unique_ptr<mevrik::desktop::sway::Ipc> ipc_;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -30,6 +32,13 @@ void global(void* data, wl_registry* registry, uint32_t name, const char* interf
 void globalRemove(void*, wl_registry*, uint32_t) {}
 const wl_registry_listener kRegistryListener = {global, globalRemove};
 
+// libwayland prints "Error sending request: Broken pipe" when the compositor has gone; the tool
+// says so itself, once, from lostReason(). Its other messages (protocol errors) still go out.
+void logLine(const char* format, va_list args) {
+  if (std::strncmp(format, "Error sending request", 21) == 0) return;
+  std::vfprintf(stderr, format, args);
+}
+
 }  // namespace
 
 Connection::~Connection() {
@@ -49,6 +58,7 @@ Connection::~Connection() {
 bool Connection::connect(Global onGlobal, void* onGlobalData) {
   global = onGlobal;
   data = onGlobalData;
+  wl_log_set_handler_client(logLine);
   display = wl_display_connect(nullptr);
   if (!display) return false;
   registry = wl_display_get_registry(display);
