@@ -299,4 +299,18 @@ else
   check_outputs gtk3-widget-factory gtk3-widget-factory
 fi
 check_xwayland
+# Last, as it ends the session: sway killed while vantic-type's keys go out gives status 1 and
+# one line, never a report.
+start_app gtk3-widget-factory
+"$type" text "$(printf 'x%.0s' $(seq 1500))" >"$work/type.out" 2>"$work/type.err" &
+typer=$!
+for _ in $(seq 400); do [ "$(ls -l /proc/$typer/fd 2>/dev/null | grep -c socket:)" -ge 2 ] && break; sleep 0.01; done
+sleep 0.15
+kill -KILL "$(basename "$SWAYSOCK" .sock | cut -d. -f3)"
+status=0
+wait "$typer" || status=$?
+[ $status = 1 ] && [ ! -s "$work/type.out" ] && [ "$(wc -l <"$work/type.err")" = 1 ] &&
+  grep -q "closed the connection.*typing may be incomplete" "$work/type.err" ||
+  fail "sway killed mid-run: vantic-type status $status $(cat "$work/type.out" "$work/type.err")"
+echo "sway killed mid-run: vantic-type says typing may be incomplete"
 echo "sway checks passed"
