@@ -305,7 +305,7 @@ start_app gtk3-widget-factory
 "$type" text "$(printf 'x%.0s' $(seq 1500))" >"$work/type.out" 2>"$work/type.err" &
 typer=$!
 for _ in $(seq 400); do [ "$(ls -l /proc/$typer/fd 2>/dev/null | grep -c socket:)" -ge 2 ] && break; sleep 0.01; done
-sleep 0.15
+sleep 0.05
 kill -KILL "$(basename "$SWAYSOCK" .sock | cut -d. -f3)"
 status=0
 wait "$typer" || status=$?
