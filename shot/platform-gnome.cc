@@ -74,7 +74,13 @@ std::unique_ptr<Platform> createGnomePlatform(std::string& error) {
     return nullptr;
   }
   std::optional<std::vector<Output>> outputs = shell->outputs();
-  if (!outputs || outputs->empty()) {
+  if (!outputs) {
+    // The extension answered the connection, then stopped: the shell went away (or hangs), and
+    // installing the extension again would not help.
+    error = "GNOME Shell stopped answering (the shell went away?); " + tail;
+    return nullptr;
+  }
+  if (outputs->empty()) {
     error = gnome::refusal("vantic-shot", "the extension named no monitor", tail);
     return nullptr;
   }
