@@ -159,6 +159,9 @@ shown() { [ -n "$(xdotool search --onlyvisible --pid "$mpid" 2>/dev/null)" ]; }
 while shown && [ $(($(date +%s%N) - pressed)) -lt 5000000000 ]; do sleep 0.05; done
 hidden_ms=$((($(date +%s%N) - pressed) / 1000000))
 [ $hidden_ms -lt 1000 ] || fail "the windows stayed on screen for $hidden_ms ms after quitting"
+# The grace is 2.5 s and the service holds the registration for 6 s: ending before 5.5 s shows
+# the grace was kept, with room for a sanitised build's exit on a loaded machine.
 ended() { ! kill -0 "$mpid" 2>/dev/null; }
-retry 5 ended || fail "Mevrik did not quit"
+while ! ended && [ $(($(date +%s%N) - pressed)) -lt 5500000000 ]; do sleep 0.05; done
+ended || fail "Mevrik did not quit within 5.5 s of the menu item"
 echo "setup application checks passed"
